@@ -1,0 +1,7 @@
+#pragma once
+#include "framework/dialog.h"
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg();
+};

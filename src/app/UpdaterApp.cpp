@@ -1,0 +1,55 @@
+#include "app/UpdaterApp.h"
+
+#include "app/UpdaterCommandLineInfo.h"
+#include "app/UpdaterDlg.h"
+#include "build_config.h"
+#include "core/server_url.h"
+#include "framework/win_text.h"
+#include "res/resource.h"
+
+const char kVersionFileName[] = "MarrowtideWeb.ver";
+
+CString BuiltInServerHost() { return UPDATER_SERVER_HOST; }
+
+CString BuiltInBaseUrl() {
+    CString url;
+    url.Format("http://%s/marrowtide/", UPDATER_SERVER_HOST);
+    return url;
+}
+
+BOOL CUpdaterApp::InitInstance() {
+    const CString title = LoadResourceString(IDS_APP_TITLE);
+    m_hMutex.reset(::CreateMutexW(nullptr, TRUE, Wide(title).c_str()));
+    if (m_hMutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Another copy runs: bring its window forward (it carries the application title) and end.
+        ::ShowWindow(::FindWindowW(nullptr, Wide(title).c_str()), SW_SHOW);
+        ::SetForegroundWindow(::FindWindowW(nullptr, Wide(title).c_str()));
+        return FALSE;
+    }
+
+    CUpdaterCommandLineInfo cmdInfo;
+    ParseCommandLine(cmdInfo);
+
+    m_strVersionFile = kVersionFileName;
+    SetServerUrl(BuiltInBaseUrl());
+
+    Enable3dControls();
+
+    CUpdaterDlg dlg(nullptr);
+    m_pMainWnd = &dlg;
+    dlg.DoModal();  // a completed, failed or stopped run all end the same way
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
+
+int CUpdaterApp::ExitInstance() {
+    if (m_hMutex) ::ReleaseMutex(m_hMutex.get());
+    m_hMutex.reset();
+    return CWinApp::ExitInstance();
+}
+
+void CUpdaterApp::SetServerUrl(CString url) {
+    const core::ServerUrl parts = core::SplitServerUrl(url.str());
+    m_strServerHost = parts.host;
+    m_strServerPath = parts.path;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The update dialog: the program's only window and the owner of all state of one update run.
+#include "controls/LabeledProgressCtrl.h"
+#include "controls/XPButton.h"
+#include "framework/dialog.h"
+#include "framework/handles.h"
+
+enum : UINT { WM_UPDATE_START = 9924, WM_UPDATE_DONE = 9926 };
+
+class CUpdaterDlg : public CDialog {
+public:
+    explicit CUpdaterDlg(CWnd* parent = nullptr);
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    // Dialog start (install folder, statistics report) and the update run.
+    void PrepareInstallDir();
+    CString GetMacAddress();
+    int SendInstallStats(CString adapterText);
+
+    CString m_strInstallDir;    // fixed at dialog start: the folder Marrowtide inside Program Files
+    ScopedHandle m_hThread;     // the worker; empty when none
+    CString m_strSite;          // download host of the current pass
+    CString m_strSubDir;        // download folder of the current pass
+    CString m_strInstallPath;   // the product's install folder as the run knows it ("InstallPath")
+    CString m_strServerHost;
+    CString m_strServerPath;
+    CString m_strVersionFile;
+    CStatic m_stStatus;
+    CXPButton m_btnStop;
+    CLabeledProgressCtrl m_progTotal;
+    CLabeledProgressCtrl m_progFile;
+    CString m_strStatus;
+    HICON m_hIcon = nullptr;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
+    void OnDestroy() override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void OnSysCommand(UINT id);
+    bool OnPaint();
+    void OnLButtonDown();
+    LRESULT OnUpdateStart();
+    void StopWorker();
+};

@@ -1,0 +1,5 @@
+#include "app/UpdaterApp.h"
+
+CUpdaterApp theApp;
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return theApp.Run(); }

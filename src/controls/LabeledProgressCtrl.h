@@ -1,0 +1,37 @@
+#pragma once
+// Progress bar with a centred caption (the percentage unless a text is set), attached to a dialog's
+// progress control by subclassing.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "framework/wnd.h"
+
+enum : UINT { PBM_SETCAPTIONCOLOR = WM_USER + 100, PBM_SHOWCAPTION = WM_USER + 101 };
+
+class CLabeledProgressCtrl : public CProgressCtrl {
+public:
+    ~CLabeledProgressCtrl() override = default;
+
+    COLORREF SetBarColor(COLORREF color) { return SetColor(m_crBar, color); }
+    COLORREF SetBkColor(COLORREF color) { return SetColor(m_crBack, color); }
+    COLORREF SetCaptionColor(COLORREF color) { return SetColor(m_crCaption, color); }
+    void ShowCaption(BOOL show);
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    COLORREF SetColor(COLORREF& field, COLORREF color);
+
+    COLORREF m_crCaption = CLR_DEFAULT;
+    int m_nPosition = 0;
+    int m_nStep = 1;
+    int m_nUpper = 100;
+    int m_nLower = 0;
+    CString m_strCaption;
+    BOOL m_bShowCaption = TRUE;
+    int m_nFillWidth = -1;
+    COLORREF m_crBar = CLR_DEFAULT;
+    COLORREF m_crBack = CLR_DEFAULT;
+    UINT m_uCaptionFormat = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+};

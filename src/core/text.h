@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+
+namespace core {
+
+// UTF-8 <-> UTF-16 without any platform call. Ill-formed input is never dropped silently:
+// each bad UTF-8 sequence becomes U+FFFD, and so does each unpaired surrogate.
+std::u16string Utf8ToUtf16(const std::string& s);
+std::string Utf16ToUtf8(const std::u16string& s);
+
+// ASCII-only lower case: on UTF-8 this is exactly a multibyte-aware case fold of the Latin letters,
+// and never touches a byte of a multibyte character.
+std::string AsciiLower(std::string s);
+bool EqualsNoCase(const std::string& a, const std::string& b);
+
+}  // namespace core

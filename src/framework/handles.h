@@ -1,0 +1,81 @@
+#pragma once
+// One move-only owner for every kind of handle: a traits type says what "none" is and how to close.
+#include <windows.h>
+
+#include <utility>
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using handle_type = typename Traits::handle_type;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(handle_type h) noexcept : m_h(h) {}
+    ~UniqueHandle() { reset(); }
+
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : m_h(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    handle_type get() const noexcept { return m_h; }
+    explicit operator bool() const noexcept { return m_h != Traits::invalid(); }
+    handle_type release() noexcept { return std::exchange(m_h, Traits::invalid()); }
+    void reset(handle_type h = Traits::invalid()) noexcept {
+        const handle_type old = std::exchange(m_h, h);
+        if (old != Traits::invalid()) Traits::close(old);
+    }
+
+private:
+    handle_type m_h = Traits::invalid();
+};
+
+struct KernelHandleTraits {  // threads, processes, mutexes, events, snapshots: "none" is NULL
+    using handle_type = HANDLE;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept { ::CloseHandle(h); }
+};
+struct FileHandleTraits {  // CreateFile: "none" is INVALID_HANDLE_VALUE
+    using handle_type = HANDLE;
+    static handle_type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(handle_type h) noexcept { ::CloseHandle(h); }
+};
+template <typename T>
+struct GdiObjectTraits {
+    using handle_type = T;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept { ::DeleteObject(h); }
+};
+struct MemoryDCTraits {
+    using handle_type = HDC;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept { ::DeleteDC(h); }
+};
+
+using ScopedHandle = UniqueHandle<KernelHandleTraits>;
+using ScopedFile = UniqueHandle<FileHandleTraits>;
+using ScopedBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using ScopedPen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using ScopedFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using ScopedBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using ScopedRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
+using ScopedMemoryDC = UniqueHandle<MemoryDCTraits>;
+
+// BeginPaint/EndPaint as one scope.
+class CPaintDC {
+public:
+    explicit CPaintDC(HWND hwnd) : m_hwnd(hwnd) { m_hdc = ::BeginPaint(hwnd, &m_ps); }
+    ~CPaintDC() { ::EndPaint(m_hwnd, &m_ps); }
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+    HDC GetSafeHdc() const { return m_hdc; }
+    const PAINTSTRUCT& ps() const { return m_ps; }
+
+private:
+    HWND m_hwnd;
+    HDC m_hdc = nullptr;
+    PAINTSTRUCT m_ps{};
+};

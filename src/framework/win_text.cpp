@@ -1,0 +1,34 @@
+#include "framework/win_text.h"
+
+#include "core/text.h"
+
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string u = core::Utf8ToUtf16(utf8);
+    return std::wstring(u.begin(), u.end());
+}
+
+std::string Narrow(const wchar_t* utf16, int length) {
+    if (!utf16) return std::string();
+    const std::size_t n = length < 0 ? wcslen(utf16) : static_cast<std::size_t>(length);
+    return core::Utf16ToUtf8(std::u16string(utf16, utf16 + n));
+}
+
+CString LoadResourceString(UINT id) {
+    const wchar_t* text = nullptr;
+    // With a zero buffer size LoadStringW hands out a pointer into the resource itself.
+    const int n = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (n <= 0 || !text) return CString();
+    return CString(Narrow(text, n));
+}
+
+CString GetWindowTextUtf8(HWND hwnd) {
+    const int n = GetWindowTextLengthW(hwnd);
+    if (n <= 0) return CString();
+    std::wstring buf(static_cast<std::size_t>(n) + 1, L'\0');
+    const int got = GetWindowTextW(hwnd, &buf[0], n + 1);
+    return CString(Narrow(buf.c_str(), got));
+}
+
+BOOL SetDlgItemTextUtf8(HWND dialog, int id, const char* text) {
+    return SetDlgItemTextW(dialog, id, Wide(text).c_str());
+}

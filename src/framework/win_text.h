@@ -1,0 +1,21 @@
+#pragma once
+// Text crosses the Win32 boundary here: inside the program everything is UTF-8, every call that
+// takes text is made by its wide name with the text converted at the call.
+#include <windows.h>
+
+#include <string>
+
+#include "framework/cstring.h"
+
+std::wstring Wide(const std::string& utf8);
+inline std::wstring Wide(const char* utf8) { return Wide(std::string(utf8 ? utf8 : "")); }
+inline std::wstring Wide(const CString& utf8) { return Wide(utf8.str()); }
+std::string Narrow(const wchar_t* utf16, int length = -1);
+inline std::string Narrow(const std::wstring& utf16) { return Narrow(utf16.c_str(), static_cast<int>(utf16.size())); }
+
+// Resource string of this module as UTF-8 (empty when missing).
+CString LoadResourceString(UINT id);
+
+// Window and dialog-item texts as UTF-8.
+CString GetWindowTextUtf8(HWND hwnd);
+BOOL SetDlgItemTextUtf8(HWND dialog, int id, const char* text);
