@@ -75,6 +75,10 @@ case "$cmd" in
     wine wineboot >/dev/null 2>&1 </dev/null
     reg_import
     real_user_folders
+    # The desktop process, started detached and kept: otherwise the first test program that opens a
+    # window starts it with that program's output pipe, and CTest waits for it to end.
+    setsid wine explorer.exe /desktop >/dev/null 2>&1 </dev/null &
+    for _ in $(seq 100); do pgrep -f 'explorer.exe /desktop' >/dev/null && break; sleep 0.1; done
     echo "wine environment ready in $dir (DISPLAY=$DISPLAY)"
     ;;
   down)

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds natively (with sanitizers) and for Windows, runs
+# every test (native ones directly, Windows ones under Wine on a virtual display), and stops what it started.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+jobs=${JOBS:-$(nproc)}
+
+"$root/scripts/bootstrap.sh"
+
+echo "== native build (core, sanitizers)"
+cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null
+cmake --build "$build/native" -j "$jobs"
+
+echo "== windows build (BrinsoUpdator.exe and its tests, loopback hosts)"
+cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 >/dev/null
+cmake --build "$build/win" -j "$jobs"
+
+status=0
+echo "== native tests"
+ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
+echo "== windows tests under Wine"
+# The Wine environment is a CTest fixture: it comes up before the first Windows test and goes down after
+# the last, also when a test fails.
+ctest --test-dir "$build/win" -j "$jobs" --output-on-failure || status=1
+
+# Screenshots taken by the tests, as PNG for people to look at.
+for bmp in "$build"/win/screenshots/*.bmp; do
+  [ -e "$bmp" ] && /usr/bin/convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+[ -d "$build/win/screenshots" ] && echo "screenshots: $build/win/screenshots"
+exit $status

@@ -1,0 +1,210 @@
+// The real BrinsoUpdator.exe on the virtual display: start-up, the dialog's first state, keys, moving,
+// the ways it ends and what it leaves in the registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "res/resource.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t kTitle[] = L"BrinsoUpdator";
+constexpr DWORD kStartMs = 15000;
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteHklmValue(kProductKey, L"Update_Flag"); }
+
+    // Starts the program and waits for its dialog.
+    HWND Start(const std::wstring& args = L"") {
+        m_app = ChildProcess(UpdatorExePath(), args);
+        EXPECT_TRUE(m_app.started());
+        HWND dlg = WaitForTopWindow(m_app.pid(), kTitle, kStartMs);
+        EXPECT_NE(dlg, nullptr) << "no dialog";
+        return dlg;
+    }
+
+    // The first state of the dialog, before the run has written anything.
+    static void ExpectFirstState(HWND dlg) {
+        EXPECT_EQ(ItemText(dlg, IDC_STATIC_STATUS), L"");
+        EXPECT_EQ(ItemText(dlg, IDC_STATIC_FILE), L"다운로드 파일");
+        EXPECT_EQ(ItemText(dlg, IDC_STATIC_COUNT), L"0/0");
+        for (int id : {IDC_PROGRESS_FILE, IDC_PROGRESS_TOTAL}) {
+            HWND bar = GetDlgItem(dlg, id);
+            EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100) << id;
+            EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, TRUE, 0), 0) << id;
+            EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 100) << id;
+        }
+    }
+
+    bool ClosesWithin(DWORD ms) { return m_app.WaitExit(ms); }
+
+    ChildProcess m_app;
+};
+
+TEST_F(DialogTest, ShowsTheFirstStateAndAScreenshot) {
+    HWND dlg = Start();
+    ASSERT_NE(dlg, nullptr);
+    ExpectFirstState(dlg);
+    EXPECT_TRUE(GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    // Centred on the screen.
+    RECT rc;
+    GetWindowRect(dlg, &rc);
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_NEAR((rc.left + rc.right) / 2, cx / 2, 2);
+    EXPECT_NEAR((rc.top + rc.bottom) / 2, cy / 2, 40);  // the work area may leave room for a taskbar
+
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(dlg) != 0; }, 2000));
+    Sleep(300);  // let it paint
+    const ScreenCapture shot(rc);
+    EXPECT_TRUE(shot.SaveBmp(ScreenshotPath(L"dialog-first-state.bmp")));
+
+    // The banner: mostly dark blue, with white letters.
+    RECT banner;
+    GetWindowRect(GetDlgItem(dlg, IDC_STATIC_COUNT), &banner);  // any control to learn the dialog-unit scale
+    HWND bannerWnd = nullptr;
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) bannerWnd = c;
+    }
+    ASSERT_NE(bannerWnd, nullptr);
+    GetWindowRect(bannerWnd, &banner);
+    OffsetRect(&banner, -rc.left, -rc.top);
+    const int area = (banner.right - banner.left) * (banner.bottom - banner.top);
+    const int darkBlue = shot.Count(banner, [](COLORREF c) { return GetBValue(c) > 60 && GetRValue(c) < 40 && GetGValue(c) < 70; });
+    const int white = shot.Count(banner, [](COLORREF c) { return GetRValue(c) > 230 && GetGValue(c) > 230 && GetBValue(c) > 230; });
+    EXPECT_GT(darkBlue, area / 2);
+    EXPECT_GT(white, 100);
+
+    // The dialog's background is white; the Korean status texts are drawn in dark glyphs on it.
+    RECT textArea;
+    GetWindowRect(GetDlgItem(dlg, IDC_STATIC_FILE), &textArea);
+    OffsetRect(&textArea, -rc.left, -rc.top);
+    EXPECT_EQ(shot.At(rc.right - rc.left - 8, (banner.bottom + textArea.top) / 2), RGB(255, 255, 255));
+    EXPECT_GT(shot.Count(textArea, [](COLORREF c) { return GetRValue(c) < 100; }), 20) << "no glyphs in 1068";
+}
+
+TEST_F(DialogTest, SecondCopyEndsAtOnceWithoutAWindow) {
+    HWND dlg = Start();
+    ASSERT_NE(dlg, nullptr);
+    ChildProcess second(UpdatorExePath(), L"");
+    ASSERT_TRUE(second.started());
+    bool sawWindow = false;
+    const bool ended = WaitUntil(
+        [&] {
+            if (FindTopWindow(second.pid(), nullptr, false)) sawWindow = true;
+            return !second.Running();
+        },
+        5000, 1);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(sawWindow);
+    EXPECT_TRUE(m_app.Running());
+    EXPECT_TRUE(IsWindowVisible(dlg));
+    ExpectFirstState(dlg);
+}
+
+TEST_F(DialogTest, EnterAndEscapeDoNothing) {
+    HWND dlg = Start();
+    ASSERT_NE(dlg, nullptr);
+    HWND stop = GetDlgItem(dlg, IDC_BUTTON_STOP);
+    // Queued key messages, to the focused stop button and to the dialog itself.
+    for (HWND target : {stop, dlg}) {
+        for (WPARAM vk : {VK_RETURN, VK_ESCAPE}) {
+            PostMessageW(target, WM_KEYDOWN, vk, 1);
+            PostMessageW(target, WM_CHAR, vk, 1);
+            PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+        }
+    }
+    // And real keystrokes with the dialog in front.
+    SetForegroundWindow(dlg);
+    WaitUntil([&] { return GetForegroundWindow() == dlg; }, 1000);
+    PressKey(VK_RETURN);
+    PressKey(VK_ESCAPE);
+    EXPECT_FALSE(ClosesWithin(700));
+    EXPECT_TRUE(IsWindowVisible(dlg));
+}
+
+TEST_F(DialogTest, EachWayOfEndingClosesAndSetsTheUpdateFlag) {
+    struct Way {
+        const char* name;
+        void (*end)(HWND dlg);
+    };
+    const Way ways[] = {
+        {"stop button", [](HWND dlg) { PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0); }},
+        {"WM_CLOSE", [](HWND dlg) { PostMessageW(dlg, WM_CLOSE, 0, 0); }},
+        {"WM_UPDATE_DONE", [](HWND dlg) { PostMessageW(dlg, 9926, 0, 0); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        DeleteHklmValue(kProductKey, L"Update_Flag");
+        HWND dlg = Start();
+        ASSERT_NE(dlg, nullptr);
+        way.end(dlg);
+        EXPECT_TRUE(ClosesWithin(5000));
+        EXPECT_EQ(m_app.ExitCode(), 0u);
+        std::wstring flag;
+        EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+        EXPECT_EQ(flag, L"YES");
+    }
+}
+
+TEST_F(DialogTest, DraggingTheBackgroundMovesTheWindow) {
+    HWND dlg = Start();
+    ASSERT_NE(dlg, nullptr);
+    SetForegroundWindow(dlg);
+    RECT before;
+    GetWindowRect(dlg, &before);
+    // A point of the background: left of the stop button, below the separator's place.
+    RECT stop;
+    GetWindowRect(GetDlgItem(dlg, IDC_BUTTON_STOP), &stop);
+    const POINT start{stop.left - 40, stop.top + 2};
+    MouseMoveTo(start.x, start.y);
+    WaitUntil([] { return false; }, 100);
+    MouseButton(true);
+    for (int i = 1; i <= 10; ++i) {
+        MouseMoveTo(start.x + 4 * i, start.y + 3 * i);
+        WaitUntil([] { return false; }, 20);
+    }
+    MouseButton(false);
+    RECT after{};
+    const bool moved = WaitUntil(
+        [&] {
+            GetWindowRect(dlg, &after);
+            return after.left == before.left + 40 && after.top == before.top + 30;
+        },
+        2000);
+    EXPECT_TRUE(moved) << "moved by " << after.left - before.left << "," << after.top - before.top;
+    EXPECT_TRUE(m_app.Running());
+}
+
+TEST_F(DialogTest, AboutBoxFromTheSystemCommand) {
+    HWND dlg = Start();
+    ASSERT_NE(dlg, nullptr);
+    PostMessageW(dlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator 정보", 5000);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(GetWindow(about, GW_OWNER), dlg);
+    EXPECT_FALSE(IsWindowEnabled(dlg));  // modal over the dialog
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 3000));
+    EXPECT_TRUE(IsWindowEnabled(dlg));
+    EXPECT_TRUE(m_app.Running());
+}
+
+TEST_F(DialogTest, AnyCommandLineGivesTheSameStart) {
+    const wchar_t* lines[] = {L"/x", L"-a b c", L"stray words here", L"/p file.txt /dde", L"/업데이트 값", L"\"\""};
+    for (const wchar_t* line : lines) {
+        SCOPED_TRACE(Utf8(line));
+        HWND dlg = Start(line);
+        ASSERT_NE(dlg, nullptr);
+        ExpectFirstState(dlg);
+        PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0);
+        EXPECT_TRUE(ClosesWithin(5000));
+    }
+}
+
+}  // namespace

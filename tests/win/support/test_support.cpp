@@ -1,0 +1,263 @@
+#include "support/test_support.h"
+
+#include <cstdio>
+
+namespace testing_support {
+
+namespace {
+
+std::wstring UnixToWindows(const char* unixPath) {
+    std::wstring p = L"Z:" + Utf16(unixPath);
+    for (wchar_t& c : p) {
+        if (c == L'/') c = L'\\';
+    }
+    return p;
+}
+
+}  // namespace
+
+std::wstring UpdatorExePath() { return UnixToWindows(UPDATOR_EXE_UNIX); }
+
+std::wstring ScreenshotPath(const std::wstring& name) { return UnixToWindows(SCREENSHOT_DIR_UNIX) + L"\\" + name; }
+
+std::string Utf8(const std::wstring& s) {
+    if (s.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Utf16(const std::string& s) {
+    if (s.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
+    return out;
+}
+
+bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs, DWORD stepMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (pred()) return true;
+        if (GetTickCount() - start >= timeoutMs) return pred();
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(stepMs);
+    }
+}
+
+ChildProcess::ChildProcess(const std::wstring& exe, const std::wstring& args) {
+    std::wstring cmd = L"\"" + exe + L"\"";
+    if (!args.empty()) cmd += L" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        m_process = pi.hProcess;
+        m_pid = pi.dwProcessId;
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (m_process) {
+        Terminate();
+        CloseHandle(m_process);
+    }
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : m_process(other.m_process), m_pid(other.m_pid) {
+    other.m_process = nullptr;
+    other.m_pid = 0;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        if (m_process) {
+            Terminate();
+            CloseHandle(m_process);
+        }
+        m_process = other.m_process;
+        m_pid = other.m_pid;
+        other.m_process = nullptr;
+        other.m_pid = 0;
+    }
+    return *this;
+}
+
+bool ChildProcess::WaitExit(DWORD timeoutMs) const {
+    return m_process && WaitForSingleObject(m_process, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (m_process) GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void ChildProcess::Terminate() {
+    if (m_process && Running()) {
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, 5000);
+    }
+}
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* title;
+    bool visibleOnly;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp) {
+    auto* search = reinterpret_cast<WindowSearch*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != search->pid) return TRUE;
+    if (search->visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
+    if (search->title && WindowText(hwnd) != search->title) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindTopWindow(DWORD pid, const wchar_t* title, bool visibleOnly) {
+    WindowSearch s{pid, title, visibleOnly, nullptr};
+    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+HWND WaitForTopWindow(DWORD pid, const wchar_t* title, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindTopWindow(pid, title)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+std::wstring WindowText(HWND hwnd) {
+    wchar_t buf[512] = {};
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &got)) {
+        return std::wstring();
+    }
+    return std::wstring(buf, got);
+}
+
+std::wstring ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+bool ReadHklmString(const wchar_t* key, const wchar_t* value, std::wstring& out) {
+    wchar_t buf[2048] = {};
+    DWORD bytes = sizeof buf - sizeof(wchar_t);
+    DWORD type = 0;
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    const LONG rc = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &bytes);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+    out.assign(buf, bytes / sizeof(wchar_t));
+    while (!out.empty() && out.back() == L'\0') out.pop_back();
+    return true;
+}
+
+void DeleteHklmValue(const wchar_t* key, const wchar_t* value) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS) return;
+    RegDeleteValueW(h, value);
+    RegCloseKey(h);
+}
+
+ScreenCapture::ScreenCapture(const RECT& r) : m_width(r.right - r.left), m_height(r.bottom - r.top) {
+    if (m_width <= 0 || m_height <= 0) {
+        m_width = m_height = 0;
+        return;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = m_width;
+    bi.bmiHeader.biHeight = -m_height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, m_width, m_height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const auto* p = static_cast<const std::uint32_t*>(bits);
+    m_pixels.assign(p, p + static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height));
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+}
+
+COLORREF ScreenCapture::At(int x, int y) const {
+    const std::uint32_t v = m_pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + x];
+    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+int ScreenCapture::Count(const RECT& area, const std::function<bool(COLORREF)>& pred) const {
+    int n = 0;
+    for (int y = area.top; y < area.bottom && y < m_height; ++y) {
+        for (int x = area.left; x < area.right && x < m_width; ++x) {
+            if (pred(At(x, y))) ++n;
+        }
+    }
+    return n;
+}
+
+bool ScreenCapture::SaveBmp(const std::wstring& path) const {
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    const DWORD imageBytes = static_cast<DWORD>(m_pixels.size() * 4);
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    fh.bfSize = fh.bfOffBits + imageBytes;
+    BITMAPINFOHEADER ih{};
+    ih.biSize = sizeof ih;
+    ih.biWidth = m_width;
+    ih.biHeight = -m_height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    ih.biCompression = BI_RGB;
+    const bool ok = fwrite(&fh, sizeof fh, 1, f) == 1 && fwrite(&ih, sizeof ih, 1, f) == 1 &&
+                    fwrite(m_pixels.data(), 1, imageBytes, f) == imageBytes;
+    fclose(f);
+    return ok;
+}
+
+void MouseMoveTo(int x, int y) {
+    SetCursorPos(x, y);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    in.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in, sizeof in);
+}
+
+void MouseButton(bool down) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &in, sizeof in);
+}
+
+void PressKey(WORD vk) {
+    INPUT in[2]{};
+    in[0].type = in[1].type = INPUT_KEYBOARD;
+    in[0].ki.wVk = in[1].ki.wVk = vk;
+    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof in[0]);
+}
+
+}  // namespace testing_support

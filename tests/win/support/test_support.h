@@ -1,0 +1,76 @@
+#pragma once
+// Helpers for tests that run under Wine: the program under test as a child process, its windows,
+// the registry of the prefix and pixels read back from the virtual display.
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+std::wstring UpdatorExePath();  // the built BrinsoUpdator.exe, as a Windows path
+std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
+
+std::string Utf8(const std::wstring& s);
+std::wstring Utf16(const std::string& s);
+
+// Polls pred (pumping this thread's messages) until it holds or timeoutMs have passed.
+bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs, DWORD stepMs = 10);
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const std::wstring& exe, const std::wstring& args);
+    ~ChildProcess();
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return m_process != nullptr; }
+    DWORD pid() const { return m_pid; }
+    bool WaitExit(DWORD timeoutMs) const;
+    bool Running() const { return !WaitExit(0); }
+    DWORD ExitCode() const;
+    void Terminate();
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_pid = 0;
+};
+
+// The top-level window of process pid whose title is title (any title when nullptr), or nullptr.
+HWND FindTopWindow(DWORD pid, const wchar_t* title, bool visibleOnly = true);
+HWND WaitForTopWindow(DWORD pid, const wchar_t* title, DWORD timeoutMs);
+
+std::wstring WindowText(HWND hwnd);  // also for windows of other processes
+std::wstring ItemText(HWND dialog, int id);
+
+// HKEY_LOCAL_MACHINE string values of the prefix's registry.
+bool ReadHklmString(const wchar_t* key, const wchar_t* value, std::wstring& out);
+void DeleteHklmValue(const wchar_t* key, const wchar_t* value);
+
+// Pixels of a screen rectangle, read back from the display.
+class ScreenCapture {
+public:
+    explicit ScreenCapture(const RECT& screenRect);
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    COLORREF At(int x, int y) const;  // relative to the rectangle's top-left corner
+    int Count(const RECT& area, const std::function<bool(COLORREF)>& pred) const;
+    bool SaveBmp(const std::wstring& path) const;
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    std::vector<std::uint32_t> m_pixels;  // top-down, 0x00RRGGBB
+};
+
+// Real input, as the user would give it (delivered by the system to whatever lies under the pointer).
+void MouseMoveTo(int x, int y);
+void MouseButton(bool down);
+void PressKey(WORD vk);
+
+}  // namespace testing_support
