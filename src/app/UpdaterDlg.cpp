@@ -12,7 +12,6 @@
 namespace {
 constexpr COLORREF kBarColor = RGB(0, 128, 255);
 constexpr COLORREF kBarBackColor = RGB(236, 236, 255);
-constexpr DWORD kWorkerGraceMs = 100;
 }  // namespace
 
 CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_BRINSOUPDATOR_DIALOG, parent) {
@@ -138,17 +137,6 @@ void CUpdaterDlg::OnLButtonDown() {
     SendMessage(WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
-LRESULT CUpdaterDlg::OnUpdateStart() { return 0; }
-
-void CUpdaterDlg::StopWorker() {
-    if (!m_hThread) return;
-    ::WaitForSingleObject(m_hThread.get(), kWorkerGraceMs);
-    DWORD code = 0;
-    ::GetExitCodeThread(m_hThread.get(), &code);
-    if (code == STILL_ACTIVE) ::TerminateThread(m_hThread.get(), STILL_ACTIVE);
-    m_hThread.reset();
-}
-
 void CUpdaterDlg::OnDestroy() {
     CDialog::OnDestroy();
     StopWorker();
@@ -160,8 +148,6 @@ void CUpdaterDlg::OnDestroy() {
         ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW);
     }
 }
-
-void CUpdaterDlg::PrepareInstallDir() {}
 
 CString CUpdaterDlg::GetMacAddress() { return CString(); }
 

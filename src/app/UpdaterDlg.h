@@ -1,5 +1,6 @@
 #pragma once
 // The update dialog: the program's only window and the owner of all state of one update run.
+#include "app/StopSignal.h"
 #include "controls/LabeledProgressCtrl.h"
 #include "controls/XPButton.h"
 #include "framework/dialog.h"
@@ -13,10 +14,22 @@ public:
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
-    // Dialog start (install folder, statistics report) and the update run.
+    // Dialog start: install folder and statistics report.
     void PrepareInstallDir();
     CString GetMacAddress();
     int SendInstallStats(CString adapterText);
+
+    // The update run, on the worker thread.
+    static DWORD WINAPI UpdateThreadProc(LPVOID param);
+    void StopProductProcesses(CString strInstallDir);
+    int TerminateProcessByPath(const char* pszPath);
+    BOOL UpdateDBFiles();
+    BOOL UpdateProgramFiles();
+    void CreateShellEntries();
+
+    // How the worker ended when the dialog closed: on its own, or terminated after its grace time.
+    enum class WorkerEnd { NotStarted, Returned, Terminated };
+    WorkerEnd m_nWorkerEnd = WorkerEnd::NotStarted;
 
     CString m_strInstallDir;    // fixed at dialog start: the folder Marrowtide inside Program Files
     ScopedHandle m_hThread;     // the worker; empty when none
@@ -46,5 +59,8 @@ private:
     bool OnPaint();
     void OnLButtonDown();
     LRESULT OnUpdateStart();
+    DWORD RunUpdate();
     void StopWorker();
+
+    CStopSignal m_stop;  // raised when the dialog closes
 };

@@ -38,7 +38,7 @@ struct KernelHandleTraits {  // threads, processes, mutexes, events, snapshots: 
     static handle_type invalid() noexcept { return nullptr; }
     static void close(handle_type h) noexcept { ::CloseHandle(h); }
 };
-struct FileHandleTraits {  // CreateFile: "none" is INVALID_HANDLE_VALUE
+struct InvalidValueHandleTraits {  // CreateFile, toolhelp snapshots: "none" is INVALID_HANDLE_VALUE
     using handle_type = HANDLE;
     static handle_type invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(handle_type h) noexcept { ::CloseHandle(h); }
@@ -56,7 +56,8 @@ struct MemoryDCTraits {
 };
 
 using ScopedHandle = UniqueHandle<KernelHandleTraits>;
-using ScopedFile = UniqueHandle<FileHandleTraits>;
+using ScopedFile = UniqueHandle<InvalidValueHandleTraits>;
+using ScopedSnapshot = UniqueHandle<InvalidValueHandleTraits>;
 using ScopedBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
 using ScopedPen = UniqueHandle<GdiObjectTraits<HPEN>>;
 using ScopedFont = UniqueHandle<GdiObjectTraits<HFONT>>;

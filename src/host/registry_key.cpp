@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/platform.h"
 #include "framework/win_text.h"
 
 const char kMakerWord[] = "Yelvan";
@@ -93,14 +94,16 @@ LONG CRegistryKey::SetKeyValue(const char* subKey, const char* text, const char*
     return sub.SetValue(text, valueName);
 }
 
-bool ReadProductValue(const char* valueName, DWORD bufferBytes, CString& text) {
+bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text) {
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
-    std::vector<char> buffer(bufferBytes, '\0');
-    DWORD count = bufferBytes;
+    std::vector<char> buffer(bufferChars * 3 + 1, '\0');  // UTF-8 takes up to three bytes a character
+    DWORD count = static_cast<DWORD>(buffer.size());
     if (key.QueryValue(buffer.data(), valueName, &count) != ERROR_SUCCESS) return false;
-    buffer.back() = '\0';  // a non-text value of exactly the buffer's size still ends here
-    text = CString(buffer.data());
+    buffer.back() = '\0';
+    const std::string value(buffer.data());
+    if (core::Utf16Length(value) + 1 > bufferChars) return false;
+    text = CString(value);
     return true;
 }
 

@@ -38,10 +38,10 @@ public:
     HKEY m_hKey = nullptr;
 };
 
-// The read pattern: open the product key with full access, query into a zero-filled buffer of
-// bufferBytes bytes, take the text only on success (a value that does not fit counts as absent).
-bool ReadProductValue(const char* valueName, DWORD bufferBytes, CString& text);
+// The read pattern: open the product key with full access and query the value; the text is taken only
+// when it fits a buffer of bufferChars characters with its terminator (a longer value counts as absent).
+bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text);
 // The write pattern: open the product key with full access, else create it; then set the value.
 LONG WriteProductValue(const char* valueName, const char* text);
 
-enum : DWORD { kInstallPathBytes = 260, kVersionBytes = 1024 };
+enum : DWORD { kInstallPathChars = 260, kVersionChars = 1024 };

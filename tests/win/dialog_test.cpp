@@ -17,7 +17,14 @@ constexpr DWORD kStartMs = 15000;
 
 class DialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteHklmValue(kProductKey, L"Update_Flag"); }
+    void SetUp() override {
+        CleanProductPrograms();
+        DeleteHklmValue(kProductKey, L"Update_Flag");
+    }
+    void TearDown() override {
+        m_app.Terminate();
+        CleanProductPrograms();
+    }
 
     // Starts the program and waits for its dialog.
     HWND Start(const std::wstring& args = L"") {

@@ -1,5 +1,10 @@
 #include "support/test_support.h"
 
+#include <sddl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 namespace testing_support {
@@ -17,6 +22,8 @@ std::wstring UnixToWindows(const char* unixPath) {
 }  // namespace
 
 std::wstring UpdatorExePath() { return UnixToWindows(UPDATOR_EXE_UNIX); }
+
+std::wstring StandInExePath() { return UnixToWindows(STANDIN_EXE_UNIX); }
 
 std::wstring ScreenshotPath(const std::wstring& name) { return UnixToWindows(SCREENSHOT_DIR_UNIX) + L"\\" + name; }
 
@@ -234,6 +241,116 @@ bool ScreenCapture::SaveBmp(const std::wstring& path) const {
     fclose(f);
     return ok;
 }
+
+void EnsureFolder(const std::wstring& path) {
+    for (size_t i = 3; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+    }
+}
+
+bool PlaceStandIn(const std::wstring& dir, const std::wstring& name) {
+    EnsureFolder(dir);
+    const std::wstring target = dir + L"\\" + name;
+    DeleteFileW((target + L".log").c_str());
+    return CopyFileW(StandInExePath().c_str(), target.c_str(), FALSE) != 0;
+}
+
+int StartCount(const std::wstring& exePath) {
+    FILE* f = _wfopen((exePath + L".log").c_str(), L"rb");
+    if (!f) return 0;
+    int n = 0;
+    char line[1024];
+    while (fgets(line, sizeof line, f)) {
+        if (strncmp(line, "started ", 8) == 0) ++n;
+    }
+    fclose(f);
+    return n;
+}
+
+std::wstring InstallFolder() {
+    wchar_t pf[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, pf, CSIDL_PROGRAM_FILES, FALSE);
+    return std::wstring(pf) + L"\\Marrowtide";
+}
+
+std::vector<DWORD> ProcessIds(const std::wstring& imageName) {
+    std::vector<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W e{};
+    e.dwSize = sizeof e;
+    for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e)) {
+        if (_wcsicmp(e.szExeFile, imageName.c_str()) == 0) ids.push_back(e.th32ProcessID);
+    }
+    CloseHandle(snap);
+    return ids;
+}
+
+bool ProcessAlive(DWORD pid) {
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!h) return false;
+    const bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return alive;
+}
+
+void KillAll(const std::wstring& imageName) {
+    for (DWORD pid : ProcessIds(imageName)) {
+        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (!h) continue;
+        TerminateProcess(h, 1);
+        WaitForSingleObject(h, 5000);
+        CloseHandle(h);
+    }
+}
+
+void CleanProductPrograms() {
+    for (const wchar_t* p : {L"Marrowtide.exe", L"Tessvane.exe", L"Quillmere.exe", L"MarRtime.exe", L"MarwDel.exe"}) {
+        KillAll(p);
+        const std::wstring file = InstallFolder() + L"\\" + p;
+        DeleteFileW(file.c_str());
+        DeleteFileW((file + L".log").c_str());
+    }
+}
+
+void SetReportedVersion(const std::wstring& exeName, const std::wstring& version) {
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + exeName;
+    if (version.empty()) {
+        SHDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+        return;
+    }
+    HKEY h = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr)) return;
+    RegSetValueExW(h, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                   static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+}
+
+namespace {
+const wchar_t kProductKeyPath[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+
+bool SetKeySecurity(const wchar_t* sddl) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, WRITE_DAC, &h) != ERROR_SUCCESS) return false;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr) &&
+              RegSetKeySecurity(h, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    if (sd) LocalFree(sd);
+    RegCloseKey(h);
+    return ok;
+}
+}  // namespace
+
+ReadOnlyProductKey::ReadOnlyProductKey() {
+    HKEY h = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    if (h) RegCloseKey(h);
+    m_ok = SetKeySecurity(L"D:P(A;OICI;KR;;;WD)");
+}
+
+ReadOnlyProductKey::~ReadOnlyProductKey() { SetKeySecurity(L"D:P(A;OICI;KA;;;WD)"); }
+
+void DeleteProductKey() { SHDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKeyPath); }
 
 void MouseMoveTo(int x, int y) {
     SetCursorPos(x, y);

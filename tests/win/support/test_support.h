@@ -68,6 +68,38 @@ private:
     std::vector<std::uint32_t> m_pixels;  // top-down, 0x00RRGGBB
 };
 
+// The stand-in program, copied to dir\name (folders created). Each start of a copy appends a line to
+// "<copy>.log"; StartCount reads how many there were.
+std::wstring StandInExePath();
+bool PlaceStandIn(const std::wstring& dir, const std::wstring& name);
+int StartCount(const std::wstring& exePath);
+void EnsureFolder(const std::wstring& path);  // every level
+std::wstring InstallFolder();                 // C:\Program Files\Marrowtide of the prefix
+
+// Ends every running copy of the product's programs and removes their files from the install folder,
+// so nothing of one test (a monitor the updater started as it closed) outlives it.
+void CleanProductPrograms();
+
+// Process ids of running processes with this image name, in the snapshot's order.
+std::vector<DWORD> ProcessIds(const std::wstring& imageName);
+bool ProcessAlive(DWORD pid);
+void KillAll(const std::wstring& imageName);
+
+// Wine reports another Windows version for one program ("win98", "winxp"); empty removes the setting.
+void SetReportedVersion(const std::wstring& exeName, const std::wstring& version);
+
+// The product key refuses KEY_ALL_ACCESS (read-only for everyone) while an object of this class lives.
+class ReadOnlyProductKey {
+public:
+    ReadOnlyProductKey();
+    ~ReadOnlyProductKey();
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok = false;
+};
+void DeleteProductKey();
+
 // Real input, as the user would give it (delivered by the system to whatever lies under the pointer).
 void MouseMoveTo(int x, int y);
 void MouseButton(bool down);

@@ -1,0 +1,105 @@
+// The update run on the worker thread, and how the dialog starts and stops it.
+#include <shlwapi.h>
+
+#include "app/UpdaterDlg.h"
+#include "core/platform.h"
+#include "host/install_dir.h"
+#include "host/os_type.h"
+#include "host/process_shutdown.h"
+#include "host/registry_key.h"
+
+namespace {
+
+constexpr DWORD kStopPauseMs = 500;
+constexpr DWORD kWorkerGraceMs = 100;
+constexpr DWORD kPassFailed = 0xFFFFFFFF;
+const char* const kProductPrograms[] = {"Marrowtide.exe", "Tessvane.exe", "Quillmere.exe", "MarRtime.exe"};
+
+}  // namespace
+
+LRESULT CUpdaterDlg::OnUpdateStart() {
+    m_hThread.reset(::CreateThread(nullptr, 0, &UpdateThreadProc, this, 0, nullptr));
+    if (!m_hThread) {
+        ::PostMessageW(m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return -1;
+    }
+    return 0;
+}
+
+DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
+    auto* dlg = static_cast<CUpdaterDlg*>(param);
+    return dlg->RunUpdate();
+}
+
+DWORD CUpdaterDlg::RunUpdate() {
+    CString installPath;
+    if (ReadProductValue("InstallPath", kInstallPathChars, installPath) && !installPath.IsEmpty()) {
+        m_strInstallPath = installPath;
+    }
+
+    StopProductProcesses(m_strInstallPath);
+    if (m_stop.Raised()) return kPassFailed;
+
+    if (!UpdateDBFiles()) {
+        ::PostMessageW(m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return kPassFailed;
+    }
+    if (m_stop.Raised()) return kPassFailed;
+    if (!UpdateProgramFiles()) {
+        ::PostMessageW(m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return kPassFailed;
+    }
+    if (m_stop.Raised()) return kPassFailed;
+    CreateShellEntries();
+    if (m_stop.Raised()) return kPassFailed;
+
+    ::SendMessageW(m_hWnd, WM_UPDATE_DONE, 0, 0);
+    return 0;
+}
+
+void CUpdaterDlg::StopWorker() {
+    if (!m_hThread) return;
+    m_stop.Raise();
+    // The worker may be sending a message to this thread right now: let such messages through while
+    // waiting, so it is never left blocked in a send.
+    const HANDLE thread = m_hThread.get();
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= kWorkerGraceMs) break;
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &thread, FALSE, kWorkerGraceMs - waited, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) break;
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    DWORD code = 0;
+    ::GetExitCodeThread(thread, &code);
+    if (code == STILL_ACTIVE) {
+        ::TerminateThread(thread, STILL_ACTIVE);  // last resort: the worker missed its grace time
+        m_nWorkerEnd = WorkerEnd::Terminated;
+    } else {
+        m_nWorkerEnd = WorkerEnd::Returned;
+    }
+    m_hThread.reset();
+}
+
+void CUpdaterDlg::PrepareInstallDir() { m_strInstallDir = PrepareInstallFolder(m_hWnd); }
+
+void CUpdaterDlg::StopProductProcesses(CString strInstallDir) {
+    for (const char* program : kProductPrograms) {
+        std::string path;
+        // A path too long to form is never cut short (it would name another program): the attempt is skipped.
+        if (core::JoinPath(strInstallDir.str(), program, path)) TerminateProcessByPath(path.c_str());
+        if (!m_stop.Pause(kStopPauseMs)) return;
+    }
+}
+
+int CUpdaterDlg::TerminateProcessByPath(const char* pszPath) {
+    return ::TerminateProcessByPath(pszPath, core::IsNineXFamily(GetOSType()));
+}
+
+BOOL CUpdaterDlg::UpdateDBFiles() { return TRUE; }
+
+BOOL CUpdaterDlg::UpdateProgramFiles() { return TRUE; }
+
+void CUpdaterDlg::CreateShellEntries() {}

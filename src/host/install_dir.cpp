@@ -1,0 +1,26 @@
+#include "host/install_dir.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "core/platform.h"
+#include "framework/win_text.h"
+#include "host/registry_key.h"
+
+CString ProgramFilesFolder(HWND owner) {
+    wchar_t path[MAX_PATH] = {};
+    if (::SHGetSpecialFolderPathW(owner, path, CSIDL_PROGRAM_FILES, FALSE) && path[0]) return CString(Narrow(path));
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    return CString(Narrow(std::wstring(windows).substr(0, 2)) + "\\Program Files");
+}
+
+CString PrepareInstallFolder(HWND owner) {
+    std::string folder;
+    if (!core::JoinPath(ProgramFilesFolder(owner).str(), kProductWord, folder)) return CString();
+    const std::wstring wide = Wide(folder);
+    if (!::PathFileExistsW(wide.c_str())) ::CreateDirectoryW(wide.c_str(), nullptr);
+    ::SetCurrentDirectoryW(wide.c_str());
+    WriteProductValue("InstallPath", folder.c_str());
+    return CString(folder);
+}

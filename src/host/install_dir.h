@@ -1,0 +1,12 @@
+#pragma once
+#include <windows.h>
+
+#include "framework/cstring.h"
+
+// The Program Files folder from the shell; when it gives nothing, the Windows folder's drive and
+// "\Program Files".
+CString ProgramFilesFolder(HWND owner);
+
+// The folder Marrowtide inside Program Files: created when missing (one level), made the process's
+// current folder and written to the product key as "InstallPath". Returns the folder.
+CString PrepareInstallFolder(HWND owner);
