@@ -3,6 +3,8 @@
 
 #include "app/UpdaterDlg.h"
 #include "core/platform.h"
+#include "framework/detached_call.h"
+#include "net/download.h"
 #include "host/install_dir.h"
 #include "host/os_type.h"
 #include "host/process_shutdown.h"
@@ -96,6 +98,22 @@ void CUpdaterDlg::StopProductProcesses(CString strInstallDir) {
 
 int CUpdaterDlg::TerminateProcessByPath(const char* pszPath) {
     return ::TerminateProcessByPath(pszPath, core::IsNineXFamily(GetOSType()));
+}
+
+BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject,
+                               CString strOptional, CString strLocalFile) {
+    DownloadRequest request;
+    request.showProgress = bShowProgress != FALSE;
+    request.verb = nVerb;
+    request.server = strServer.str();
+    request.object = strObject.str();
+    request.optional = strOptional.str();
+    request.localFile = strLocalFile.str();
+    // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
+    // a closing dialog never has to wait for it or take it down.
+    const HWND bar = m_progFile.m_hWnd;
+    const CStopSignal stop = m_stop;
+    return RunDetached<int>([request, bar, stop] { return Download(request, bar, stop); }, m_stop, 0);
 }
 
 BOOL CUpdaterDlg::UpdateDBFiles() { return TRUE; }

@@ -1,6 +1,6 @@
 #pragma once
 // The update dialog: the program's only window and the owner of all state of one update run.
-#include "app/StopSignal.h"
+#include "framework/stop_signal.h"
 #include "controls/LabeledProgressCtrl.h"
 #include "controls/XPButton.h"
 #include "framework/dialog.h"
@@ -23,6 +23,8 @@ public:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
     void StopProductProcesses(CString strInstallDir);
     int TerminateProcessByPath(const char* pszPath);
+    BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
+                      CString strLocalFile);
     BOOL UpdateDBFiles();
     BOOL UpdateProgramFiles();
     void CreateShellEntries();

@@ -1,0 +1,42 @@
+#pragma once
+// Runs a blocking call on a thread of its own and waits for it, or for a stop signal, whichever comes
+// first. On a stop the caller goes on at once and the call is left to finish by itself: it owns
+// everything it uses, so nothing it holds is ever taken from it. Used for network calls, which the
+// platform gives no way to interrupt.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "framework/handles.h"
+#include "framework/stop_signal.h"
+
+namespace detail {
+template <typename Job>
+DWORD WINAPI DetachedThreadProc(LPVOID p) {
+    std::unique_ptr<std::shared_ptr<Job>> own(static_cast<std::shared_ptr<Job>*>(p));
+    (*own)->result = (*own)->call();
+    ::SetEvent((*own)->done.get());
+    return 0;
+}
+}  // namespace detail
+
+template <typename R>
+R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopped) {
+    struct Job {
+        std::function<R()> call;
+        R result{};
+        ScopedHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    };
+    auto job = std::make_shared<Job>();
+    job->call = std::move(call);
+    auto* keep = new std::shared_ptr<Job>(job);  // the thread's own reference
+    ScopedHandle thread(::CreateThread(nullptr, 0, &detail::DetachedThreadProc<Job>, keep, 0, nullptr));
+    if (!thread) {
+        delete keep;
+        return job->call();  // no thread to spare: run it here
+    }
+    const HANDLE waits[] = {job->done.get(), stop.handle()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return job->result;
+    return valueWhenStopped;
+}

@@ -1,0 +1,171 @@
+#include "support/http_server.h"
+
+#include <ws2tcpip.h>
+
+namespace testing_support {
+
+namespace {
+
+struct WinsockInit {
+    WinsockInit() {
+        WSADATA d;
+        WSAStartup(MAKEWORD(2, 2), &d);
+    }
+};
+
+void SendAll(SOCKET s, const char* p, size_t n) {
+    while (n > 0) {
+        const int sent = send(s, p, static_cast<int>(n), 0);
+        if (sent <= 0) return;
+        p += sent;
+        n -= static_cast<size_t>(sent);
+    }
+}
+
+// Reads one request: the head up to the blank line, then a body of its Content-Length.
+std::string ReadRequest(SOCKET s) {
+    std::string data;
+    char buf[4096];
+    size_t headEnd = std::string::npos;
+    while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
+        const int n = recv(s, buf, sizeof buf, 0);
+        if (n <= 0) return data;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    size_t length = 0;
+    const std::string head = data.substr(0, headEnd);
+    for (size_t pos = 0; pos < head.size();) {
+        size_t eol = head.find("\r\n", pos);
+        if (eol == std::string::npos) eol = head.size();
+        const std::string line = head.substr(pos, eol - pos);
+        if (_strnicmp(line.c_str(), "Content-Length:", 15) == 0) length = strtoul(line.c_str() + 15, nullptr, 10);
+        pos = eol + 2;
+    }
+    while (data.size() < headEnd + 4 + length) {
+        const int n = recv(s, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    return data;
+}
+
+uint32_t Crc32(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : data) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+}  // namespace
+
+TestHttpServer::TestHttpServer(const char* address, unsigned short port) {
+    static WinsockInit init;
+    m_stopping = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL yes = TRUE;
+    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = inet_addr(address);
+    if (bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_listener, 16) != 0) {
+        closesocket(m_listener);
+        m_listener = INVALID_SOCKET;
+        return;
+    }
+    m_thread = std::thread([this] { AcceptLoop(); });
+}
+
+TestHttpServer::~TestHttpServer() {
+    SetEvent(m_stopping);
+    if (m_listener != INVALID_SOCKET) closesocket(m_listener);  // ends accept
+    if (m_thread.joinable()) m_thread.join();
+    CloseHandle(m_stopping);
+}
+
+void TestHttpServer::Serve(const std::string& target, HttpAnswer answer) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answers[target] = std::move(answer);
+}
+
+std::vector<std::string> TestHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<std::string> TestHttpServer::Targets() const {
+    std::vector<std::string> out;
+    for (const std::string& r : Requests()) out.push_back(TargetOf(r));
+    return out;
+}
+
+std::string TestHttpServer::TargetOf(const std::string& request) {
+    const size_t a = request.find(' ');
+    const size_t b = request.find(' ', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return std::string();
+    return request.substr(a + 1, b - a - 1);
+}
+
+void TestHttpServer::AcceptLoop() {
+    for (;;) {
+        SOCKET s = accept(m_listener, nullptr, nullptr);
+        if (s == INVALID_SOCKET) return;
+        Handle(s);
+    }
+}
+
+void TestHttpServer::Handle(SOCKET s) {
+    const std::string request = ReadRequest(s);
+    HttpAnswer answer = HttpAnswer::Status(404, "Not Found", "no such object");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_requests.push_back(request);
+        const auto it = m_answers.find(TargetOf(request));
+        if (it != m_answers.end()) answer = it->second;
+    }
+    if (answer.stall) {
+        WaitForSingleObject(m_stopping, INFINITE);
+        closesocket(s);
+        return;
+    }
+    std::string head = answer.head + "\r\n";
+    if (answer.contentLength) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    SendAll(s, head.data(), head.size());
+    const size_t bodyBytes = std::min(answer.sendBodyBytes, answer.body.size());
+    for (size_t off = 0; off < bodyBytes; off += 1024) {
+        SendAll(s, answer.body.data() + off, std::min<size_t>(1024, bodyBytes - off));
+        if (answer.delayPerKiB && WaitForSingleObject(m_stopping, answer.delayPerKiB) == WAIT_OBJECT_0) break;
+    }
+    if (answer.reset) {
+        linger l{1, 0};
+        setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+    } else {
+        shutdown(s, SD_SEND);
+    }
+    closesocket(s);
+}
+
+std::string GzipStored(const std::string& data) {
+    std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    size_t off = 0;
+    do {
+        const size_t n = std::min<size_t>(65535, data.size() - off);
+        const bool last = off + n == data.size();
+        out += static_cast<char>(last ? 1 : 0);
+        out += static_cast<char>(n & 0xFF);
+        out += static_cast<char>(n >> 8);
+        out += static_cast<char>(~n & 0xFF);
+        out += static_cast<char>((~n >> 8) & 0xFF);
+        out.append(data, off, n);
+        off += n;
+    } while (off < data.size());
+    const uint32_t crc = Crc32(data), size = static_cast<uint32_t>(data.size());
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((crc >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((size >> (8 * i)) & 0xFF);
+    return out;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,68 @@
+#pragma once
+// A scripted HTTP server on a loopback address, port 80, inside the test process. Each connection
+// carries one request and one scripted answer; every request is recorded byte for byte.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+struct HttpAnswer {
+    std::string head = "HTTP/1.1 200 OK";  // status line and headers, without the blank line
+    std::string body;
+    bool contentLength = true;       // add "Content-Length: <body size>"
+    size_t sendBodyBytes = std::string::npos;  // send only this much of the body, then close
+    bool reset = false;              // close with a reset instead of an orderly close
+    bool stall = false;              // read the request, then answer nothing until the server stops
+    DWORD delayPerKiB = 0;           // pause (ms) after each KiB of body sent
+
+    static HttpAnswer Ok(std::string body) {
+        HttpAnswer a;
+        a.body = std::move(body);
+        return a;
+    }
+    static HttpAnswer Status(int code, const char* reason, std::string body) {
+        HttpAnswer a;
+        a.head = "HTTP/1.1 " + std::to_string(code) + " " + reason;
+        a.body = std::move(body);
+        return a;
+    }
+};
+
+class TestHttpServer {
+public:
+    explicit TestHttpServer(const char* address, unsigned short port = 80);
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    bool listening() const { return m_listener != INVALID_SOCKET; }
+    // The answer for a request target; other targets get 404.
+    void Serve(const std::string& target, HttpAnswer answer);
+    std::vector<std::string> Requests() const;       // whole requests, head and body
+    std::vector<std::string> Targets() const;        // request targets, in order
+
+    static std::string TargetOf(const std::string& request);
+
+private:
+    void AcceptLoop();
+    void Handle(SOCKET s);
+
+    SOCKET m_listener = INVALID_SOCKET;
+    HANDLE m_stopping = nullptr;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::map<std::string, HttpAnswer> m_answers;
+    std::vector<std::string> m_requests;
+};
+
+// Gzip member holding data in stored (uncompressed) deflate blocks: a valid gzip body any decoder takes.
+std::string GzipStored(const std::string& data);
+
+}  // namespace testing_support
