@@ -1,6 +1,8 @@
 #pragma once
 // The update dialog: the program's only window and the owner of all state of one update run.
 #include "framework/stop_signal.h"
+#include "update/placement.h"
+#include "update/update_file.h"
 #include "controls/LabeledProgressCtrl.h"
 #include "controls/XPButton.h"
 #include "framework/dialog.h"
@@ -25,6 +27,14 @@ public:
     int TerminateProcessByPath(const char* pszPath);
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                       CString strLocalFile);
+    BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
+    void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
+    BOOL IsUpdateNeeded(CString strFileName, CString strVersion);
+    CString GetUpdateTempFolder();
+    void SettleInstallFolder();
+    void PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempFolder, PlacementRule rule);
+    void RegisterPlacedFiles(CUpdateFileArray* pList);
+    void RecordFileVersions(CUpdateFileArray* pList);
     BOOL UpdateDBFiles();
     BOOL UpdateProgramFiles();
     void CreateShellEntries();
@@ -60,6 +70,8 @@ private:
     void OnSysCommand(UINT id);
     bool OnPaint();
     void OnLButtonDown();
+    // The worker's way to set a control's text: a sent message, skipped once the dialog is closing.
+    void ShowText(int id, const CString& text);
     LRESULT OnUpdateStart();
     DWORD RunUpdate();
     void StopWorker();

@@ -47,6 +47,20 @@ std::u16string Utf8ToUtf16(const std::string& s) {
     return out;
 }
 
+std::size_t Utf8PrefixBytes(const std::string& s, std::size_t maxUnits) {
+    std::size_t units = 0;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        std::size_t next = i;
+        const char32_t cp = DecodeOne(s, next);
+        const std::size_t n = cp >= 0x10000 ? 2 : 1;
+        if (units + n > maxUnits) break;
+        units += n;
+        i = next;
+    }
+    return i;
+}
+
 std::string Utf16ToUtf8(const std::u16string& s) {
     std::string out;
     out.reserve(s.size() * 3);

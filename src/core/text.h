@@ -8,6 +8,10 @@ namespace core {
 std::u16string Utf8ToUtf16(const std::string& s);
 std::string Utf16ToUtf8(const std::u16string& s);
 
+// Bytes of the longest prefix of s that decodes to at most maxUnits UTF-16 units, counted exactly as
+// Utf8ToUtf16 counts them (each byte of an ill-formed sequence is one replacement character).
+std::size_t Utf8PrefixBytes(const std::string& s, std::size_t maxUnits);
+
 // ASCII-only lower case: on UTF-8 this is exactly a multibyte-aware case fold of the Latin letters,
 // and never touches a byte of a multibyte character.
 std::string AsciiLower(std::string s);

@@ -13,6 +13,15 @@ std::string Narrow(const wchar_t* utf16, int length) {
     return core::Utf16ToUtf8(std::u16string(utf16, utf16 + n));
 }
 
+std::string DecodeCodePage(unsigned codePage, const std::string& bytes) {
+    if (bytes.empty()) return std::string();
+    const int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0) return std::string();
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], n);
+    return Narrow(wide);
+}
+
 CString LoadResourceString(UINT id) {
     const wchar_t* text = nullptr;
     // With a zero buffer size LoadStringW hands out a pointer into the resource itself.

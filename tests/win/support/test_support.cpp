@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <sddl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
@@ -246,6 +247,15 @@ void EnsureFolder(const std::wstring& path) {
     for (size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
+}
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring from = path + L'\0';  // the list ends with two zeros
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    SHFileOperationW(&op);
 }
 
 bool PlaceStandIn(const std::wstring& dir, const std::wstring& name) {

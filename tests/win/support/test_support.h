@@ -74,6 +74,7 @@ std::wstring StandInExePath();
 bool PlaceStandIn(const std::wstring& dir, const std::wstring& name);
 int StartCount(const std::wstring& exePath);
 void EnsureFolder(const std::wstring& path);  // every level
+void RemoveTree(const std::wstring& path);    // a folder and everything in it
 std::wstring InstallFolder();                 // C:\Program Files\Marrowtide of the prefix
 
 // Ends every running copy of the product's programs and removes their files from the install folder,

@@ -1,0 +1,53 @@
+// Fuzz target: version-info text through line splitting, classification, fields, folder and name rules.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "core/platform.h"
+#include "core/text.h"
+#include "core/version_info.h"
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+void OneLine(const std::string& line) {
+    Check(line.find("\r\n") == std::string::npos);
+    const core::ClassifiedLine c = core::ClassifyLine(line);
+    if (c.kind == core::LineKind::Ignored) return;
+    Check(!c.key.empty() && c.key.find('=') == std::string::npos);
+    Check(c.key + "=" + c.value == line);
+    if (c.kind == core::LineKind::SubDir) {
+        const std::string folder = core::NormaliseSubDir(c.value);
+        Check(folder.empty() || folder[0] == '/');
+        return;
+    }
+    if (c.kind != core::LineKind::Entry) return;
+    const core::EntryFields f = core::ParseEntryFields(c.value);
+    Check(core::Utf16Length(f.version) <= core::kMaxVersionChars);
+    Check(f.version.find(',') == std::string::npos);
+    const std::string name = core::KeepChars(c.key, core::kMaxFileNameChars);
+    Check(core::Utf16Length(name) <= core::kMaxFileNameChars);
+    Check(c.key.compare(0, name.size(), name) == 0);
+    if (core::IsBareFileName(c.key)) {
+        Check(c.key.find_first_of("\\/:") == std::string::npos);
+        Check(c.key != "." && c.key != "..");
+        std::string joined;
+        if (core::JoinPath("C:\\Program Files\\Marrowtide", c.key, joined)) {
+            Check(joined.rfind('\\') == std::string("C:\\Program Files\\Marrowtide").size());
+        }
+    }
+    core::DestinationByExtension(c.key);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    core::ForEachLine(reinterpret_cast<const char*>(data), size, OneLine);
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::string once = core::Utf16ToUtf8(core::Utf8ToUtf16(text));
+    Check(core::Utf16ToUtf8(core::Utf8ToUtf16(once)) == once);  // decoding is stable after one pass
+    return 0;
+}

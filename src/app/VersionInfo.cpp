@@ -1,0 +1,37 @@
+// The update dialog's version-info steps: read a file, handle its lines, compare an entry with what is
+// installed.
+#include "app/UpdaterDlg.h"
+#include "core/version_info.h"
+#include "update/version_info_file.h"
+
+BOOL CUpdaterDlg::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
+    return ForEachVersionInfoLine(strPath, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
+}
+
+void CUpdaterDlg::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) {
+    const core::ClassifiedLine line = core::ClassifyLine(strLine.str());
+    switch (line.kind) {
+    case core::LineKind::Ignored:
+        return;
+    case core::LineKind::Site:
+        m_strSite = line.value.empty() ? m_strServerHost : CString(line.value);
+        return;
+    case core::LineKind::SubDir:
+        m_strSubDir = core::NormaliseSubDir(line.value);
+        return;
+    case core::LineKind::Entry:
+        break;
+    }
+    const core::EntryFields fields = core::ParseEntryFields(line.value);
+    UPDATE_FILE_INFO record;
+    record.szFileName = core::KeepChars(line.key, core::kMaxFileNameChars);
+    record.szVersion = fields.version;
+    record.nReserved = fields.reserved;
+    record.bRegister = fields.registerFlag;
+    record.bOpen = fields.openFlag;
+    if (IsUpdateNeeded(line.key, record.szVersion)) AppendUpdateFile(*pList, record);
+}
+
+BOOL CUpdaterDlg::IsUpdateNeeded(CString strFileName, CString strVersion) {
+    return IsEntryDue(m_strInstallPath, strFileName, strVersion);
+}

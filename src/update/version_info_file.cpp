@@ -1,0 +1,71 @@
+#include "update/version_info_file.h"
+
+#include <shlwapi.h>
+
+#include <new>
+#include <vector>
+
+#include "core/platform.h"
+#include "core/text.h"
+#include "core/version_info.h"
+#include "framework/handles.h"
+#include "framework/win_text.h"
+#include "host/registry_key.h"
+#include "update/update_file.h"
+
+void AppendUpdateFile(CUpdateFileArray& list, const UPDATE_FILE_INFO& record) {
+    try {
+        list.push_back(record);
+    } catch (const std::bad_alloc&) {
+        // dropped; the rest of the file is still read
+    }
+}
+
+bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine) {
+    const std::wstring wide = Wide(path);
+    if (!::PathFileExistsW(wide.c_str())) return false;
+    const ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    const DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == 0 || size == INVALID_FILE_SIZE) return false;
+    std::vector<char> buffer;
+    try {
+        buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer.data(), size, &read, nullptr)) return false;
+    core::ForEachLine(buffer.data(), read, [&](const std::string& line) {
+        onLine(CString(DecodeCodePage(kVersionInfoCodePage, line)));
+    });
+    return true;
+}
+
+bool InstalledPath(const CString& installPath, const CString& name, CString& path) {
+    std::string folder = installPath.str();
+    switch (core::DestinationByExtension(name.str())) {
+    case core::Destination::GdbFolder: folder += "\\gdb"; break;
+    case core::Destination::AdbFolder: folder += "\\adb"; break;
+    case core::Destination::InstallFolder: break;
+    }
+    std::string joined;
+    if (!core::JoinPath(folder, name.str(), joined)) return false;
+    path = CString(joined);
+    return true;
+}
+
+bool IsEntryDue(CString& installPath, const CString& name, const CString& version) {
+    // The name becomes a path in the temp and install folders and a registry value name: anything but a
+    // bare file name would reach outside them, so such an entry is never fetched.
+    if (!core::IsBareFileName(name.str())) return false;
+    if (installPath.IsEmpty()) ReadProductValue("InstallPath", kInstallPathChars, installPath);
+    CString installed;
+    if (!InstalledPath(installPath, name, installed)) return false;
+    if (!::PathFileExistsW(Wide(installed).c_str())) return true;
+    CString recorded;
+    if (!ReadProductValue(name, kVersionChars, recorded)) return true;
+    const bool current = recorded.GetLength() == version.GetLength() && core::EqualsNoCase(recorded.str(), version.str());
+    return !current;
+}

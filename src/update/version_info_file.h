@@ -1,0 +1,21 @@
+#pragma once
+#include <functional>
+
+#include "framework/cstring.h"
+
+// Version-info files are written in code page 949.
+constexpr unsigned kVersionInfoCodePage = 949;
+
+// Reads the whole file and hands each line (without its CR LF, as UTF-8) to onLine. FALSE when the
+// file is missing, cannot be opened, is empty or cannot be read (or no memory for it).
+bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine);
+
+// Whether an entry must be fetched: never for a name that is not a bare file name or whose installed
+// path cannot be formed; otherwise when the installed copy is missing, or its recorded version (under
+// the product key) is absent or differs in length or in anything but letter case. An empty installPath
+// is first filled from "InstallPath".
+bool IsEntryDue(CString& installPath, const CString& name, const CString& version);
+
+// Where an entry lives once installed: the install folder, or its "gdb" or "adb" folder by extension.
+// FALSE when the path would be too long to form.
+bool InstalledPath(const CString& installPath, const CString& name, CString& path);

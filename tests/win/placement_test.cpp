@@ -1,0 +1,212 @@
+// Placing downloaded files, registering and opening flagged ones, recording versions: the update
+// dialog's steps on real folders, processes and registry of the prefix.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/UpdaterDlg.h"
+#include "host/registry_key.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream f(path.c_str(), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+    EnsureFolder(path.substr(0, path.rfind(L'\\')));
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+UPDATE_FILE_INFO Entry(const char* name, const char* version, bool fetched, int reg = 0, int open = 0) {
+    UPDATE_FILE_INFO r;
+    r.szFileName = name;
+    r.szVersion = version;
+    r.bRegister = reg;
+    r.bOpen = open;
+    r.bFetched = fetched;
+    return r;
+}
+
+std::wstring RegProbePath() {
+    std::wstring p = Utf16(REGPROBE_DLL_UNIX);
+    for (wchar_t& c : p) {
+        if (c == L'/') c = L'\\';
+    }
+    return L"Z:" + p;
+}
+
+class PlacementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RemoveTree(m_install);
+        RemoveTree(m_temp);
+        EnsureFolder(m_install);
+        EnsureFolder(m_temp);
+        DeleteProductKey();
+        m_dlg.m_strInstallPath = Utf8(m_install).c_str();
+    }
+    // A downloaded file waiting in the temp folder.
+    void Downloaded(const wchar_t* name, const std::string& bytes) { WriteAll(m_temp + L"\\" + name, bytes); }
+    void RunSteps(CUpdateFileArray& list, PlacementRule rule) {
+        m_dlg.PlaceDownloadedFiles(&list, Utf8(m_temp).c_str(), rule);
+        m_dlg.RegisterPlacedFiles(&list);
+        m_dlg.RecordFileVersions(&list);
+    }
+    static std::wstring Recorded(const wchar_t* name) {
+        std::wstring v;
+        return ReadHklmString(kProductKey, name, v) ? v : L"<none>";
+    }
+
+    std::wstring m_install = L"C:\\Program Files\\Place Test\\Marrowtide";  // with blanks, as under Program Files
+    std::wstring m_temp = L"C:\\place-test-temp";
+    CUpdaterDlg m_dlg{nullptr};
+};
+
+TEST_F(PlacementTest, ReplacesInstalledFilesRoutesDbFilesAndRecordsVersions) {
+    WriteAll(m_install + L"\\a.dll", "old a");
+    Downloaded(L"a.dll", "new a");
+    Downloaded(L"b.gdb", "new b");
+    Downloaded(L"C.ADB", "new c");
+    CUpdateFileArray list{Entry("a.dll", "2.0", true), Entry("b.gdb", "1.1", true), Entry("C.ADB", "3", true)};
+    RunSteps(list, PlacementRule::ByExtension);
+    EXPECT_EQ(ReadAll(m_install + L"\\a.dll"), "new a");
+    EXPECT_EQ(ReadAll(m_install + L"\\gdb\\b.gdb"), "new b");  // "gdb" and "adb" created the first time
+    EXPECT_EQ(ReadAll(m_install + L"\\adb\\C.ADB"), "new c");
+    EXPECT_FALSE(Exists(m_temp + L"\\a.dll"));                  // moved, not copied
+    EXPECT_EQ(Recorded(L"a.dll"), L"2.0");                      // the product key was created for them
+    EXPECT_EQ(Recorded(L"b.gdb"), L"1.1");
+    EXPECT_EQ(Recorded(L"C.ADB"), L"3");
+    EXPECT_TRUE(list.empty());                                  // every record freed
+}
+
+TEST_F(PlacementTest, TheProgramRulePutsEveryFileInTheInstallFolder) {
+    Downloaded(L"b.gdb", "b");
+    CUpdateFileArray list{Entry("b.gdb", "1", true)};
+    RunSteps(list, PlacementRule::InstallFolder);
+    EXPECT_EQ(ReadAll(m_install + L"\\b.gdb"), "b");
+    EXPECT_FALSE(Exists(m_install + L"\\gdb"));
+}
+
+TEST_F(PlacementTest, EntriesFromAFailedDownloadOnAreLeftAlone) {
+    WriteAll(m_install + L"\\second.dll", "installed second");
+    ASSERT_EQ(WriteProductValue("second.dll", "1.0"), 0);
+    Downloaded(L"first.dll", "new first");
+    Downloaded(L"second.dll", "partial");  // what a cut download left behind
+    CUpdateFileArray list{Entry("first.dll", "2.0", true), Entry("second.dll", "2.0", false, 1, 1),
+                          Entry("third.dll", "2.0", false)};
+    RunSteps(list, PlacementRule::ByExtension);
+    EXPECT_EQ(ReadAll(m_install + L"\\first.dll"), "new first");
+    EXPECT_EQ(Recorded(L"first.dll"), L"2.0");
+    EXPECT_EQ(ReadAll(m_install + L"\\second.dll"), "installed second");
+    EXPECT_EQ(Recorded(L"second.dll"), L"1.0");
+    EXPECT_FALSE(Exists(m_install + L"\\third.dll"));
+    EXPECT_EQ(Recorded(L"third.dll"), L"<none>");
+}
+
+TEST_F(PlacementTest, AnInstalledFileHeldOpenKeepsItsOldCopyAndVersion) {
+    WriteAll(m_install + L"\\busy.dll", "old busy");
+    ASSERT_EQ(WriteProductValue("busy.dll", "1.0"), 0);
+    Downloaded(L"busy.dll", "new busy");
+    Downloaded(L"next.dll", "new next");
+    // A running program holds it without sharing deletion: it can be neither deleted nor replaced.
+    HANDLE held = CreateFileW((m_install + L"\\busy.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CUpdateFileArray list{Entry("busy.dll", "2.0", true), Entry("next.dll", "2.0", true)};
+    RunSteps(list, PlacementRule::ByExtension);
+    CloseHandle(held);
+    EXPECT_EQ(ReadAll(m_install + L"\\busy.dll"), "old busy");
+    EXPECT_EQ(Recorded(L"busy.dll"), L"1.0");
+    EXPECT_EQ(ReadAll(m_temp + L"\\busy.dll"), "new busy");  // the temp copy replaced nothing
+    EXPECT_EQ(ReadAll(m_install + L"\\next.dll"), "new next");
+    EXPECT_EQ(Recorded(L"next.dll"), L"2.0");
+}
+
+TEST_F(PlacementTest, FlaggedFilesAreRegisteredOrOpenedOnlyInTheInstallFolder) {
+    // "open" on a DLL runs the stand-in through a file association of this prefix.
+    ASSERT_TRUE(PlaceStandIn(L"C:\\standins\\opener", L"opener.exe"));
+    HKEY k = nullptr;
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, L"MarrowtideProbe.dll\\shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &k, nullptr);
+    const wchar_t command[] = L"\"C:\\standins\\opener\\opener.exe\" \"%1\"";
+    RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command);
+    RegCloseKey(k);
+    wchar_t oldClass[64] = {};
+    LONG oldSize = sizeof oldClass;
+    RegQueryValueW(HKEY_CLASSES_ROOT, L".dll", oldClass, &oldSize);
+    RegSetValueW(HKEY_CLASSES_ROOT, L".dll", REG_SZ, L"MarrowtideProbe.dll", 0);
+
+    const std::string probe = ReadAll(RegProbePath());
+    ASSERT_FALSE(probe.empty());
+    Downloaded(L"reg.dll", probe);
+    Downloaded(L"both.dll", probe);
+    Downloaded(L"db.adb", probe);
+    Downloaded(L"plain.dll", probe);
+    CUpdateFileArray list{Entry("reg.dll", "1", true, 1, 0), Entry("both.dll", "1", true, 1, 1),
+                          Entry("db.adb", "1", true, 1, 1), Entry("plain.dll", "1", true, 0, 0)};
+    RunSteps(list, PlacementRule::ByExtension);
+
+    const std::wstring reg = m_install + L"\\reg.dll", both = m_install + L"\\both.dll";
+    const auto registered = [](const std::wstring& dll) {
+        return ReadAll(dll + L".log").find("registered") != std::string::npos;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return registered(reg) && registered(both); }, 10000));
+    EXPECT_TRUE(WaitUntil([] { return StartCount(L"C:\\standins\\opener\\opener.exe") == 1; }, 10000));
+    const std::string opened = ReadAll(L"C:\\standins\\opener\\opener.exe.log");
+    EXPECT_NE(opened.find("both.dll"), std::string::npos) << opened;
+    Sleep(500);
+    EXPECT_FALSE(registered(m_install + L"\\adb\\db.adb"));  // the DB pass put it into "adb": not looked at
+    EXPECT_FALSE(registered(m_install + L"\\plain.dll"));
+    EXPECT_EQ(StartCount(L"C:\\standins\\opener\\opener.exe"), 1);
+
+    RegSetValueW(HKEY_CLASSES_ROOT, L".dll", REG_SZ, oldClass, 0);
+    SHDeleteKeyW(HKEY_CLASSES_ROOT, L"MarrowtideProbe.dll");
+    KillAll(L"opener.exe");
+}
+
+TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
+    RemoveTree(L"C:\\Program Files\\Yelvan");
+    ASSERT_EQ(WriteProductValue("InstallPath", "D:\\gone"), 0);
+    const struct {
+        const char* given;
+        const char* settled;
+    } cases[] = {
+        {"D:\\gone", "C:\\Program Files\\Yelvan\\Marrowtide"},
+        {"", "C:\\Program Files\\Yelvan\\Marrowtide"},
+        {"C:\\windows", "C:\\windows"},  // an existing folder stays
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given);
+        CUpdaterDlg dlg(nullptr);
+        dlg.m_strInstallPath = c.given;
+        dlg.SettleInstallFolder();
+        EXPECT_EQ(dlg.m_strInstallPath, c.settled);
+        EXPECT_TRUE(PathIsDirectoryW(Utf16(dlg.m_strInstallPath.str()).c_str()));
+    }
+    std::wstring recorded;
+    EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", recorded));
+    EXPECT_EQ(recorded, L"D:\\gone");  // not written back
+}
+
+TEST(UpdateTempFolder, IsTheWindowsFoldersTempCreatedWhenMissing) {
+    RemoveTree(L"C:\\windows\\Temp");
+    CUpdaterDlg dlg(nullptr);
+    EXPECT_EQ(dlg.GetUpdateTempFolder(), "C:\\windows\\Temp");
+    EXPECT_TRUE(PathIsDirectoryW(L"C:\\windows\\Temp"));
+}
+
+}  // namespace
