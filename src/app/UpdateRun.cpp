@@ -116,8 +116,4 @@ BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer,
     return RunDetached<int>([request, bar, stop] { return Download(request, bar, stop); }, m_stop, 0);
 }
 
-BOOL CUpdaterDlg::UpdateDBFiles() { return TRUE; }
-
-BOOL CUpdaterDlg::UpdateProgramFiles() { return TRUE; }
-
 void CUpdaterDlg::CreateShellEntries() {}

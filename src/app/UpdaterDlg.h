@@ -70,6 +70,23 @@ private:
     void OnSysCommand(UINT id);
     bool OnPaint();
     void OnLButtonDown();
+    // The points in which the DB pass and the program pass differ.
+    struct PassSettings {
+        CString versionInfoHost;
+        CString versionInfoObject;
+        CString localName;             // of the version-info file in the temp folder
+        bool productKeyRequired = true;  // a product key that cannot be opened ends the pass
+        const char* statusDownloadingInfo = "";
+        const char* statusCurrent = "";
+        const char* statusDownloadingFiles = "";
+        const char* fileLineFormat = "%s";
+        CString defaultSite;
+        CString defaultSubDir;
+        PlacementRule rule = PlacementRule::InstallFolder;
+    };
+    BOOL RunUpdatePass(const PassSettings& settings);
+    void SendProgress(CLabeledProgressCtrl& bar, UINT msg, WPARAM wParam, LPARAM lParam);
+
     // The worker's way to set a control's text: a sent message, skipped once the dialog is closing.
     void ShowText(int id, const CString& text);
     LRESULT OnUpdateStart();

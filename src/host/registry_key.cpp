@@ -94,9 +94,7 @@ LONG CRegistryKey::SetKeyValue(const char* subKey, const char* text, const char*
     return sub.SetValue(text, valueName);
 }
 
-bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text) {
-    CRegistryKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+bool QueryTextValue(CRegistryKey& key, const char* valueName, DWORD bufferChars, CString& text) {
     std::vector<char> buffer(bufferChars * 3 + 1, '\0');  // UTF-8 takes up to three bytes a character
     DWORD count = static_cast<DWORD>(buffer.size());
     if (key.QueryValue(buffer.data(), valueName, &count) != ERROR_SUCCESS) return false;
@@ -105,6 +103,12 @@ bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text) {
     if (core::Utf16Length(value) + 1 > bufferChars) return false;
     text = CString(value);
     return true;
+}
+
+bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text) {
+    CRegistryKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+    return QueryTextValue(key, valueName, bufferChars, text);
 }
 
 LONG WriteProductValue(const char* valueName, const char* text) {

@@ -38,6 +38,9 @@ public:
     HKEY m_hKey = nullptr;
 };
 
+// A text value of an open key, taken only when it fits bufferChars characters with its terminator.
+bool QueryTextValue(CRegistryKey& key, const char* valueName, DWORD bufferChars, CString& text);
+
 // The read pattern: open the product key with full access and query the value; the text is taken only
 // when it fits a buffer of bufferChars characters with its terminator (a longer value counts as absent).
 bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text);

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "app/UpdaterDlg.h"
+#include "build_config.h"
 #include "res/resource.h"
+#include "support/http_server.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -53,7 +55,11 @@ TEST(InProcessDialog, StopEndsTheWorkerOnItsOwnWithinItsGraceTime) {
     }
 }
 
-TEST(InProcessDialog, ARunThatGoesThroughEndsWithExitCodeZero) {
+TEST(InProcessDialog, ARunThatGoesThroughEndsOnItsOwn) {
+    TestHttpServer server(UPDATER_SERVER_HOST);
+    ASSERT_TRUE(server.listening());
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("\r\n"));
+    server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
     CUpdaterDlg dlg(nullptr);
     const DWORD t0 = GetTickCount();
     dlg.DoModal();
