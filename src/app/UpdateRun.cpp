@@ -115,5 +115,3 @@ BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer,
     const CStopSignal stop = m_stop;
     return RunDetached<int>([request, bar, stop] { return Download(request, bar, stop); }, m_stop, 0);
 }
-
-void CUpdaterDlg::CreateShellEntries() {}

@@ -148,7 +148,3 @@ void CUpdaterDlg::OnDestroy() {
         ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW);
     }
 }
-
-CString CUpdaterDlg::GetMacAddress() { return CString(); }
-
-int CUpdaterDlg::SendInstallStats(CString) { return 1; }

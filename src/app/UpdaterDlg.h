@@ -19,7 +19,8 @@ public:
     // Dialog start: install folder and statistics report.
     void PrepareInstallDir();
     CString GetMacAddress();
-    int SendInstallStats(CString adapterText);
+    int SendInstallStats(CString strAdapter);
+    int SendHttpRequest(CString strHost, CString strObject, CString strBody);
 
     // The update run, on the worker thread.
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
@@ -38,6 +39,11 @@ public:
     BOOL UpdateDBFiles();
     BOOL UpdateProgramFiles();
     void CreateShellEntries();
+    void CreateStartMenuShortcuts();
+    void CreateDesktopShortcut();
+    void WriteUninstallEntry();
+    void CreateShortcut(CString strLinkPath, CString strTarget);
+    void CreateMainProgramLink(CString strLinkPath);
 
     // How the worker ended when the dialog closed: on its own, or terminated after its grace time.
     enum class WorkerEnd { NotStarted, Returned, Terminated };
