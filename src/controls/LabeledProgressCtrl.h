@@ -1,9 +1,11 @@
 #pragma once
-// Progress bar with a centred caption (the percentage unless a text is set), attached to a dialog's
-// progress control by subclassing.
+// Progress bar that paints itself: a filled bar over a track and a centred caption (the percentage
+// unless a text is set) in inverse colours. It keeps its own range, position and step and answers the
+// progress messages itself; the platform control's state and painting are never used.
 #include <windows.h>
 #include <commctrl.h>
 
+#include "core/control_layout.h"
 #include "framework/wnd.h"
 
 enum : UINT { PBM_SETCAPTIONCOLOR = WM_USER + 100, PBM_SHOWCAPTION = WM_USER + 101 };
@@ -17,11 +19,19 @@ public:
     COLORREF SetCaptionColor(COLORREF color) { return SetColor(m_crCaption, color); }
     void ShowCaption(BOOL show);
 
+    // What a paint would draw now, in client coordinates.
+    core::ProgressPicture Picture() const;
+
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
 private:
     COLORREF SetColor(COLORREF& field, COLORREF color);
+    LRESULT OnSetPos(int position);
+    LRESULT PackedRange() const;
+    LRESULT OnGetText(WPARAM size, LPARAM buffer) const;
+    void OnSetText(LPARAM text);
+    void OnPaint();
 
     COLORREF m_crCaption = CLR_DEFAULT;
     int m_nPosition = 0;

@@ -1,19 +1,134 @@
 #include "controls/XPButton.h"
 
+#include <commctrl.h>
+
+#include "controls/OffscreenDC.h"
+#include "core/control_layout.h"
 #include "framework/win_text.h"
+
+namespace {
+
+HPEN FramePen(int width, COLORREF colour) { return ::CreatePen(PS_INSIDEFRAME, width, colour); }
+
+// A font of the given size in tenths of a point for this DC, by face name.
+HFONT PointFont(HDC dc, int tenths, const wchar_t* face) {
+    LOGFONTW lf{};
+    lf.lfHeight = -::MulDiv(tenths, ::GetDeviceCaps(dc, LOGPIXELSY), 720);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+    return ::CreateFontIndirectW(&lf);
+}
+
+}  // namespace
+
+CXPButton::CXPButton()
+    : m_penOutline(FramePen(1, RGB(0, 0, 0))),
+      m_penHotLeft(FramePen(3, RGB(250, 196, 88))),
+      m_penHotTop(FramePen(2, RGB(252, 210, 121))),
+      m_penHotRight(FramePen(3, RGB(251, 202, 106))),
+      m_penHotBottom(FramePen(2, RGB(229, 151, 0))),
+      m_penFocusLeft(FramePen(3, RGB(153, 198, 252))),
+      m_penFocusTop(FramePen(2, RGB(162, 201, 255))),
+      m_penFocusRight(FramePen(3, RGB(162, 189, 252))),
+      m_penFocusBottom(FramePen(2, RGB(162, 201, 255))) {}
 
 void CXPButton::PreSubclassWindow() {
     ModifyStyle(0, BS_OWNERDRAW, 0);
     CButton::PreSubclassWindow();
 }
 
+LRESULT CXPButton::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        if (!m_bLeaveArmed) {
+            // One request for each stay of the pointer: hover after 1 ms, and the leave.
+            TRACKMOUSEEVENT tme{sizeof tme, TME_HOVER | TME_LEAVE, m_hWnd, 1};
+            m_bLeaveArmed = ::_TrackMouseEvent(&tme);
+        }
+        return CButton::WindowProc(msg, wParam, lParam);
+    case WM_MOUSEHOVER:
+        m_bMouseInside = TRUE;
+        ::InvalidateRect(m_hWnd, nullptr, TRUE);
+        return 1;
+    case WM_MOUSELEAVE:
+        m_bLeaveArmed = FALSE;
+        m_bMouseInside = FALSE;
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+        return 0;
+    default:
+        return CButton::WindowProc(msg, wParam, lParam);
+    }
+}
+
 void CXPButton::DrawItem(DRAWITEMSTRUCT* dis) {
-    // A plain push button face until the button's own look is drawn here.
+    COffscreenDC surface(dis->hDC);
+    const HDC dc = surface.GetSafeHdc();
     RECT rc = dis->rcItem;
-    UINT state = DFCS_BUTTONPUSH;
-    if (dis->itemState & ODS_SELECTED) state |= DFCS_PUSHED;
-    ::DrawFrameControl(dis->hDC, &rc, DFC_BUTTON, state);
     const std::wstring caption = Wide(GetWindowText());
-    ::SetBkMode(dis->hDC, TRANSPARENT);
-    ::DrawTextW(dis->hDC, caption.c_str(), -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+
+    m_pSavedPen = ::SelectObject(dc, m_penOutline.get());
+    ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, 10, 10);  // filled by the surface's white brush
+    m_bHasFocus = (dis->itemState & ODS_FOCUS) != 0;
+    m_bEmphasis = (dis->itemState & (ODS_FOCUS | ODS_SELECTED | ODS_DEFAULT)) != 0;
+    ::SelectObject(dc, m_pSavedPen);
+
+    ::InflateRect(&rc, -::GetSystemMetrics(SM_CXEDGE), -::GetSystemMetrics(SM_CYEDGE));
+    FillGradient(dc, rc);
+    if (m_bHasFocus || m_bMouseInside) DrawEdgeLines(dc, rc);
+    if (!caption.empty()) DrawCaption(dc, rc, dis->itemState, caption);
+}
+
+void CXPButton::FillGradient(HDC dc, const RECT& rc) {
+    ScopedBrush brushes[64];
+    for (int i = 0; i < 64; ++i) {
+        brushes[i].reset(::CreateSolidBrush(core::GradientColour(i, m_bEmphasis != FALSE, m_bMouseInside != FALSE)));
+    }
+    const int width = rc.right - rc.left;
+    const int height = rc.bottom - rc.top;
+    const core::RowSpan rows = core::GradientRows(rc.top, height);
+    for (int y = rows.first; y <= rows.last; ++y) {
+        const int brush = core::GradientRowBrush(y, height);
+        if (brush < 0) continue;  // past the last brush: the row stays white
+        const RECT row{rc.left, y, width + 2, y + 1};
+        ::FillRect(dc, &row, brushes[brush].get());
+    }
+}
+
+void CXPButton::DrawEdgeLines(HDC dc, const RECT& rc) {
+    const bool focusSet = m_bHasFocus && !m_bMouseInside;
+    core::EdgeLine lines[4];
+    core::EdgeLines({rc.left, rc.top, rc.right, rc.bottom}, focusSet, lines);
+    const HPEN pens[4] = {focusSet ? m_penFocusLeft.get() : m_penHotLeft.get(),
+                          focusSet ? m_penFocusRight.get() : m_penHotRight.get(),
+                          focusSet ? m_penFocusTop.get() : m_penHotTop.get(),
+                          focusSet ? m_penFocusBottom.get() : m_penHotBottom.get()};
+    POINT remembered{};
+    ::GetCurrentPositionEx(dc, &remembered);
+    m_pSavedPen = ::SelectObject(dc, pens[0]);
+    for (int i = 0; i < 4; ++i) {
+        ::SelectObject(dc, pens[i]);
+        ::MoveToEx(dc, lines[i].fromX, lines[i].fromY, nullptr);
+        ::LineTo(dc, lines[i].toX, lines[i].toY);
+    }
+    ::SelectObject(dc, m_pSavedPen);
+    ::MoveToEx(dc, remembered.x, remembered.y, nullptr);
+}
+
+void CXPButton::DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& caption) {
+    const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+    ScopedFont font(PointFont(dc, 90, L"굴림"));
+    const HGDIOBJ oldFont = ::SelectObject(dc, font.get());
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+    if (state & ODS_DISABLED) {
+        const int x = (inner.left + inner.right) / 2 - size.cx / 2;
+        const int y = (inner.top + inner.bottom) / 2 - size.cy / 2;
+        ::DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(caption.c_str()), 0, x, y, size.cx, size.cy,
+                     DST_TEXT | DSS_DISABLED);
+    } else {
+        if (state & ODS_SELECTED) ::OffsetRect(&inner, 2, 2);
+        ::DrawTextW(dc, caption.c_str(), -1, &inner, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    }
+    ::SelectObject(dc, oldFont);
+    ::SetBkMode(dc, oldMode);
 }

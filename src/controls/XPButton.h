@@ -1,12 +1,34 @@
 #pragma once
-// Owner-drawn push button.
+// Owner-drawn push button with a flat look: black rounded outline, light vertical gradient, coloured
+// edge lines while the pointer rests on it (orange) or it has the focus (blue), centred 9-point caption.
+#include <windows.h>
+
+#include "framework/handles.h"
 #include "framework/wnd.h"
 
 class CXPButton : public CButton {
 public:
+    CXPButton();
     ~CXPButton() override = default;
     void DrawItem(DRAWITEMSTRUCT* dis) override;
 
+    // The drawing steps, on the surface a drawing uses.
+    void FillGradient(HDC dc, const RECT& rc);
+    void DrawEdgeLines(HDC dc, const RECT& rc);
+
+    BOOL m_bMouseInside = FALSE;  // set by the hover notification, cleared by the leave notification
+    BOOL m_bLeaveArmed = FALSE;   // a tracking request is active
+    BOOL m_bHasFocus = FALSE;     // of the drawing in progress
+    BOOL m_bEmphasis = FALSE;     // focus, pressed or default state of the drawing in progress
+
 protected:
     void PreSubclassWindow() override;
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& caption);
+
+    ScopedPen m_penOutline, m_penHotLeft, m_penHotTop, m_penHotRight, m_penHotBottom;
+    ScopedPen m_penFocusLeft, m_penFocusTop, m_penFocusRight, m_penFocusBottom;
+    HGDIOBJ m_pSavedPen = nullptr;
 };

@@ -93,6 +93,16 @@ TEST_F(DialogTest, ShowsTheFirstStateAndAScreenshot) {
     OffsetRect(&textArea, -rc.left, -rc.top);
     EXPECT_EQ(shot.At(rc.right - rc.left - 8, (banner.bottom + textArea.top) / 2), RGB(255, 255, 255));
     EXPECT_GT(shot.Count(textArea, [](COLORREF c) { return GetRValue(c) < 100; }), 20) << "no glyphs in 1068";
+
+    // Both bars as the dialog sets them up: full, blue, with "100%" in the light background colour.
+    for (int id : {IDC_PROGRESS_FILE, IDC_PROGRESS_TOTAL}) {
+        RECT bar;
+        GetWindowRect(GetDlgItem(dlg, id), &bar);
+        OffsetRect(&bar, -rc.left, -rc.top);
+        const int pixels = (bar.right - bar.left) * (bar.bottom - bar.top);
+        EXPECT_GT(shot.Count(bar, [](COLORREF c) { return c == RGB(0, 128, 255); }), pixels * 7 / 10) << id;
+        EXPECT_GT(shot.Count(bar, [](COLORREF c) { return c == RGB(236, 236, 255); }), 2) << id;  // anti-aliased text
+    }
 }
 
 TEST_F(DialogTest, SecondCopyEndsAtOnceWithoutAWindow) {

@@ -1,0 +1,26 @@
+#pragma once
+// A drawing surface standing in for a target DC during one paint: everything lands in a memory bitmap
+// covering the target's clipping box, copied to the target in one block transfer when the object goes.
+// A printer target is drawn on directly. Never copied.
+#include <windows.h>
+
+class COffscreenDC {
+public:
+    explicit COffscreenDC(HDC target);
+    ~COffscreenDC();
+    COffscreenDC(const COffscreenDC&) = delete;
+    COffscreenDC& operator=(const COffscreenDC&) = delete;
+
+    HDC GetSafeHdc() const { return m_hDC; }
+    const RECT& Area() const { return m_rcArea; }
+    // A solid rectangle in the current colours' way: background colour set, then an opaque blank.
+    void FillSolidRect(const RECT& rc, COLORREF colour) const;
+
+private:
+    HDC m_hDC = nullptr;           // the memory DC, or the target itself when printing
+    HBITMAP m_bmpSurface = nullptr;
+    HGDIOBJ m_pOldBitmap = nullptr;
+    HDC m_pTarget;
+    RECT m_rcArea{};
+    BOOL m_bOffscreen;
+};

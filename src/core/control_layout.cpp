@@ -1,0 +1,91 @@
+#include "core/control_layout.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+namespace core {
+
+namespace {
+
+int Difference(int a, int b) {
+    // A 32-bit subtraction that wraps instead of overflowing.
+    return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+
+int Truncate(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(v);  // toward zero
+}
+
+}  // namespace
+
+double ProgressFraction(int position, int lower, int upper) {
+    return static_cast<double>(Difference(position, lower)) / static_cast<double>(Difference(upper, lower));
+}
+
+int ProgressFillWidth(int position, int lower, int upper, int clientWidth) {
+    if (Difference(upper, lower) == 0) return 0;
+    return Truncate(ProgressFraction(position, lower, upper) * clientWidth);
+}
+
+ProgressPicture LayoutProgress(const ProgressState& s, const Rect& client, Colour systemHighlight, Colour systemWindow) {
+    ProgressPicture p;
+    if (s.lower >= s.upper) return p;
+    p.draw = true;
+    p.barColour = s.bar == kDefaultColour ? systemHighlight : s.bar;
+    p.backColour = s.back == kDefaultColour ? systemWindow : s.back;
+    const double f = ProgressFraction(s.position, s.lower, s.upper);
+    p.bar = p.track = client;
+    if (!s.vertical) {
+        const int x = client.left + Truncate((client.right - client.left) * f);
+        p.bar.right = p.track.left = x;
+    } else {
+        const int y = client.bottom - Truncate((client.bottom - client.top) * f);
+        p.bar.top = p.track.bottom = y;
+    }
+    p.caption = s.showCaption && !s.vertical;
+    if (p.caption) {
+        if (!s.caption.empty()) {
+            p.text = s.caption;
+        } else {
+            char text[24];
+            std::snprintf(text, sizeof text, "%d%%", Truncate(f * 100.0));
+            p.text = text;
+        }
+        p.textOverBar = s.captionColour == kDefaultColour ? p.backColour : s.captionColour;
+        p.textOverTrack = s.captionColour == kDefaultColour ? p.barColour : s.captionColour;
+    }
+    return p;
+}
+
+Colour GradientColour(int i, bool emphasis, bool mouseInside) {
+    if (!mouseInside) return emphasis ? Rgb(255 - i / 3, 255 - i / 3, 255 - i / 4) : Rgb(255 - i / 3, 255 - i / 3, 255 - i / 5);
+    return emphasis ? Rgb(255 - i / 4, 255 - i / 4, 255 - i / 3) : Rgb(255 - i / 4, 255 - i / 4, 255 - i / 5);
+}
+
+int GradientRowBrush(int y, int height) {
+    if (height <= 0) return -1;
+    const int brush = 63 * y / height;
+    return brush > 63 || brush < 0 ? -1 : brush;
+}
+
+RowSpan GradientRows(int top, int height) {
+    if (height <= 0) return {};
+    return {top, height + 1};
+}
+
+void EdgeLines(const Rect& r, bool focusSet, EdgeLine (&lines)[4]) {
+    const Colour left = focusSet ? Rgb(153, 198, 252) : Rgb(250, 196, 88);
+    const Colour top = focusSet ? Rgb(162, 201, 255) : Rgb(252, 210, 121);
+    const Colour right = focusSet ? Rgb(162, 189, 252) : Rgb(251, 202, 106);
+    const Colour bottom = focusSet ? Rgb(162, 201, 255) : Rgb(229, 151, 0);
+    lines[0] = {r.left, r.bottom - 3, r.left, r.top + 2, left, 3};
+    lines[1] = {r.right - 1, r.bottom - 3, r.right - 1, r.top + 2, right, 3};
+    lines[2] = {r.left + 2, r.top, r.right - 2, r.top, top, 2};
+    lines[3] = {r.left + 2, r.bottom, r.right - 2, r.bottom, bottom, 2};
+}
+
+}  // namespace core
