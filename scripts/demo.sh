@@ -1,35 +1,100 @@
 #!/usr/bin/env bash
-# The demo: installs what is missing, builds BrinsoUpdator.exe for local servers and runs it under Wine.
-# With no DISPLAY it runs on a virtual display, saves a screenshot and closes the dialog as a user would;
-# with a DISPLAY it runs there and waits for you to press the stop button.
+# The demo: a whole update run of BrinsoUpdator.exe under Wine against a local update server.
+#  - builds the program for the servers 127.0.0.2 (updates) and 127.0.0.3 (statistics), and our stand-ins
+#    for the product's programs;
+#  - makes a sample release (scripts/make-release.sh), serves it with nginx (server/nginx.conf.in) and
+#    starts a listener for the statistics report;
+#  - installs nothing but the stand-in programs, starts them, runs the updater twice on a virtual display
+#    (or on $DISPLAY when set), saves screenshots, and prints what each run changed;
+#  - stops everything it started.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}/demo
+update_host=127.0.0.2
+stats_host=127.0.0.3
 "$root/scripts/bootstrap.sh"
 
+echo "== building"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DUPDATER_TESTS=OFF -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
+  -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host >/dev/null
+cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator standin regprobe linktarget >/dev/null
 exe="$build/src/BrinsoUpdator.exe"
 
+echo "== sample release, update server (nginx on $update_host:80), statistics listener ($stats_host:80)"
+"$root/scripts/make-release.sh" "$build/release" "$update_host" "$build/tests/standin.exe" "$build/tests/regprobe.dll"
+"$root/scripts/nginx.sh" start "$build/nginx" "$update_host" "$build/release"
+rm -f "$build/stats.log"
+python3 "$root/scripts/stats-listener.py" "$stats_host" "$build/stats.log" </dev/null >/dev/null 2>&1 &
+listener=$!
 own_display=${DISPLAY:-}
+cleanup() {
+  kill "$listener" 2>/dev/null || true
+  "$root/scripts/nginx.sh" stop "$build/nginx"
+  "$root/scripts/wine-env.sh" down "$build/wine"
+}
+trap cleanup EXIT
 "$root/scripts/wine-env.sh" up "$build/wine" >/dev/null
-trap '"$root/scripts/wine-env.sh" down "$build/wine"' EXIT
 eval "$("$root/scripts/wine-env.sh" env "$build/wine")"
 [ -n "$own_display" ] && export DISPLAY=$own_display
 
-wine "$exe" >/dev/null 2>&1 </dev/null &
-app=$!
-if [ -n "$own_display" ]; then
-  echo "BrinsoUpdator runs on $DISPLAY; press its stop button to end it."
+drive_c="$WINEPREFIX/drive_c"
+install="$drive_c/Program Files/Marrowtide"
+console() { case "$LC_ALL" in ko_KR*) iconv -f CP949 -t UTF-8 ;; *) cat ;; esac; }
+program_pids() { pgrep -f 'Marrowtide\\(Marrowtide|Tessvane|Quillmere|MarRtime)\.exe' 2>/dev/null | sort || true; }
+
+echo "== the installed product: stand-in programs in $install, running"
+mkdir -p "$install"
+for p in Marrowtide.exe Tessvane.exe Quillmere.exe MarRtime.exe MarwDel.exe; do cp "$build/tests/standin.exe" "$install/$p"; done
+for p in Marrowtide.exe Tessvane.exe Quillmere.exe MarRtime.exe; do
+  setsid wine "C:\\Program Files\\Marrowtide\\$p" </dev/null >/dev/null 2>&1 &
+done
+for _ in $(seq 100); do
+  [ "$(cat "$install"/{Marrowtide,Tessvane,Quillmere,MarRtime}.exe.log 2>/dev/null | grep -c started)" -ge 4 ] && break
+  sleep 0.1
+done
+
+run() {  # run N: one start of the updater, screenshots, and what it changed
+  local n=$1 log_from monitor_before before after t
+  echo
+  echo "== run $n"
+  log_from=$(wc -l < "$build/nginx/access.log")
+  monitor_before=$(grep -c started "$install/MarRtime.exe.log" 2>/dev/null || echo 0)
+  before=$(program_pids)
+  wine "$exe" </dev/null >/dev/null 2>&1 &
+  local app=$! start=$SECONDS shots=0
+  while kill -0 $app 2>/dev/null && [ $((SECONDS - start)) -lt 120 ]; do
+    sleep 0.7
+    if [ -z "$own_display" ] && kill -0 $app 2>/dev/null; then
+      shots=$((shots + 1))
+      import -window root -crop 440x250+292+259 "png:$build/run$n-shot$shots.png" 2>/dev/null || true
+    fi
+  done
   wait $app || true
-else
-  sleep 4
-  shot="$build/dialog.png"
-  import -window root -crop 440x250+292+259 "png:$shot" 2>/dev/null || import -window root "png:$shot"
-  echo "screenshot of the dialog: $shot"
-  wine taskkill /IM BrinsoUpdator.exe >/dev/null 2>&1 || true  # a close request, as from the taskbar
-  wait $app || true
-fi
-flag=$(wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide' /v Update_Flag 2>/dev/null | tr -d '\r' | awk '/Update_Flag/ {print $3}')
-echo "Update_Flag after the dialog closed: ${flag:-<none>}"
+  echo "dialog closed after $((SECONDS - start)) s; screenshots: $build/run$n-shot*.png ($shots)"
+  after=$(program_pids)
+  echo "-- product programs stopped: $(comm -23 <(echo "$before") <(echo "$after") | grep -c . || true) of $(echo "$before" | grep -c . || true) running before"
+  echo "-- requests to the update server:"
+  tail -n +"$((log_from + 1))" "$build/nginx/access.log" | awk '{print "   " $6, $7, $9, $10 " bytes"}' | tr -d '"'
+  echo "-- files in the install folder (size, same bytes as the release?):"
+  (cd "$install" && find . -type f ! -name '*.log' | sort | while read -r f; do
+     rel=$(find "$build/release" -name "$(basename "$f")" -print -quit)
+     same=$([ -n "$rel" ] && cmp -s "$f" "$rel" && echo "placed from the release" || echo "installed before")
+     printf '   %-28s %8d  %s\n' "${f#./}" "$(stat -c %s "$f")" "$same"
+   done)
+  echo "-- product key HKLM\\SOFTWARE\\Yelvan\\Marrowtide:"
+  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide' 2>/dev/null | console | tr -d '\r' | grep -v '^$' | sed 's/^/ /'
+  echo "-- monitor started as the dialog closed: $(( $(grep -c started "$install/MarRtime.exe.log") - monitor_before )) time(s)"
+  echo "-- registered by regsvr32: $(grep -c registered "$install/MarwShell.dll.log" 2>/dev/null || echo 0) time(s) in all (MarwShell.dll)"
+}
+
+run 1
+echo "-- shortcuts:"
+wine "$build/tests/linktarget.exe" 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Marrowtide' \
+  'C:\users\Public\Desktop' 2>/dev/null | sed 's/^/   /'
+echo "-- uninstall entry:"
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Marrowtide UnInstall' 2>/dev/null | console |
+  tr -d '\r' | grep -v '^$' | sed 's/^/ /'
+run 2
+echo
+echo "== statistics reports received (one per start):"
+tr -d '\r' < "$build/stats.log" | grep -E '^GET|^InstallInfo' | sed 's/^/   /'
