@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "app/UpdaterDlg.h"
@@ -73,7 +75,7 @@ std::vector<std::wstring> Texts(int id) {
 class PassTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_server.listening()) << "port 80 of the built-in host";
+        ASSERT_TRUE(m_server->listening()) << "port 80 of the built-in host";
         CleanProductPrograms();
         RemoveTree(L"C:\\pass-test");
         EnsureFolder(kInstall);
@@ -95,17 +97,17 @@ protected:
         UnhookWindowsHookEx(hook);
     }
 
-    TestHttpServer m_server{UPDATER_SERVER_HOST};
+    std::unique_ptr<TestHttpServer> m_server = std::make_unique<TestHttpServer>(UPDATER_SERVER_HOST);
     CUpdaterDlg m_dlg{nullptr};
 };
 
 TEST_F(PassTest, ThreeDueDbFilesShowTheirProgressAndLandInTheirFolders) {
-    m_server.Serve("/update/db/DBUpdate.ver",
+    m_server->Serve("/update/db/DBUpdate.ver",
                    HttpAnswer::Ok("; release 7\r\nSITE=127.0.0.2\r\nSUBDIR=update/db/\r\na.gdb=7,0,0,0\r\nb.ADB=7\r\nc.dll=7\r\n"));
-    m_server.Serve("/update/db/a.gdb", HttpAnswer::Ok(std::string(9000, 'a')));
-    m_server.Serve("/update/db/b.ADB", HttpAnswer::Ok("bbb"));
-    m_server.Serve("/update/db/c.dll", HttpAnswer::Ok("ccc"));
-    m_server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+    m_server->Serve("/update/db/a.gdb", HttpAnswer::Ok(std::string(9000, 'a')));
+    m_server->Serve("/update/db/b.ADB", HttpAnswer::Ok("bbb"));
+    m_server->Serve("/update/db/c.dll", HttpAnswer::Ok("ccc"));
+    m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
     for (const wchar_t* f : {L"\\gdb\\a.gdb", L"\\adb\\b.ADB", L"\\c.dll"}) DeleteFileW((InstallFolder() + f).c_str());
     RunDialog();
 
@@ -135,7 +137,7 @@ TEST_F(PassTest, ThreeDueDbFilesShowTheirProgressAndLandInTheirFolders) {
     EXPECT_EQ(ReadAll(InstallFolder() + L"\\adb\\b.ADB"), "bbb");
     EXPECT_EQ(ReadAll(InstallFolder() + L"\\c.dll"), "ccc");
     for (const wchar_t* name : {L"a.gdb", L"b.ADB", L"c.dll"}) EXPECT_EQ(Recorded(name), L"7") << Utf8(name);
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/update/db/a.gdb", "/update/db/b.ADB",
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/update/db/a.gdb", "/update/db/b.ADB",
                                                             "/update/db/c.dll", "/marrowtide/MarrowtideWeb.ver"}));
     // Downloads go through the temp folder and leave nothing there.
     EXPECT_FALSE(PathFileExistsW(L"C:\\windows\\Temp\\a.gdb"));
@@ -145,21 +147,21 @@ TEST_F(PassTest, ThreeDueDbFilesShowTheirProgressAndLandInTheirFolders) {
 TEST_F(PassTest, NothingDueLeavesSiteAndFolderAsTheFileSetThem) {
     std::ofstream((std::wstring(kInstall) + L"\\x.dll").c_str(), std::ios::binary) << "x";
     ASSERT_EQ(WriteProductValue("x.dll", "1"), 0);
-    m_server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SITE=other.host\r\nSUBDIR=/files/\r\nx.dll=1\r\n"));
+    m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SITE=other.host\r\nSUBDIR=/files/\r\nx.dll=1\r\n"));
     EXPECT_TRUE(m_dlg.UpdateDBFiles());
     EXPECT_EQ(m_dlg.m_strSite, "other.host");
     EXPECT_EQ(m_dlg.m_strSubDir, "/files");
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver"}));
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver"}));
 }
 
 TEST_F(PassTest, WithoutSiteAndSubDirTheBuiltInHostAndItsAbsoluteUrlAreUsed) {
-    m_server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("d.gdb=1\r\n"));
-    m_server.Serve("/http://127.0.0.2/update/db//d.gdb", HttpAnswer::Ok("ddd"));
+    m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("d.gdb=1\r\n"));
+    m_server->Serve("/http://127.0.0.2/update/db//d.gdb", HttpAnswer::Ok("ddd"));
     EXPECT_TRUE(m_dlg.UpdateDBFiles());
     EXPECT_EQ(m_dlg.m_strSite, UPDATER_SERVER_HOST);
     EXPECT_EQ(m_dlg.m_strSubDir, "http://127.0.0.2/update/db/");
     // Sent as formed: WinINet under Wine puts the absolute URL behind a slash.
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/http://127.0.0.2/update/db//d.gdb"}));
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/http://127.0.0.2/update/db//d.gdb"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\gdb\\d.gdb"), "ddd");
 }
 
@@ -174,8 +176,8 @@ TEST_F(PassTest, AVersionInfoFileThatCannotBeFetchedOrReadFailsThePass) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_server.Serve("/update/db/DBUpdate.ver", c.answer);
-        m_server.Serve("/marrowtide/MarrowtideWeb.ver", c.answer);
+        m_server->Serve("/update/db/DBUpdate.ver", c.answer);
+        m_server->Serve("/marrowtide/MarrowtideWeb.ver", c.answer);
         EXPECT_FALSE(m_dlg.UpdateDBFiles());
         EXPECT_FALSE(m_dlg.UpdateProgramFiles());
         EXPECT_EQ(m_dlg.m_strSite, "");
@@ -183,26 +185,26 @@ TEST_F(PassTest, AVersionInfoFileThatCannotBeFetchedOrReadFailsThePass) {
 }
 
 TEST_F(PassTest, AProductKeyRefusingFullAccessEndsOnlyTheDbPass) {
-    m_server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+    m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
     ReadOnlyProductKey readOnly;
     ASSERT_TRUE(readOnly.ok());
     EXPECT_FALSE(m_dlg.UpdateDBFiles());
-    EXPECT_TRUE(m_server.Targets().empty());  // nothing was asked for
+    EXPECT_TRUE(m_server->Targets().empty());  // nothing was asked for
     EXPECT_TRUE(m_dlg.UpdateProgramFiles());
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver"}));
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver"}));
 }
 
 TEST_F(PassTest, AFailedDownloadEndsTheLoopAndOnlyWhatCameIsPlaced) {
     std::ofstream((std::wstring(kInstall) + L"\\two.dll").c_str(), std::ios::binary) << "installed two";
     ASSERT_EQ(WriteProductValue("two.dll", "1"), 0);
-    m_server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=f\r\none.dll=2\r\ntwo.dll=2\r\nthree.dll=2\r\n"));
-    m_server.Serve("/f/one.dll", HttpAnswer::Ok("new one"));
+    m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=f\r\none.dll=2\r\ntwo.dll=2\r\nthree.dll=2\r\n"));
+    m_server->Serve("/f/one.dll", HttpAnswer::Ok("new one"));
     HttpAnswer cut = HttpAnswer::Ok("new two, whole");
     cut.sendBodyBytes = 4;
-    m_server.Serve("/f/two.dll", cut);
-    m_server.Serve("/f/three.dll", HttpAnswer::Ok("new three"));
+    m_server->Serve("/f/two.dll", cut);
+    m_server->Serve("/f/three.dll", HttpAnswer::Ok("new three"));
     EXPECT_TRUE(m_dlg.UpdateDBFiles());
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/f/one.dll", "/f/two.dll"}));
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/f/one.dll", "/f/two.dll"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\one.dll"), "new one");
     EXPECT_EQ(Recorded(L"one.dll"), L"2");
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\two.dll"), "installed two");
@@ -214,11 +216,11 @@ TEST_F(PassTest, AFailedDownloadEndsTheLoopAndOnlyWhatCameIsPlaced) {
 TEST_F(PassTest, TheProgramPassUsesTheConfiguredServerAndTheInstallFolder) {
     m_dlg.m_strSite = "left.by.db.pass";  // not used: the pass starts from its own file
     m_dlg.m_strSubDir = "/db";
-    m_server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("Marrowtide.exe=5,0,0,0\r\nextra.gdb=5\r\n"));
-    m_server.Serve("/marrowtide/Marrowtide.exe", HttpAnswer::Ok("program"));
-    m_server.Serve("/marrowtide/extra.gdb", HttpAnswer::Ok("db in the program list"));
+    m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("Marrowtide.exe=5,0,0,0\r\nextra.gdb=5\r\n"));
+    m_server->Serve("/marrowtide/Marrowtide.exe", HttpAnswer::Ok("program"));
+    m_server->Serve("/marrowtide/extra.gdb", HttpAnswer::Ok("db in the program list"));
     EXPECT_TRUE(m_dlg.UpdateProgramFiles());
-    EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver", "/marrowtide/Marrowtide.exe",
+    EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver", "/marrowtide/Marrowtide.exe",
                                                             "/marrowtide/extra.gdb"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\Marrowtide.exe"), "program");
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\extra.gdb"), "db in the program list");
@@ -229,14 +231,14 @@ TEST_F(PassTest, TheProgramPassUsesTheConfiguredServerAndTheInstallFolder) {
 }
 
 TEST_F(PassTest, ASecondRunDownloadsOnlyTheVersionInfoFiles) {
-    m_server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=update/db\r\nz.gdb=3\r\n"));
-    m_server.Serve("/update/db/z.gdb", HttpAnswer::Ok("zzz"));
-    m_server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("Tessvane.exe=3\r\n"));
-    m_server.Serve("/marrowtide/Tessvane.exe", HttpAnswer::Ok("scanner"));
+    m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=update/db\r\nz.gdb=3\r\n"));
+    m_server->Serve("/update/db/z.gdb", HttpAnswer::Ok("zzz"));
+    m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("Tessvane.exe=3\r\n"));
+    m_server->Serve("/marrowtide/Tessvane.exe", HttpAnswer::Ok("scanner"));
     RunDialog();
-    EXPECT_EQ(m_server.Targets().size(), 4u);
+    EXPECT_EQ(m_server->Targets().size(), 4u);
     RunDialog();
-    const auto targets = m_server.Targets();
+    const auto targets = m_server->Targets();
     EXPECT_EQ(std::vector<std::string>(targets.begin() + 4, targets.end()),
               (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
     const auto status = Texts(IDC_STATIC_STATUS);
@@ -244,6 +246,34 @@ TEST_F(PassTest, ASecondRunDownloadsOnlyTheVersionInfoFiles) {
                                                  L"시스템이 이미 최신 DB로 갱신되어 있습니다..",
                                                  L"버전 정보 파일을 다운로드받고 있습니다..",
                                                  L"시스템이 최신 사항으로 갱신되어 있습니다.."}));
+}
+
+TEST_F(PassTest, AFailedPassSkipsEverythingAfterIt) {
+    wchar_t programs[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
+    const std::wstring group = std::wstring(programs) + L"\\Marrowtide";
+    const struct {
+        const char* name;
+        bool dbServed, programServed;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"DB pass fails: no program pass, no shell entries", false, true, {"/update/db/DBUpdate.ver"}},
+        {"program pass fails: no shell entries", true, false, {"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}},
+        {"both go through: shell entries", true, true, {"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server.reset();  // a fresh server, with a fresh record of requests
+        m_server = std::make_unique<TestHttpServer>(UPDATER_SERVER_HOST);
+        ASSERT_TRUE(m_server->listening());
+        if (c.dbServed) m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("\r\n"));
+        if (c.programServed) m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+        RemoveTree(group);
+        RunDialog();
+        EXPECT_EQ(m_server->Targets(), c.requests);
+        const bool linked = GetFileAttributesW((group + L"\\Marrowtide 실행.lnk").c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(linked, c.dbServed && c.programServed);
+    }
 }
 
 }  // namespace

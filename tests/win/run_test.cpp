@@ -5,6 +5,10 @@
 
 #include <map>
 
+#include <shlobj.h>
+
+#include "support/http_server.h"
+
 #include "res/resource.h"
 #include "support/test_support.h"
 
@@ -142,6 +146,24 @@ TEST_F(RunTest, AProductKeyRefusingFullAccessDoesNotStopTheRun) {
     ASSERT_NE(StartUpdator(), nullptr);
     EXPECT_TRUE(m_app.WaitExit(15000)) << "the dialog did not close by itself";
     EXPECT_EQ(m_app.ExitCode(), 0u);
+}
+
+TEST_F(RunTest, Reporting9xFamilyTheLinksGoToTheCurrentUsersFolders) {
+    TestHttpServer server("127.0.0.2");
+    ASSERT_TRUE(server.listening());
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("\r\n"));
+    server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+    wchar_t userPrograms[MAX_PATH], userDesktop[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, userPrograms, CSIDL_PROGRAMS, FALSE);
+    SHGetSpecialFolderPathW(nullptr, userDesktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+    RemoveTree(std::wstring(userPrograms) + L"\\Marrowtide");
+    DeleteFileW((std::wstring(userDesktop) + L"\\Marrowtide.Lnk").c_str());
+    SetReportedVersion(L"BrinsoUpdator.exe", L"win98");
+    ASSERT_NE(StartUpdator(), nullptr);
+    ASSERT_TRUE(m_app.WaitExit(15000));
+    EXPECT_NE(GetFileAttributesW((std::wstring(userPrograms) + L"\\Marrowtide\\Marrowtide 실행.lnk").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW((std::wstring(userDesktop) + L"\\Marrowtide.Lnk").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// The real BrinsoUpdator.exe, whole runs against nginx serving the sample release (tests/e2e/run.sh).
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "core/version_info.h"
+#include "res/resource.h"
+#include "support/http_server.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kRunning[] = {L"Marrowtide.exe", L"Tessvane.exe", L"Quillmere.exe", L"MarRtime.exe"};
+
+std::wstring E2eDir() {
+    std::wstring p = L"Z:" + Utf16(E2E_DIR_UNIX);
+    for (wchar_t& c : p) {
+        if (c == L'/') c = L'\\';
+    }
+    return p;
+}
+std::wstring Release(const wchar_t* rel) { return E2eDir() + L"\\release\\" + rel; }
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream f(path.c_str(), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) { std::ofstream(path.c_str(), std::ios::binary) << bytes; }
+
+std::vector<std::string> AccessLog() {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadAll(E2eDir() + L"\\nginx\\access.log"));
+    for (std::string line; std::getline(in, line);) {
+        const size_t a = line.find("\"GET ");
+        if (a != std::string::npos) lines.push_back(line.substr(a + 5, line.find(' ', a + 5) - a - 5));
+    }
+    return lines;
+}
+
+// Entries of a release version-info file: name and version text.
+std::vector<std::pair<std::string, std::string>> Entries(const std::wstring& verFile) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string bytes = ReadAll(verFile);
+    core::ForEachLine(bytes.data(), bytes.size(), [&](const std::string& line) {
+        const core::ClassifiedLine c = core::ClassifyLine(line);
+        if (c.kind == core::LineKind::Entry) out.emplace_back(c.key, core::ParseEntryFields(c.value).version);
+    });
+    return out;
+}
+
+// What the dialog showed during a run, polled as a user would see it.
+struct Watch {
+    std::set<std::wstring> statuses;
+    std::set<std::wstring> counters;
+    DWORD exitedAt = 0, lastStatusChange = 0;
+    bool closedByItself = false;
+};
+
+class E2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CleanProductPrograms();
+        RemoveTree(InstallFolder());
+        DeleteProductKey();
+        m_stats = std::make_unique<TestHttpServer>("127.0.0.3");
+        ASSERT_TRUE(m_stats->listening());
+    }
+    void TearDown() override {
+        m_app.Terminate();
+        CleanProductPrograms();
+    }
+
+    void InstallRunningProduct() {
+        for (const wchar_t* p : kRunning) {
+            ASSERT_TRUE(PlaceStandIn(InstallFolder(), p));
+            m_programs.emplace_back(InstallFolder() + L"\\" + p, L"");
+        }
+        for (const wchar_t* p : kRunning) {
+            ASSERT_TRUE(WaitUntil([&] { return StartCount(InstallFolder() + L"\\" + p) == 1; }, 5000));
+        }
+    }
+
+    // Starts the updater and watches its dialog until the process ends. onPoll may act (press stop).
+    Watch RunAndWatch(const wchar_t* shotPrefix, const std::function<bool(HWND)>& onPoll = nullptr) {
+        Watch w;
+        m_app = ChildProcess(UpdatorExePath(), L"");
+        HWND dlg = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator", 15000);
+        EXPECT_NE(dlg, nullptr);
+        bool shotStatus = false, shotDownload = false;
+        std::wstring last;
+        while (dlg && !m_app.WaitExit(2)) {
+            if (!IsWindow(dlg)) continue;
+            const std::wstring status = ItemText(dlg, IDC_STATIC_STATUS);
+            if (status != last) {
+                w.lastStatusChange = GetTickCount();
+                last = status;
+            }
+            w.statuses.insert(status);
+            w.counters.insert(ItemText(dlg, IDC_STATIC_COUNT));
+            RECT rc;
+            GetWindowRect(dlg, &rc);
+            if (!shotStatus && !status.empty()) {
+                shotStatus = ScreenCapture(rc).SaveBmp(ScreenshotPath(std::wstring(shotPrefix) + L"-first-status.bmp"));
+            }
+            const LRESULT pos = SendMessageW(GetDlgItem(dlg, IDC_PROGRESS_FILE), PBM_GETPOS, 0, 0);
+            if (!shotDownload && ItemText(dlg, IDC_STATIC_COUNT) == L"1/4" && pos > 20 && pos < 90) {
+                shotDownload = ScreenCapture(rc).SaveBmp(ScreenshotPath(std::wstring(shotPrefix) + L"-mid-download.bmp"));
+            }
+            if (onPoll && onPoll(dlg)) break;
+        }
+        EXPECT_TRUE(m_app.WaitExit(15000));
+        w.exitedAt = GetTickCount();
+        return w;
+    }
+
+    std::unique_ptr<TestHttpServer> m_stats;
+    std::vector<ChildProcess> m_programs;
+    ChildProcess m_app;
+};
+
+TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
+    InstallRunningProduct();
+    const size_t logBefore = AccessLog().size();
+    const Watch first = RunAndWatch(L"e2e-run1");
+
+    EXPECT_LT(first.exitedAt - first.lastStatusChange, 5000u) << "closed within seconds of the last step";
+    EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
+    EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
+    EXPECT_TRUE(first.counters.count(L"1/4") && first.counters.count(L"4/4") && first.counters.count(L"6/6"));
+    const struct {
+        const wchar_t* ver;
+        const wchar_t* releaseFolder;
+        bool byExtension;
+    } lists[] = {{L"update\\db\\DBUpdate.ver", L"update\\db\\", true}, {L"marrowtide\\MarrowtideWeb.ver", L"marrowtide\\", false}};
+    for (const auto& list : lists) {
+        for (const auto& e : Entries(Release(list.ver))) {
+            SCOPED_TRACE(e.first);
+            const std::wstring name = Utf16(e.first);
+            std::wstring sub;
+            if (list.byExtension && name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".gdb") == 0) sub = L"gdb\\";
+            if (list.byExtension && name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".adb") == 0) sub = L"adb\\";
+            // Placed byte for byte; the running programs among them were stopped first, or this would fail.
+            EXPECT_TRUE(ReadAll(InstallFolder() + L"\\" + sub + name) == ReadAll(Release((std::wstring(list.releaseFolder) + name).c_str())));
+            std::wstring recorded;
+            EXPECT_TRUE(ReadHklmString(kProductKey, name.c_str(), recorded));
+            EXPECT_EQ(Utf8(recorded), e.second);
+        }
+    }
+    for (ChildProcess& p : m_programs) EXPECT_FALSE(p.Running());
+    std::wstring flag;
+    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_EQ(flag, L"YES");
+    EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 2; }, 5000)) << "monitor restarted";
+    EXPECT_TRUE(WaitUntil([] { return ReadAll(InstallFolder() + L"\\MarwShell.dll.log").find("registered") != std::string::npos; }, 10000));
+    wchar_t programs[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
+    EXPECT_NE(GetFileAttributesW((std::wstring(programs) + L"\\Marrowtide\\Marrowtide 실행.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::wstring uninstall;
+    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Marrowtide UnInstall",
+                               L"UninstallString", uninstall));
+    EXPECT_EQ(AccessLog().size() - logBefore, 2u + 4u + 6u);
+
+    KillAll(L"MarRtime.exe");
+    const size_t logMiddle = AccessLog().size();
+    const Watch second = RunAndWatch(L"e2e-run2");
+    const auto log = AccessLog();
+    EXPECT_EQ(std::vector<std::string>(log.begin() + logMiddle, log.end()),
+              (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
+    EXPECT_FALSE(second.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
+    EXPECT_EQ(m_stats->Requests().size(), 2u) << "one statistics report per start";
+}
+
+TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
+    // A large first file: paced at 4096 bytes per 10 ms it takes seconds.
+    const std::wstring ver = Release(L"update\\db\\DBUpdate.ver");
+    const std::string original = ReadAll(ver);
+    WriteAll(Release(L"update\\db\\Slow.gdb"), std::string(3 * 1024 * 1024, 's'));
+    WriteAll(ver, "SUBDIR=update/db/\r\nSlow.gdb=1\r\nMarwEngine.dat=1\r\n");
+    ASSERT_TRUE(PlaceStandIn(InstallFolder(), L"MarRtime.exe"));  // the monitor's file, not running
+    DWORD clicked = 0, hidden = 0;
+    RunAndWatch(L"e2e-stop", [&](HWND dlg) {
+        if (!clicked && ItemText(dlg, IDC_STATIC_FILE) == L"다운로드 DB파일 : Slow.gdb" &&
+            SendMessageW(GetDlgItem(dlg, IDC_PROGRESS_FILE), PBM_GETPOS, 0, 0) >= 5) {
+            clicked = GetTickCount();
+            PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0);
+        }
+        if (clicked && !hidden && !IsWindowVisible(dlg)) hidden = GetTickCount();
+        return false;
+    });
+    WriteAll(ver, original);
+    ASSERT_NE(clicked, 0u) << "the slow download was never seen";
+    EXPECT_NE(hidden, 0u);
+    EXPECT_LE(hidden - clicked, 500u) << "the window closes at once";
+    EXPECT_LE(GetTickCount() - clicked, 3000u);
+    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb\\Slow.gdb").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\MarwEngine.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::wstring flag;
+    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_EQ(flag, L"YES");
+    EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 1; }, 5000)) << "monitor started";
+}
+
+TEST_F(E2eTest, AnUnreachableVersionInfoFileClosesTheDialogWithNothingPlaced) {
+    const std::wstring ver = Release(L"update\\db\\DBUpdate.ver");
+    const std::string original = ReadAll(ver);
+    DeleteFileW(ver.c_str());  // the server answers 404
+    const Watch w = RunAndWatch(L"e2e-unreachable");
+    WriteAll(ver, original);
+    EXPECT_TRUE(w.statuses.count(L"DB 정보 파일을 다운로드받고 있습니다.."));
+    std::wstring flag;
+    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_EQ(flag, L"YES");
+    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\Marrowtide.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
