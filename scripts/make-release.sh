@@ -13,8 +13,8 @@ mkdir -p "$out/update/db" "$out/marrowtide"
 # Database files: deterministic bytes of a few hundred KiB, so a download takes long enough to watch.
 make_db() { python3 - "$1" "$2" "$3" <<'PY'
 import sys, hashlib
-path, size, seed = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
-block, out = hashlib.sha256(seed).digest(), bytearray()
+path, size, salt = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
+block, out = hashlib.sha256(salt).digest(), bytearray()
 while len(out) < size:
     block = hashlib.sha256(block).digest()
     out += block

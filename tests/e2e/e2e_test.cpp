@@ -29,15 +29,6 @@ std::wstring E2eDir() {
 }
 std::wstring Release(const wchar_t* rel) { return E2eDir() + L"\\release\\" + rel; }
 
-std::string ReadAll(const std::wstring& path) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) { std::ofstream(path.c_str(), std::ios::binary) << bytes; }
-
 std::vector<std::string> AccessLog() {
     std::vector<std::string> lines;
     std::istringstream in(ReadAll(E2eDir() + L"\\nginx\\access.log"));

@@ -6,35 +6,16 @@
 
 #include "res/resource.h"
 #include "support/test_support.h"
+#include "support/updator_fixture.h"
 
 using namespace testing_support;
 
 namespace {
 
 const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
-const wchar_t kTitle[] = L"BrinsoUpdator";
-constexpr DWORD kStartMs = 15000;
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public UpdatorFixture {
 protected:
-    void SetUp() override {
-        CleanProductPrograms();
-        DeleteHklmValue(kProductKey, L"Update_Flag");
-    }
-    void TearDown() override {
-        m_app.Terminate();
-        CleanProductPrograms();
-    }
-
-    // Starts the program and waits for its dialog.
-    HWND Start(const std::wstring& args = L"") {
-        m_app = ChildProcess(UpdatorExePath(), args);
-        EXPECT_TRUE(m_app.started());
-        HWND dlg = WaitForTopWindow(m_app.pid(), kTitle, kStartMs);
-        EXPECT_NE(dlg, nullptr) << "no dialog";
-        return dlg;
-    }
-
     // The first state of the dialog, before the run has written anything.
     static void ExpectFirstState(HWND dlg) {
         EXPECT_EQ(ItemText(dlg, IDC_STATIC_STATUS), L"");
@@ -49,12 +30,10 @@ protected:
     }
 
     bool ClosesWithin(DWORD ms) { return m_app.WaitExit(ms); }
-
-    ChildProcess m_app;
 };
 
 TEST_F(DialogTest, ShowsTheFirstStateAndAScreenshot) {
-    HWND dlg = Start();
+    HWND dlg = StartUpdator();
     ASSERT_NE(dlg, nullptr);
     ExpectFirstState(dlg);
     EXPECT_TRUE(GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_APPWINDOW);
@@ -106,7 +85,7 @@ TEST_F(DialogTest, ShowsTheFirstStateAndAScreenshot) {
 }
 
 TEST_F(DialogTest, SecondCopyEndsAtOnceWithoutAWindow) {
-    HWND dlg = Start();
+    HWND dlg = StartUpdator();
     ASSERT_NE(dlg, nullptr);
     ChildProcess second(UpdatorExePath(), L"");
     ASSERT_TRUE(second.started());
@@ -125,7 +104,7 @@ TEST_F(DialogTest, SecondCopyEndsAtOnceWithoutAWindow) {
 }
 
 TEST_F(DialogTest, EnterAndEscapeDoNothing) {
-    HWND dlg = Start();
+    HWND dlg = StartUpdator();
     ASSERT_NE(dlg, nullptr);
     HWND stop = GetDlgItem(dlg, IDC_BUTTON_STOP);
     // Queued key messages, to the focused stop button and to the dialog itself.
@@ -158,7 +137,7 @@ TEST_F(DialogTest, EachWayOfEndingClosesAndSetsTheUpdateFlag) {
     for (const Way& way : ways) {
         SCOPED_TRACE(way.name);
         DeleteHklmValue(kProductKey, L"Update_Flag");
-        HWND dlg = Start();
+        HWND dlg = StartUpdator();
         ASSERT_NE(dlg, nullptr);
         way.end(dlg);
         EXPECT_TRUE(ClosesWithin(5000));
@@ -170,7 +149,7 @@ TEST_F(DialogTest, EachWayOfEndingClosesAndSetsTheUpdateFlag) {
 }
 
 TEST_F(DialogTest, DraggingTheBackgroundMovesTheWindow) {
-    HWND dlg = Start();
+    HWND dlg = StartUpdator();
     ASSERT_NE(dlg, nullptr);
     SetForegroundWindow(dlg);
     RECT before;
@@ -199,7 +178,7 @@ TEST_F(DialogTest, DraggingTheBackgroundMovesTheWindow) {
 }
 
 TEST_F(DialogTest, AboutBoxFromTheSystemCommand) {
-    HWND dlg = Start();
+    HWND dlg = StartUpdator();
     ASSERT_NE(dlg, nullptr);
     PostMessageW(dlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND about = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator 정보", 5000);
@@ -216,7 +195,7 @@ TEST_F(DialogTest, AnyCommandLineGivesTheSameStart) {
     const wchar_t* lines[] = {L"/x", L"-a b c", L"stray words here", L"/p file.txt /dde", L"/업데이트 값", L"\"\""};
     for (const wchar_t* line : lines) {
         SCOPED_TRACE(Utf8(line));
-        HWND dlg = Start(line);
+        HWND dlg = StartUpdator(line);
         ASSERT_NE(dlg, nullptr);
         ExpectFirstState(dlg);
         PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0);

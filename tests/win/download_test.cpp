@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "framework/detached_call.h"
@@ -58,15 +57,6 @@ std::wstring TempFile(const char* name) {
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + Utf16(name);
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& out) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    if (!f) return false;
-    std::ostringstream s;
-    s << f.rdbuf();
-    out = s.str();
-    return true;
 }
 
 std::string Pattern(size_t n) {
@@ -209,10 +199,7 @@ TEST(Download, LocalFailuresAndTheNetwork) {
         SCOPED_TRACE("an existing local file is truncated, not appended to");
         RecordingBar bar;
         const std::wstring local = TempFile("existing.bin");
-        {
-            std::ofstream f(local.c_str(), std::ios::binary);
-            f << std::string(20000, 'o');
-        }
+        WriteAll(local, std::string(20000, 'o'));
         EXPECT_EQ(Fetch(kHost, "/f", local, false, bar.hwnd()), 1);
         std::string stored;
         ASSERT_TRUE(ReadFileBytes(local, stored));

@@ -12,14 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-// The dialog's modal loop leaves the quit message for the loop outside it; here the next dialog follows,
-// so take it out as the end of the process would.
-void DrainQuit() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-}
-
 struct Clicker {
     DWORD clickedAt = 0;
     DWORD delayMs = 0;

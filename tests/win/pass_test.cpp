@@ -23,24 +23,6 @@ namespace {
 const wchar_t kInstall[] = L"C:\\pass-test\\Marrowtide";
 const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
 
-std::string ReadAll(const std::wstring& path) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::wstring Recorded(const wchar_t* name) {
-    std::wstring v;
-    return ReadHklmString(kProductKey, name, v) ? v : L"<none>";
-}
-
-void DrainQuit() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
-}
-
 // Everything the dialog's controls are told during a run, recorded on the dialog's thread.
 struct Event {
     int id;
@@ -136,7 +118,7 @@ TEST_F(PassTest, ThreeDueDbFilesShowTheirProgressAndLandInTheirFolders) {
     EXPECT_TRUE(ReadAll(InstallFolder() + L"\\gdb\\a.gdb") == std::string(9000, 'a'));
     EXPECT_EQ(ReadAll(InstallFolder() + L"\\adb\\b.ADB"), "bbb");
     EXPECT_EQ(ReadAll(InstallFolder() + L"\\c.dll"), "ccc");
-    for (const wchar_t* name : {L"a.gdb", L"b.ADB", L"c.dll"}) EXPECT_EQ(Recorded(name), L"7") << Utf8(name);
+    for (const wchar_t* name : {L"a.gdb", L"b.ADB", L"c.dll"}) EXPECT_EQ(RecordedVersion(name), L"7") << Utf8(name);
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/update/db/a.gdb", "/update/db/b.ADB",
                                                             "/update/db/c.dll", "/marrowtide/MarrowtideWeb.ver"}));
     // Downloads go through the temp folder and leave nothing there.
@@ -206,11 +188,11 @@ TEST_F(PassTest, AFailedDownloadEndsTheLoopAndOnlyWhatCameIsPlaced) {
     EXPECT_TRUE(m_dlg.UpdateDBFiles());
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/f/one.dll", "/f/two.dll"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\one.dll"), "new one");
-    EXPECT_EQ(Recorded(L"one.dll"), L"2");
+    EXPECT_EQ(RecordedVersion(L"one.dll"), L"2");
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\two.dll"), "installed two");
-    EXPECT_EQ(Recorded(L"two.dll"), L"1");
+    EXPECT_EQ(RecordedVersion(L"two.dll"), L"1");
     EXPECT_FALSE(PathFileExistsW((std::wstring(kInstall) + L"\\three.dll").c_str()));
-    EXPECT_EQ(Recorded(L"three.dll"), L"<none>");
+    EXPECT_EQ(RecordedVersion(L"three.dll"), L"<none>");
 }
 
 TEST_F(PassTest, TheProgramPassUsesTheConfiguredServerAndTheInstallFolder) {
@@ -224,7 +206,7 @@ TEST_F(PassTest, TheProgramPassUsesTheConfiguredServerAndTheInstallFolder) {
                                                             "/marrowtide/extra.gdb"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\Marrowtide.exe"), "program");
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\extra.gdb"), "db in the program list");
-    EXPECT_EQ(Recorded(L"Marrowtide.exe"), L"5");
+    EXPECT_EQ(RecordedVersion(L"Marrowtide.exe"), L"5");
     // A ".gdb" entry is looked up in "gdb", where this pass never puts it: due again next time.
     EXPECT_TRUE(m_dlg.IsUpdateNeeded("extra.gdb", "5"));
     EXPECT_FALSE(m_dlg.IsUpdateNeeded("Marrowtide.exe", "5"));

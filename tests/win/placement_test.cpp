@@ -15,20 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
-
-std::string ReadAll(const std::wstring& path) {
-    std::ifstream f(path.c_str(), std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-    EnsureFolder(path.substr(0, path.rfind(L'\\')));
-    std::ofstream(path.c_str(), std::ios::binary) << bytes;
-}
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 UPDATE_FILE_INFO Entry(const char* name, const char* version, bool fetched, int reg = 0, int open = 0) {
@@ -66,10 +52,6 @@ protected:
         m_dlg.RegisterPlacedFiles(&list);
         m_dlg.RecordFileVersions(&list);
     }
-    static std::wstring Recorded(const wchar_t* name) {
-        std::wstring v;
-        return ReadHklmString(kProductKey, name, v) ? v : L"<none>";
-    }
 
     std::wstring m_install = L"C:\\Program Files\\Place Test\\Marrowtide";  // with blanks, as under Program Files
     std::wstring m_temp = L"C:\\place-test-temp";
@@ -87,9 +69,9 @@ TEST_F(PlacementTest, ReplacesInstalledFilesRoutesDbFilesAndRecordsVersions) {
     EXPECT_EQ(ReadAll(m_install + L"\\gdb\\b.gdb"), "new b");  // "gdb" and "adb" created the first time
     EXPECT_EQ(ReadAll(m_install + L"\\adb\\C.ADB"), "new c");
     EXPECT_FALSE(Exists(m_temp + L"\\a.dll"));                  // moved, not copied
-    EXPECT_EQ(Recorded(L"a.dll"), L"2.0");                      // the product key was created for them
-    EXPECT_EQ(Recorded(L"b.gdb"), L"1.1");
-    EXPECT_EQ(Recorded(L"C.ADB"), L"3");
+    EXPECT_EQ(RecordedVersion(L"a.dll"), L"2.0");                      // the product key was created for them
+    EXPECT_EQ(RecordedVersion(L"b.gdb"), L"1.1");
+    EXPECT_EQ(RecordedVersion(L"C.ADB"), L"3");
     EXPECT_TRUE(list.empty());                                  // every record freed
 }
 
@@ -110,11 +92,11 @@ TEST_F(PlacementTest, EntriesFromAFailedDownloadOnAreLeftAlone) {
                           Entry("third.dll", "2.0", false)};
     RunSteps(list, PlacementRule::ByExtension);
     EXPECT_EQ(ReadAll(m_install + L"\\first.dll"), "new first");
-    EXPECT_EQ(Recorded(L"first.dll"), L"2.0");
+    EXPECT_EQ(RecordedVersion(L"first.dll"), L"2.0");
     EXPECT_EQ(ReadAll(m_install + L"\\second.dll"), "installed second");
-    EXPECT_EQ(Recorded(L"second.dll"), L"1.0");
+    EXPECT_EQ(RecordedVersion(L"second.dll"), L"1.0");
     EXPECT_FALSE(Exists(m_install + L"\\third.dll"));
-    EXPECT_EQ(Recorded(L"third.dll"), L"<none>");
+    EXPECT_EQ(RecordedVersion(L"third.dll"), L"<none>");
 }
 
 TEST_F(PlacementTest, AnInstalledFileHeldOpenKeepsItsOldCopyAndVersion) {
@@ -130,10 +112,10 @@ TEST_F(PlacementTest, AnInstalledFileHeldOpenKeepsItsOldCopyAndVersion) {
     RunSteps(list, PlacementRule::ByExtension);
     CloseHandle(held);
     EXPECT_EQ(ReadAll(m_install + L"\\busy.dll"), "old busy");
-    EXPECT_EQ(Recorded(L"busy.dll"), L"1.0");
+    EXPECT_EQ(RecordedVersion(L"busy.dll"), L"1.0");
     EXPECT_EQ(ReadAll(m_temp + L"\\busy.dll"), "new busy");  // the temp copy replaced nothing
     EXPECT_EQ(ReadAll(m_install + L"\\next.dll"), "new next");
-    EXPECT_EQ(Recorded(L"next.dll"), L"2.0");
+    EXPECT_EQ(RecordedVersion(L"next.dll"), L"2.0");
 }
 
 TEST_F(PlacementTest, FlaggedFilesAreRegisteredOrOpenedOnlyInTheInstallFolder) {
@@ -198,7 +180,7 @@ TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
         EXPECT_TRUE(PathIsDirectoryW(Utf16(dlg.m_strInstallPath.str()).c_str()));
     }
     std::wstring recorded;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", recorded));
+    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", L"InstallPath", recorded));
     EXPECT_EQ(recorded, L"D:\\gone");  // not written back
 }
 

@@ -11,6 +11,7 @@
 
 #include "res/resource.h"
 #include "support/test_support.h"
+#include "support/updator_fixture.h"
 
 using namespace testing_support;
 
@@ -19,15 +20,10 @@ namespace {
 const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
 const wchar_t* const kPrograms[] = {L"Marrowtide.exe", L"Tessvane.exe", L"Quillmere.exe", L"MarRtime.exe"};
 
-class RunTest : public ::testing::Test {
+class RunTest : public UpdatorFixture {
 protected:
-    void SetUp() override {
-        CleanProductPrograms();
-        DeleteHklmValue(kProductKey, L"Update_Flag");
-    }
     void TearDown() override {
-        m_app.Terminate();
-        CleanProductPrograms();
+        UpdatorFixture::TearDown();
         KillAll(L"Tessvane.exe");
         SetReportedVersion(L"BrinsoUpdator.exe", L"");
     }
@@ -46,15 +42,7 @@ protected:
         return pids;
     }
 
-    HWND StartUpdator() {
-        m_app = ChildProcess(UpdatorExePath(), L"");
-        HWND dlg = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator", 15000);
-        EXPECT_NE(dlg, nullptr);
-        return dlg;
-    }
-
     std::vector<ChildProcess> m_programs;
-    ChildProcess m_app;
 };
 
 TEST_F(RunTest, StopsTheProgramsInOrderThenEndsOnItsOwnAndStartsTheMonitor) {

@@ -7,6 +7,8 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace testing_support {
 
@@ -241,6 +243,38 @@ bool ScreenCapture::SaveBmp(const std::wstring& path) const {
                     fwrite(m_pixels.data(), 1, imageBytes, f) == imageBytes;
     fclose(f);
     return ok;
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string& out) {
+    std::ifstream f(path.c_str(), std::ios::binary);
+    if (!f) return false;
+    std::ostringstream s;
+    s << f.rdbuf();
+    out = s.str();
+    return true;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string out;
+    ReadFileBytes(path, out);
+    return out;
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+    const size_t slash = path.rfind(L'\\');
+    if (slash != std::wstring::npos) EnsureFolder(path.substr(0, slash));
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+std::wstring RecordedVersion(const wchar_t* name) {
+    std::wstring v;
+    return ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", name, v) ? v : L"<none>";
+}
+
+void DrainQuit() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }
 
 void EnsureFolder(const std::wstring& path) {

@@ -68,6 +68,18 @@ private:
     std::vector<std::uint32_t> m_pixels;  // top-down, 0x00RRGGBB
 };
 
+// Files as bytes. ReadAll gives "" for a missing file; WriteAll creates the folders on the way.
+bool ReadFileBytes(const std::wstring& path, std::string& out);
+std::string ReadAll(const std::wstring& path);
+void WriteAll(const std::wstring& path, const std::string& bytes);
+
+// The version recorded for a file under the product key; "<none>" when there is none.
+std::wstring RecordedVersion(const wchar_t* name);
+
+// A dialog's modal loop leaves the quit message for the loop outside it; when another dialog follows in
+// the same thread, take it out as the end of the process would.
+void DrainQuit();
+
 // The stand-in program, copied to dir\name (folders created). Each start of a copy appends a line to
 // "<copy>.log"; StartCount reads how many there were.
 std::wstring StandInExePath();
