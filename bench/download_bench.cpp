@@ -1,10 +1,18 @@
-// Measures one download of a file on a loopback server: wall time, CPU time of this process, bytes.
-//   download_bench.exe HOST OBJECT LOCALFILE
+// Measures one download of a file on a loopback server.
+//   download_bench.exe HOST OBJECT LOCALFILE           wall time and CPU time of this process
+//   download_bench.exe --paints HOST OBJECT LOCALFILE  paints of a current-file bar driven by the download
+//                                                      from another thread, against the fill widths it took
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
+#include <commctrl.h>
+
+#include <vector>
+
+#include "controls/LabeledProgressCtrl.h"
+#include "core/control_layout.h"
 #include "net/download.h"
 
 namespace {
@@ -24,7 +32,85 @@ double CpuSeconds() {
 
 }  // namespace
 
+namespace {
+
+class CountingBar : public CLabeledProgressCtrl {
+public:
+    int paints = 0;
+    std::vector<int> positions;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM w, LPARAM l) override {
+        if (msg == WM_PAINT) ++paints;
+        if (msg == PBM_SETPOS) positions.push_back(static_cast<int>(w));
+        return CLabeledProgressCtrl::WindowProc(msg, w, l);
+    }
+};
+
+struct Job {
+    DownloadRequest request;
+    HWND bar;
+    int result;
+};
+
+DWORD WINAPI DownloadThread(LPVOID p) {
+    auto* job = static_cast<Job*>(p);
+    job->result = Download(job->request, job->bar, CStopSignal());
+    return 0;
+}
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+int Paints(const char* host, const char* object, const char* local) {
+    InitCommonControls();
+    // The dialog's current-file bar is 240 dialog units wide: about 420 pixels.
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 50, 50, 460, 40, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    HWND control = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 20, 13, 420, 14, window,
+                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+    CountingBar bar;
+    bar.SubclassWindow(control);
+    bar.SendMessage(PBM_SETRANGE32, 0, 100);
+    bar.SendMessage(PBM_SETPOS, 100);
+    UpdateWindow(window);
+    Pump();
+    bar.paints = 0;
+    bar.positions.clear();
+    Job job{{}, control, 0};
+    job.request.showProgress = true;
+    job.request.server = host;
+    job.request.object = object;
+    job.request.localFile = local;
+    bar.SendMessage(PBM_SETPOS, 0);  // as the pass does before each file
+    HANDLE thread = CreateThread(nullptr, 0, &DownloadThread, &job, 0, nullptr);
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) Pump();
+    CloseHandle(thread);
+    Pump();
+    RECT rc;
+    GetClientRect(control, &rc);
+    int changes = 0;
+    int width = core::ProgressFillWidth(100, 0, 100, rc.right);
+    for (int pos : bar.positions) {
+        const int w = core::ProgressFillWidth(pos, 0, 100, rc.right);
+        if (w != width) ++changes;
+        width = w;
+    }
+    std::printf("result=%d positions=%u widths=%d paints=%d\n", job.result, static_cast<unsigned>(bar.positions.size()),
+                changes, bar.paints);
+    DestroyWindow(window);
+    return job.result == 1 ? 0 : 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (argc >= 5 && std::string(argv[1]) == "--paints") return Paints(argv[2], argv[3], argv[4]);
     if (argc < 4) {
         std::fprintf(stderr, "usage: download_bench HOST OBJECT LOCALFILE\n");
         return 2;

@@ -8,6 +8,13 @@ jobs=${JOBS:-$(nproc)}
 
 "$root/scripts/bootstrap.sh"
 
+# The tests run their own servers on loopback port 80; a server already listening on every address there
+# (a system nginx started by its package) would take those addresses.
+if ss -ltn 2>/dev/null | awk '{print $4}' | grep -qE '^(0\.0\.0\.0|\*|\[::\]):80$'; then
+  echo "test.sh: another server listens on port 80 of every address; stop it (e.g. the system nginx) first" >&2
+  exit 1
+fi
+
 echo "== native build (core, sanitizers)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null
 cmake --build "$build/native" -j "$jobs"

@@ -1,0 +1,81 @@
+// Measures whole runs of BrinsoUpdator.exe from outside, as a user's machine would see them.
+//   run_bench.exe EXE   start to exit wall time, peak working set, and the dialog's answer times to a
+//                       message sent every 5 ms (probe) while the run lasts
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER f = [] {
+        LARGE_INTEGER v;
+        QueryPerformanceFrequency(&v);
+        return v;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+struct Search {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    wchar_t title[32] = {};
+    GetWindowTextW(h, title, 32);
+    if (pid == s->pid && IsWindowVisible(h) && std::wstring(title) == L"BrinsoUpdator") {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const double t0 = Now();
+    if (!CreateProcessW(argv[1], &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 1;
+    SIZE_T peak = 0;
+    std::vector<double> answers;
+    HWND dlg = nullptr;
+    double nextProbe = 0;
+    while (WaitForSingleObject(pi.hProcess, 1) == WAIT_TIMEOUT) {
+        PROCESS_MEMORY_COUNTERS pmc{};
+        pmc.cb = sizeof pmc;
+        if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof pmc)) peak = std::max(peak, pmc.PeakWorkingSetSize);
+        if (!dlg) {
+            Search s{pi.dwProcessId, nullptr};
+            EnumWindows(&Match, reinterpret_cast<LPARAM>(&s));
+            dlg = s.found;
+        }
+        if (dlg && Now() >= nextProbe) {
+            nextProbe = Now() + 0.005;
+            const double sent = Now();
+            DWORD_PTR r = 0;
+            if (SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &r)) answers.push_back((Now() - sent) * 1000.0);
+        }
+    }
+    const double wall = Now() - t0;
+    std::sort(answers.begin(), answers.end());
+    const auto pct = [&](double p) { return answers.empty() ? 0.0 : answers[static_cast<size_t>(p * (answers.size() - 1))]; };
+    std::printf("wall=%.3f peak_ws=%lu probes=%u p50=%.2f p99=%.2f\n", wall, static_cast<unsigned long>(peak),
+                static_cast<unsigned>(answers.size()), pct(0.50), pct(0.99));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return 0;
+}
