@@ -5,12 +5,9 @@
 
 #include "app/UpdaterDlg.h"
 #include "framework/win_text.h"
+#include "host/install_dir.h"
 #include "host/registry_key.h"
 #include "res/resource.h"
-
-namespace {
-constexpr DWORD kFileStepPauseMs = 10;
-}
 
 CString CUpdaterDlg::GetUpdateTempFolder() { return UpdateTempFolder(); }
 

@@ -10,10 +10,6 @@
 #include "host/registry_key.h"
 #include "res/resource.h"
 
-namespace {
-constexpr DWORD kFileStepPauseMs = 10;
-}
-
 BOOL CUpdaterDlg::UpdateDBFiles() {
     const CString host = BuiltInServerHost();
     PassSettings s;

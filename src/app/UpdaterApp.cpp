@@ -5,7 +5,6 @@
 #include "build_config.h"
 #include "core/server_url.h"
 #include "framework/win_text.h"
-#include "res/resource.h"
 
 const char kVersionFileName[] = "MarrowtideWeb.ver";
 
@@ -18,7 +17,7 @@ CString BuiltInBaseUrl() {
 }
 
 BOOL CUpdaterApp::InitInstance() {
-    const CString title = LoadResourceString(IDS_APP_TITLE);
+    const CString title = m_strAppName;  // the title from string 57344, loaded as the application started
     m_hMutex.reset(::CreateMutexW(nullptr, TRUE, Wide(title).c_str()));
     if (m_hMutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
         // Another copy runs: bring its window forward (it carries the application title) and end.

@@ -7,12 +7,22 @@
 #include "framework/win_text.h"
 #include "host/registry_key.h"
 
+CString WindowsFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(path, MAX_PATH);
+    return CString(Narrow(path));
+}
+
+CString SystemFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetSystemDirectoryW(path, MAX_PATH);
+    return CString(Narrow(path));
+}
+
 CString ProgramFilesFolder(HWND owner) {
     wchar_t path[MAX_PATH] = {};
     if (::SHGetSpecialFolderPathW(owner, path, CSIDL_PROGRAM_FILES, FALSE) && path[0]) return CString(Narrow(path));
-    wchar_t windows[MAX_PATH] = {};
-    ::GetWindowsDirectoryW(windows, MAX_PATH);
-    return CString(Narrow(std::wstring(windows).substr(0, 2)) + "\\Program Files");
+    return WindowsFolder().Left(2) + "\\Program Files";
 }
 
 CString PrepareInstallFolder(HWND owner) {

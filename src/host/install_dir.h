@@ -3,6 +3,10 @@
 
 #include "framework/cstring.h"
 
+// The Windows folder and the system folder, as the system gives them.
+CString WindowsFolder();
+CString SystemFolder();
+
 // The Program Files folder from the shell; when it gives nothing, the Windows folder's drive and
 // "\Program Files".
 CString ProgramFilesFolder(HWND owner);

@@ -5,17 +5,12 @@
 
 #include "framework/com_ptr.h"
 #include "framework/win_text.h"
+#include "host/install_dir.h"
 #include "host/registry_key.h"
 
 namespace {
 
 const char kUninstallList[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-CString WindowsFolder() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetWindowsDirectoryW(path, MAX_PATH);
-    return CString(Narrow(path));
-}
 
 }  // namespace
 

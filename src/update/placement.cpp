@@ -4,19 +4,13 @@
 #include <shlwapi.h>
 
 #include "core/platform.h"
-#include "core/version_info.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
+#include "update/version_info_file.h"
 
 namespace {
-
-CString WindowsFolder() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetWindowsDirectoryW(path, MAX_PATH);
-    return CString(Narrow(path));
-}
 
 void CreateFolderWhenMissing(const CString& path) {
     const std::wstring wide = Wide(path);
@@ -24,12 +18,6 @@ void CreateFolderWhenMissing(const CString& path) {
 }
 
 }  // namespace
-
-CString SystemFolder() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetSystemDirectoryW(path, MAX_PATH);
-    return CString(Narrow(path));
-}
 
 CString UpdateTempFolder() {
     const CString temp = WindowsFolder() + "\\Temp";
@@ -49,19 +37,10 @@ void SettleInstallFolderPath(CString& installPath) {
 }
 
 bool PlacementDestination(PlacementRule rule, const CString& installPath, const CString& name, CString& destination) {
-    std::string folder = installPath.str();
-    if (rule == PlacementRule::ByExtension) {
-        switch (core::DestinationByExtension(name.str())) {
-        case core::Destination::GdbFolder: folder += "\\gdb"; break;
-        case core::Destination::AdbFolder: folder += "\\adb"; break;
-        case core::Destination::InstallFolder: break;
-        }
-        if (folder != installPath.str() && !::PathIsDirectoryW(Wide(folder).c_str())) {
-            ::CreateDirectoryW(Wide(folder).c_str(), nullptr);
-        }
-    }
+    const CString folder = rule == PlacementRule::ByExtension ? EntryFolder(installPath, name) : installPath;
+    if (folder != installPath && !::PathIsDirectoryW(Wide(folder).c_str())) ::CreateDirectoryW(Wide(folder).c_str(), nullptr);
     std::string joined;
-    if (!core::JoinPath(folder, name.str(), joined)) return false;
+    if (!core::JoinPath(folder.str(), name.str(), joined)) return false;
     destination = CString(joined);
     return true;
 }

@@ -4,6 +4,9 @@
 
 #include "framework/cstring.h"
 
+// The pause after each file placed, looked at for registration, or recorded (and after each download).
+constexpr DWORD kFileStepPauseMs = 10;
+
 // Where a pass puts its files.
 enum class PlacementRule {
     ByExtension,    // DB pass: ".gdb" into "gdb", ".adb" into "adb", others into the install folder
@@ -30,4 +33,3 @@ bool ReplaceWithDownloaded(const CString& source, const CString& destination);
 void StartRegistration(const CString& systemFolder, const CString& path);
 // The shell's "open" on path, shown normally, not waited for.
 void OpenWithShell(const CString& path);
-CString SystemFolder();

@@ -43,15 +43,18 @@ bool ForEachVersionInfoLine(const CString& path, const std::function<void(const 
     return true;
 }
 
-bool InstalledPath(const CString& installPath, const CString& name, CString& path) {
-    std::string folder = installPath.str();
+CString EntryFolder(const CString& installPath, const CString& name) {
     switch (core::DestinationByExtension(name.str())) {
-    case core::Destination::GdbFolder: folder += "\\gdb"; break;
-    case core::Destination::AdbFolder: folder += "\\adb"; break;
+    case core::Destination::GdbFolder: return installPath + "\\gdb";
+    case core::Destination::AdbFolder: return installPath + "\\adb";
     case core::Destination::InstallFolder: break;
     }
+    return installPath;
+}
+
+bool InstalledPath(const CString& installPath, const CString& name, CString& path) {
     std::string joined;
-    if (!core::JoinPath(folder, name.str(), joined)) return false;
+    if (!core::JoinPath(EntryFolder(installPath, name).str(), name.str(), joined)) return false;
     path = CString(joined);
     return true;
 }

@@ -16,6 +16,9 @@ bool ForEachVersionInfoLine(const CString& path, const std::function<void(const 
 // is first filled from "InstallPath".
 bool IsEntryDue(CString& installPath, const CString& name, const CString& version);
 
+// The install folder, or its "gdb" or "adb" folder for a name with that extension.
+CString EntryFolder(const CString& installPath, const CString& name);
+
 // Where an entry lives once installed: the install folder, or its "gdb" or "adb" folder by extension.
 // FALSE when the path would be too long to form.
 bool InstalledPath(const CString& installPath, const CString& name, CString& path);
