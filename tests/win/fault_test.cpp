@@ -49,6 +49,7 @@ struct Case {
     std::function<void(TestHttpServer&)> serve;
     std::function<bool(HWND)> act;  // called while the dialog is up; true once it pressed stop
     bool flagWritable = true;       // the product key accepts the "Update_Flag" write
+    std::function<void()> check;    // what this case must show besides the invariants
 };
 
 class FaultTest : public UpdatorFixture {
@@ -104,6 +105,7 @@ protected:
             EXPECT_LE(GetTickCount() - stoppedAt, 1000u) << "process ended within 1 s of the stop";
         }
         CheckInvariants(c);
+        if (c.check) c.check();
     }
 
     void CheckInvariants(const Case& c) {
@@ -238,17 +240,28 @@ TEST_F(FaultTest, ServerFaults) {
     }
 }
 
-TEST_F(FaultTest, StopAtEveryStep) {
-    // Many small files make the placement, registration and recording steps long enough to stop inside.
+// A DB version-info file listing many small files before a.dll, with these fields after the version
+// (",0,1,0" has each registered), and a server for it: the placement, registration and recording steps
+// then last long enough to stop inside each.
+std::function<void(TestHttpServer&)> ServeMany(const std::string& fields) {
     std::string many = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
-    for (int i = 0; i < 60; ++i) many += "f" + std::to_string(i) + ".dat=2,0,1,0\r\n";
+    for (int i = 0; i < 60; ++i) many += "f" + std::to_string(i) + ".dat=2" + fields + "\r\n";
     many += "a.dll=2\r\n";
-    const auto serveMany = [many](TestHttpServer& s) {
+    return [many](TestHttpServer& s) {
         s.Serve("/update/db/DBUpdate.ver", Ok(many));
         for (int i = 0; i < 60; ++i) s.Serve("/db/f" + std::to_string(i) + ".dat", Ok("small"));
         ServeListed(s);
         ServeProgramCurrent(s);
     };
+}
+bool AnyRecorded(int from, int to) {
+    for (int i = from; i < to; ++i) {
+        if (RecordedVersion(Utf16("f" + std::to_string(i) + ".dat").c_str()) != L"<none>") return true;
+    }
+    return false;
+}
+
+TEST_F(FaultTest, StopAtEveryStep) {
     HttpAnswer slow = Ok(std::string(20000, 'A'));
     slow.delayPerKiB = 200;
     const Case cases[] = {
@@ -258,10 +271,21 @@ TEST_F(FaultTest, StopAtEveryStep) {
          StopWhen([](HWND d) { return StatusIs(d, L"DB 정보 파일을 다운로드받고 있습니다.."); })},
         {"during a file download", WithFile("a.dll", slow),
          StopWhen([](HWND d) { return ItemText(d, IDC_STATIC_FILE) == L"다운로드 DB파일 : a.dll"; })},
-        {"during placement", serveMany,
-         StopWhen([](HWND d) { return StatusEndsWith(d, L"f20.dat를 업데이트 중입니다"); })},
-        {"during registration or recording", serveMany,
-         StopWhen([](HWND d) { return StatusEndsWith(d, L"a.dll를 업데이트 중입니다"); })},
+        {"during placement", ServeMany(""),
+         StopWhen([](HWND d) { return StatusEndsWith(d, L"f20.dat를 업데이트 중입니다"); }), true,
+         [] {
+             EXPECT_FALSE(AnyRecorded(0, 60)) << "a version recorded though recording never began";
+             EXPECT_NE(ReadAll(InstallFolder() + L"\\f59.dat"), "small") << "placement went on after the stop";
+         }},
+        // The first registration starts regsvr32; the other 59 steps are still to come.
+        {"during registration", ServeMany(",0,1,0"), StopWhen([](HWND) { return !ProcessIds(L"regsvr32.exe").empty(); }),
+         true,
+         [] {
+             EXPECT_FALSE(AnyRecorded(0, 60)) << "a version recorded though recording never began";
+             EXPECT_EQ(ReadAll(InstallFolder() + L"\\f59.dat"), "small") << "every file was placed before the stop";
+         }},
+        {"during recording", ServeMany(""), StopWhen([](HWND) { return AnyRecorded(0, 2); }), true,
+         [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1") << "recording went on after the stop"; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -285,9 +309,34 @@ TEST_F(FaultTest, LocalFaults) {
         SetUp();
         HANDLE held = CreateFileW((InstallFolder() + L"\\a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
-        Run({"an installed file held open by a running program", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr});
+        Run({"an installed file held open by a running program", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr,
+             true, [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }});
         CloseHandle(held);
-        EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+    }
+    {
+        SCOPED_TRACE("the install folder read-only");
+        SetUp();
+        const HostFault readOnly = HostFault::ReadOnly(InstallFolder());
+        const std::wstring probe = InstallFolder() + L"\\probe.txt";
+        HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_EQ(h, INVALID_HANDLE_VALUE) << "the folder took a new file: the fault did not hold";
+        Run({"the install folder read-only", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, [] {
+                 for (const wchar_t* name : {L"a.dll", L"b.gdb"}) EXPECT_EQ(RecordedVersion(name), L"1") << Utf8(name);
+             }});
+    }
+    {
+        SCOPED_TRACE("the disk of the install folder full");
+        SetUp();
+        // Room for the small listed files but not for the 20000 bytes of a.dll.
+        const HostFault full = HostFault::Full(InstallFolder(), 28);
+        ULARGE_INTEGER freeBytes{};
+        ASSERT_TRUE(GetDiskFreeSpaceExW((InstallFolder() + L"\\").c_str(), &freeBytes, nullptr, nullptr));
+        ASSERT_LT(freeBytes.QuadPart, 20000u) << "the fault did not hold";
+        Run({"the disk of the install folder full", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, [] {
+                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+                 EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\a.dll.~new").c_str()), INVALID_FILE_ATTRIBUTES)
+                     << "a partial copy left behind";
+             }});
     }
     {
         SCOPED_TRACE("the product key refusing full access");

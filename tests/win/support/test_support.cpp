@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -22,7 +24,55 @@ std::wstring UnixToWindows(const char* unixPath) {
     return p;
 }
 
+// Runs the fault helper with these arguments and waits for the file where it leaves its exit status
+// (Wine does not wait for a Unix program). False when it failed or did not answer.
+bool RunHostFault(const std::string& args) {
+    static int serial = 0;
+    const std::string done = "/tmp/hostfault-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    const std::wstring doneWin = UnixToWindows(done.c_str());
+    std::wstring cmd = L"\"" + UnixToWindows(HOSTFAULT_UNIX) + L"\" " + Utf16(done + " " + args);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::string status;
+    WaitUntil([&] { return ReadFileBytes(doneWin, status); }, 30000);
+    DeleteFileW(doneWin.c_str());
+    DeleteFileW((doneWin + L".err").c_str());
+    return status.rfind("0", 0) == 0;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
 }  // namespace
+
+std::string UnixPath(const std::wstring& windowsPath) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return std::string();
+    char* unix = toUnix(windowsPath.c_str());
+    if (!unix) return std::string();
+    std::string out = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return out;
+}
+
+HostFault HostFault::ReadOnly(const std::wstring& folder) {
+    EXPECT_TRUE(RunHostFault("readonly " + Quoted(UnixPath(folder))));
+    return HostFault(folder);
+}
+
+HostFault HostFault::Full(const std::wstring& folder, int kib) {
+    EXPECT_TRUE(RunHostFault("full " + Quoted(UnixPath(folder)) + " " + std::to_string(kib)));
+    return HostFault(folder);
+}
+
+HostFault::~HostFault() {
+    if (!m_folder.empty()) EXPECT_TRUE(RunHostFault("restore " + Quoted(UnixPath(m_folder))));
+}
 
 std::wstring UpdatorExePath() { return UnixToWindows(UPDATOR_EXE_UNIX); }
 

@@ -113,6 +113,26 @@ private:
 };
 void DeleteProductKey();
 
+// The Unix path Wine keeps a Windows path's file at ("" when it has none).
+std::string UnixPath(const std::wstring& windowsPath);
+
+// A local fault made on the Unix side (tests/win/tools/hostfault.sh, which Wine starts like any program)
+// on a folder, and undone when the object goes: the folder read-only, or on a file system of a few KiB.
+class HostFault {
+public:
+    static HostFault ReadOnly(const std::wstring& folder);
+    static HostFault Full(const std::wstring& folder, int kib);
+    HostFault(HostFault&& other) noexcept : m_folder(std::move(other.m_folder)) { other.m_folder.clear(); }
+    HostFault(const HostFault&) = delete;
+    HostFault& operator=(const HostFault&) = delete;
+    HostFault& operator=(HostFault&&) = delete;
+    ~HostFault();
+
+private:
+    explicit HostFault(const std::wstring& folder) : m_folder(folder) {}
+    std::wstring m_folder;  // empty once undone or moved from
+};
+
 // Real input, as the user would give it (delivered by the system to whatever lies under the pointer).
 void MouseMoveTo(int x, int y);
 void MouseButton(bool down);
