@@ -50,6 +50,7 @@ struct Case {
     std::function<bool(HWND)> act;  // called while the dialog is up; true once it pressed stop
     bool flagWritable = true;       // the product key accepts the "Update_Flag" write
     std::function<void()> check;    // what this case must show besides the invariants
+    bool productInstalled = true;   // the product's files are in the install folder
 };
 
 class FaultTest : public UpdatorFixture {
@@ -64,6 +65,7 @@ protected:
             WriteProductValueW(name, L"1");
         }
         for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
+        m_placedIn = InstallFolder();
     }
     static void WriteProductValueW(const std::wstring& name, const std::wstring& value) {
         HKEY k = nullptr;
@@ -110,7 +112,7 @@ protected:
 
     void CheckInvariants(const Case& c) {
         // No installed file deleted, truncated, or replaced by anything but the complete listed file.
-        for (const auto& f : kInstalled) {
+        for (const auto& f : (c.productInstalled ? kInstalled : std::map<std::wstring, std::string>{})) {
             SCOPED_TRACE(Utf8(f.first));
             std::string now;
             ASSERT_TRUE(ReadFileBytes(InstallFolder() + L"\\" + f.first, now)) << "installed file deleted";
@@ -124,7 +126,7 @@ protected:
             if (RecordedVersion(name.c_str()) != L"2") continue;
             std::wstring sub = name.size() > 4 && name.substr(name.size() - 4) == L".gdb" ? L"gdb\\" : L"";
             if (name.size() > 4 && name.substr(name.size() - 4) == L".adb") sub = L"adb\\";
-            EXPECT_EQ(ReadAll(InstallFolder() + L"\\" + sub + name), l.second) << "recorded but not placed: " << l.first;
+            EXPECT_TRUE(ReadAll(m_placedIn + L"\\" + sub + name) == l.second) << "recorded but not placed: " << l.first;
         }
         // No file written outside the temp folder and the install folder.
         for (const wchar_t* w : kWatched) {
@@ -144,6 +146,7 @@ protected:
     }
 
     std::map<std::wstring, std::set<std::wstring>> m_before;
+    std::wstring m_placedIn;  // where the run puts the files it places
 };
 
 HttpAnswer Ok(const std::string& body) { return HttpAnswer::Ok(body); }
@@ -344,6 +347,57 @@ TEST_F(FaultTest, LocalFaults) {
         ReadOnlyProductKey readOnly;
         ASSERT_TRUE(readOnly.ok());
         Run({"the product key refusing full access", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, false});
+    }
+}
+
+TEST_F(FaultTest, InstallPathBeforeTheRun) {
+    const auto rewritten = [] {
+        std::wstring v;
+        EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", v));
+        EXPECT_EQ(v, InstallFolder()) << "the dialog's start records the install folder";
+        EXPECT_EQ(ReadAll(InstallFolder() + L"\\a.dll"), std::string(20000, 'A'));
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+    };
+    const struct {
+        const char* name;
+        const wchar_t* value;  // nullptr: no value
+    } values[] = {
+        {"\"InstallPath\" missing", nullptr},
+        {"\"InstallPath\" empty", L""},
+        {"\"InstallPath\" naming no folder", L"C:\\nowhere\\Marrowtide"},
+        {"\"InstallPath\" 300 characters long", nullptr},
+    };
+    const std::wstring tooLong = L"C:\\" + std::wstring(297, L'p');
+    for (const auto& v : values) {
+        SCOPED_TRACE(v.name);
+        SetUp();
+        DeleteHklmValue(kProductKey, L"InstallPath");
+        if (v.value) WriteProductValueW(L"InstallPath", v.value);
+        if (std::string(v.name).find("300") != std::string::npos) WriteProductValueW(L"InstallPath", tooLong);
+        Run({v.name, WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, rewritten});
+    }
+    {
+        // The dialog's start records a path where a file stands; the run settles on the fallback folder.
+        const char* name = "the install folder cannot be made (a file stands in its place)";
+        SCOPED_TRACE(name);
+        SetUp();
+        const std::wstring fallback = L"C:\\Program Files\\Yelvan";
+        RemoveTree(fallback);
+        RemoveTree(InstallFolder());
+        WriteAll(InstallFolder(), "not a folder");
+        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
+        m_before[L"C:\\Program Files"].insert(L"Yelvan");
+        m_placedIn = fallback + L"\\Marrowtide";
+        Run({name, WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true,
+             [&] {
+                 EXPECT_EQ(ReadAll(InstallFolder()), "not a folder");
+                 EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\a.dll"), std::string(20000, 'A'));
+                 EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\gdb\\b.gdb"), std::string(9000, 'B'));
+                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+             },
+             false});
+        DeleteFileW(InstallFolder().c_str());
+        RemoveTree(fallback);
     }
 }
 

@@ -258,4 +258,53 @@ TEST_F(PassTest, AFailedPassSkipsEverythingAfterIt) {
     }
 }
 
+// The worker as the dialog starts it, but with whatever "InstallPath" holds: the dialog's start rewrites the
+// value, so a whole run of the program never shows the worker a missing or unusable one.
+TEST_F(PassTest, TheRunTakesTheInstallFolderFromTheProductKeyOrSettlesOnTheFallback) {
+    const std::wstring fallback = L"C:\\Program Files\\Yelvan\\Marrowtide";
+    const std::string tooLong = "C:\\pass-test\\" + std::string(287, 'x');  // 300 characters
+    const struct {
+        const char* name;
+        const char* value;  // nullptr: no value
+        std::wstring lands;
+    } cases[] = {
+        {"an existing folder", "C:\\pass-test\\Marrowtide", kInstall},
+        {"missing", nullptr, fallback},
+        {"empty", "", fallback},
+        {"naming no folder", "C:\\pass-test\\gone", fallback},
+        {"naming a file", "C:\\pass-test\\Marrowtide\\x.dll", fallback},
+        {"300 characters long", tooLong.c_str(), fallback},
+    };
+    m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=f\r\nn.gdb=4\r\nn.dll=4\r\n"));
+    m_server->Serve("/f/n.gdb", HttpAnswer::Ok("new gdb"));
+    m_server->Serve("/f/n.dll", HttpAnswer::Ok("new dll"));
+    m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(L"C:\\Program Files\\Yelvan");
+        RemoveTree(L"C:\\pass-test");
+        EnsureFolder(kInstall);
+        WriteAll(std::wstring(kInstall) + L"\\x.dll", "x");
+        DeleteProductKey();
+        ASSERT_EQ(WriteProductValue("Update_Flag", "YES"), 0);  // the key itself is there
+        if (c.value) ASSERT_EQ(WriteProductValue("InstallPath", c.value), 0);
+        CUpdaterDlg dlg(nullptr);
+        dlg.m_strServerHost = UPDATER_SERVER_HOST;
+        dlg.m_strServerPath = "/marrowtide";
+        dlg.m_strVersionFile = "MarrowtideWeb.ver";
+        EXPECT_EQ(CUpdaterDlg::UpdateThreadProc(&dlg), 0u);
+        EXPECT_EQ(Utf16(dlg.m_strInstallPath.str()), c.lands);
+        EXPECT_EQ(ReadAll(c.lands + L"\\gdb\\n.gdb"), "new gdb");
+        EXPECT_EQ(ReadAll(c.lands + L"\\n.dll"), "new dll");
+        EXPECT_EQ(RecordedVersion(L"n.dll"), L"4");
+        // Nothing is put where the value points when that is not a folder, and the value is left as it was.
+        EXPECT_EQ(GetFileAttributesW(L"C:\\pass-test\\gone"), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\x.dll"), "x");
+        std::wstring recorded;
+        EXPECT_EQ(ReadHklmString(kProductKey, L"InstallPath", recorded), c.value != nullptr);
+        if (c.value) EXPECT_EQ(recorded, Utf16(c.value));
+    }
+    RemoveTree(L"C:\\Program Files\\Yelvan");
+}
+
 }  // namespace
