@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-nanum locales
   googletest nginx-light curl python3
+  iproute2 util-linux mount
 )
 
 missing=()

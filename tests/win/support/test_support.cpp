@@ -60,6 +60,8 @@ std::string UnixPath(const std::wstring& windowsPath) {
     return out;
 }
 
+bool OnlyLoopbackNetwork() { return RunHostFault("only-loopback"); }
+
 HostFault HostFault::ReadOnly(const std::wstring& folder) {
     EXPECT_TRUE(RunHostFault("readonly " + Quoted(UnixPath(folder))));
     return HostFault(folder);

@@ -116,6 +116,10 @@ void DeleteProductKey();
 // The Unix path Wine keeps a Windows path's file at ("" when it has none).
 std::string UnixPath(const std::wstring& windowsPath);
 
+// True when loopback is the only network interface of this process (asked on the Unix side: Wine's own
+// adapter list and file opens come from other processes).
+bool OnlyLoopbackNetwork();
+
 // A local fault made on the Unix side (tests/win/tools/hostfault.sh, which Wine starts like any program)
 // on a folder, and undone when the object goes: the folder read-only, or on a file system of a few KiB.
 class HostFault {

@@ -6,7 +6,8 @@
 #   hostfault.sh DONE readonly DIR    DIR becomes a read-only view of itself
 #   hostfault.sh DONE full DIR KIB    DIR becomes a file system of KIB KiB holding a copy of what DIR holds
 #   hostfault.sh DONE restore DIR     DIR as it was before either (what was written to the full one is gone)
-done_file=$1 cmd=$2 dir=$3
+#   hostfault.sh DONE only-loopback   succeeds when loopback is the only network interface the caller has
+done_file=$1 cmd=$2 dir=${3:-}
 run() {
   set -e
   case $cmd in
@@ -21,10 +22,12 @@ run() {
       rm -rf "$stage" ;;
     restore)
       while mountpoint -q "$dir"; do umount "$dir" 2>/dev/null || umount -l "$dir"; done ;;
-    *) echo "usage: hostfault.sh DONE readonly|full|restore DIR [KIB]" >&2; return 2 ;;
+    only-loopback)
+      [ "$(awk -F: 'NR > 2 { gsub(/ /, "", $1); print $1 }' /proc/self/net/dev)" = lo ] ;;
+    *) echo "usage: hostfault.sh DONE readonly|full|restore DIR [KIB] | only-loopback" >&2; return 2 ;;
   esac
 }
-shift 3
+shift $(( $# < 3 ? $# : 3 ))
 (run "$@") 2>"$done_file.err"
 echo $? > "$done_file.tmp"
 mv "$done_file.tmp" "$done_file"

@@ -1,0 +1,215 @@
+#pragma once
+// The fault matrix's fixture: a product already installed before each case, a whole run of the real
+// BrinsoUpdator.exe against a scripted server on 127.0.0.2, and after it the same invariants: nothing
+// lost, nothing planted.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "res/resource.h"
+#include "support/http_server.h"
+#include "support/test_support.h"
+#include "support/updator_fixture.h"
+
+namespace fault_matrix {
+
+using namespace testing_support;
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+
+// Installed before each case: name (relative to the install folder), bytes, recorded version "1".
+const std::map<std::wstring, std::string> kInstalled = {
+    {L"a.dll", "installed a"}, {L"gdb\\b.gdb", "installed b"}, {L"Tessvane.exe", "installed scanner"}};
+// What the server lists now (version "2"), by name as listed.
+const std::map<std::string, std::string> kListed = {
+    {"a.dll", std::string(20000, 'A')}, {"b.gdb", std::string(9000, 'B')}, {"c.adb", "new c"}};
+
+inline std::string DbVer(const std::string& extra = "") {
+    return "SITE=127.0.0.2\r\nSUBDIR=db\r\na.dll=2\r\nb.gdb=2\r\nc.adb=2\r\n" + extra;
+}
+
+// Files directly in the folders where nothing of the update belongs.
+inline std::set<std::wstring> Listing(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do names.insert(d.cFileName);
+    while (FindNextFileW(h, &d));
+    FindClose(h);
+    return names;
+}
+const wchar_t* const kWatched[] = {L"C:", L"C:\\Program Files", L"C:\\windows", L"C:\\windows\\system32"};
+
+struct Case {
+    const char* name;
+    std::function<void(TestHttpServer&)> serve;
+    std::function<bool(HWND)> act;  // called while the dialog is up; true once it pressed stop
+    bool flagWritable = true;       // the product key accepts the "Update_Flag" write
+    std::function<void()> check;    // what this case must show besides the invariants
+    bool productInstalled = true;   // the product's files are in the install folder
+};
+
+class FaultTest : public UpdatorFixture {
+protected:
+    void SetUp() override {
+        UpdatorFixture::SetUp();
+        RemoveTree(InstallFolder());
+        DeleteProductKey();
+        for (const auto& f : kInstalled) {
+            WriteAll(InstallFolder() + L"\\" + f.first, f.second);
+            const std::wstring name = f.first.substr(f.first.rfind(L'\\') + 1);
+            WriteProductValueW(name, L"1");
+        }
+        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
+        m_placedIn = InstallFolder();
+    }
+    static void WriteProductValueW(const std::wstring& name, const std::wstring& value) {
+        HKEY k = nullptr;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * 2));
+        RegCloseKey(k);
+    }
+
+    // Runs one case and reports it on a line of its own ("CASE<tab>name<tab>ok|FAILED") for the table
+    // that scripts/faults.sh makes.
+    void Run(const Case& c) {
+        const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+        const int failuresBefore = FailedParts(*result);
+        RunCase(c);
+        std::printf("CASE\t%s\t%s\n", c.name, FailedParts(*result) == failuresBefore ? "ok" : "FAILED");
+        std::fflush(stdout);
+    }
+    static int FailedParts(const ::testing::TestResult& r) {
+        int n = 0;
+        for (int i = 0; i < r.total_part_count(); ++i) n += r.GetTestPartResult(i).failed();
+        return n;
+    }
+
+    void RunCase(const Case& c) {
+        TestHttpServer server("127.0.0.2");
+        ASSERT_TRUE(server.listening());
+        c.serve(server);
+        const DWORD started = GetTickCount();
+        HWND dlg = StartUpdator();
+        ASSERT_NE(dlg, nullptr);
+        DWORD stoppedAt = 0;
+        while (!m_app.WaitExit(2)) {
+            if (!stoppedAt && c.act && IsWindow(dlg) && c.act(dlg)) stoppedAt = GetTickCount();
+            ASSERT_LT(GetTickCount() - started, m_runLimitMs) << "the run did not end";
+        }
+        if (c.act) {
+            ASSERT_NE(stoppedAt, 0u) << "the moment to press stop never came";
+            EXPECT_LE(GetTickCount() - stoppedAt, 1000u) << "process ended within 1 s of the stop";
+        }
+        CheckInvariants(c);
+        if (c.check) c.check();
+    }
+
+    void CheckInvariants(const Case& c) {
+        // No installed file deleted, truncated, or replaced by anything but the complete listed file.
+        for (const auto& f : (c.productInstalled ? kInstalled : std::map<std::wstring, std::string>{})) {
+            SCOPED_TRACE(Utf8(f.first));
+            std::string now;
+            ASSERT_TRUE(ReadFileBytes(InstallFolder() + L"\\" + f.first, now)) << "installed file deleted";
+            const std::string name = Utf8(f.first.substr(f.first.rfind(L'\\') + 1));
+            const auto listed = kListed.find(name);
+            EXPECT_TRUE(now == f.second || (listed != kListed.end() && now == listed->second)) << "replaced by " << now.size() << " bytes";
+        }
+        // No version recorded for a file that was not placed.
+        for (const auto& l : kListed) {
+            const std::wstring name = Utf16(l.first);
+            if (RecordedVersion(name.c_str()) != L"2") continue;
+            std::wstring sub = name.size() > 4 && name.substr(name.size() - 4) == L".gdb" ? L"gdb\\" : L"";
+            if (name.size() > 4 && name.substr(name.size() - 4) == L".adb") sub = L"adb\\";
+            EXPECT_TRUE(ReadAll(m_placedIn + L"\\" + sub + name) == l.second) << "recorded but not placed: " << l.first;
+        }
+        // No file written outside the temp folder and the install folder.
+        for (const wchar_t* w : kWatched) {
+            for (const std::wstring& n : Listing(w)) {
+                EXPECT_TRUE(m_before[w].count(n)) << "new in " << Utf8(w) << ": " << Utf8(n);
+            }
+        }
+        for (const wchar_t* planted : {L"C:\\Program Files\\evil.dll", L"C:\\Windows\\x.dll", L"C:\\evil.dll"}) {
+            EXPECT_EQ(GetFileAttributesW(planted), INVALID_FILE_ATTRIBUTES) << Utf8(planted);
+        }
+        if (c.flagWritable) {
+            std::wstring flag;
+            EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+            EXPECT_EQ(flag, L"YES");
+        }
+        EXPECT_TRUE(ProcessIds(L"BrinsoUpdator.exe").empty()) << "no process of ours left running";
+    }
+
+    std::map<std::wstring, std::set<std::wstring>> m_before;
+    std::wstring m_placedIn;  // where the run puts the files it places
+    DWORD m_runLimitMs = 90000;
+};
+
+inline HttpAnswer Ok(const std::string& body) { return HttpAnswer::Ok(body); }
+inline void ServeListed(TestHttpServer& s) {
+    for (const auto& l : kListed) s.Serve("/db/" + l.first, Ok(l.second));
+}
+inline void ServeProgramCurrent(TestHttpServer& s) { s.Serve("/marrowtide/MarrowtideWeb.ver", Ok("\r\n")); }
+inline std::function<void(TestHttpServer&)> WithFile(const char* name, HttpAnswer a) {
+    return [name, a](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", Ok(DbVer()));
+        ServeListed(s);
+        s.Serve(std::string("/db/") + name, a);
+        ServeProgramCurrent(s);
+    };
+}
+inline std::function<void(TestHttpServer&)> WithDbVer(HttpAnswer a) {
+    return [a](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", a);
+        ServeListed(s);
+        ServeProgramCurrent(s);
+    };
+}
+inline HttpAnswer Cut(const std::string& body, size_t sent, bool reset) {
+    HttpAnswer a = Ok(body);
+    a.sendBodyBytes = sent;
+    a.reset = reset;
+    return a;
+}
+inline HttpAnswer Gzip(const std::string& body) {
+    HttpAnswer a = Ok(GzipStored(body));
+    a.head += "\r\nContent-Encoding: gzip";
+    return a;
+}
+inline HttpAnswer NoLength(const std::string& body) {
+    HttpAnswer a = Ok(body);
+    a.contentLength = false;
+    return a;
+}
+inline HttpAnswer Stall() {
+    HttpAnswer a;
+    a.stall = true;
+    return a;
+}
+inline std::string Garbage(size_t n) {
+    std::string g(n, '\0');
+    unsigned v = 12345;
+    for (char& c : g) c = static_cast<char>((v = v * 1103515245u + 12345u) >> 16);
+    return g;
+}
+inline std::function<bool(HWND)> StopWhen(const std::function<bool(HWND)>& when) {
+    return [when](HWND dlg) {
+        if (!when(dlg)) return false;
+        PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0);
+        return true;
+    };
+}
+inline bool StatusIs(HWND dlg, const wchar_t* text) { return ItemText(dlg, IDC_STATIC_STATUS) == text; }
+inline bool StatusEndsWith(HWND dlg, const std::wstring& end) {
+    const std::wstring s = ItemText(dlg, IDC_STATIC_STATUS);
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace fault_matrix
