@@ -77,13 +77,14 @@ protected:
         RegCloseKey(k);
     }
 
-    // Runs one case and reports it on a line of its own ("CASE<tab>name<tab>ok|FAILED") for the table
+    // Runs one case and reports it on a line of its own ("CASE<tab>group<tab>name<tab>ok|FAILED") for the table
     // that scripts/faults.sh makes.
     void Run(const Case& c) {
         const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
         const int failuresBefore = FailedParts(*result);
         RunCase(c);
-        std::printf("CASE\t%s\t%s\n", c.name, FailedParts(*result) == failuresBefore ? "ok" : "FAILED");
+        std::printf("CASE\t%s\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name,
+                    FailedParts(*result) == failuresBefore ? "ok" : "FAILED");
         std::fflush(stdout);
     }
     static int FailedParts(const ::testing::TestResult& r) {
