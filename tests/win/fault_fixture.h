@@ -100,11 +100,14 @@ protected:
         const DWORD started = GetTickCount();
         HWND dlg = StartUpdator();
         ASSERT_NE(dlg, nullptr);
-        DWORD stoppedAt = 0;
+        DWORD stoppedAt = 0, closedAt = 0;
         while (!m_app.WaitExit(2)) {
             if (!stoppedAt && c.act && IsWindow(dlg) && c.act(dlg)) stoppedAt = GetTickCount();
+            if (!closedAt && !IsWindow(dlg)) closedAt = GetTickCount();
             ASSERT_LT(GetTickCount() - started, m_runLimitMs) << "the run did not end";
         }
+        // The dialog goes as the run ends; the process follows within a second.
+        if (closedAt) EXPECT_LE(GetTickCount() - closedAt, 1000u) << "process ended within 1 s of the dialog's close";
         if (c.act) {
             ASSERT_NE(stoppedAt, 0u) << "the moment to press stop never came";
             EXPECT_LE(GetTickCount() - stoppedAt, 1000u) << "process ended within 1 s of the stop";
