@@ -34,8 +34,11 @@ out+=$'\n'$(run "$root/tests/win/tools/offline.sh" "$root/scripts/wine-env.sh" e
   echo
   echo "- stops: during placement, no version recorded and the last file not placed; during registration,"
   echo "  every file placed and no version recorded; during recording, the last version not recorded;"
-  echo "- local faults: a file held open, a read-only install folder (a read-only bind mount) and a full disk (a"
-  echo "  tmpfs of 28 KiB) keep the installed a.dll and its version 1, with no partial copy left beside it;"
+  echo "- hostile names: each listed beside a.dll in a run of its own, against a server that answers every"
+  echo "  request with content: the name is never asked for, placed or recorded, and a.dll is still updated;"
+  echo "- local faults: a read-only temp folder (a read-only bind mount), a file held open, a read-only install"
+  echo "  folder and a full disk (a tmpfs of 28 KiB) keep the installed a.dll and its version 1, with no partial"
+  echo "  copy left beside it;"
   echo "- \"InstallPath\" missing, empty, naming no folder or too long before the run: the dialog's start records"
   echo "  the install folder again and the run updates it; where a file stands in its place, the run puts"
   echo "  everything into the fallback folder Program Files\\\\Yelvan\\\\Marrowtide and leaves that file alone"

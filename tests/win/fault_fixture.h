@@ -112,6 +112,7 @@ protected:
             ASSERT_NE(stoppedAt, 0u) << "the moment to press stop never came";
             EXPECT_LE(GetTickCount() - stoppedAt, 1000u) << "process ended within 1 s of the stop";
         }
+        m_targets = server.Targets();
         CheckInvariants(c);
         if (c.check) c.check();
     }
@@ -154,6 +155,7 @@ protected:
     std::map<std::wstring, std::set<std::wstring>> m_before;
     std::wstring m_placedIn;  // where the run puts the files it places
     DWORD m_runLimitMs = 90000;
+    std::vector<std::string> m_targets;  // what the last run asked the server for
 };
 
 inline HttpAnswer Ok(const std::string& body) { return HttpAnswer::Ok(body); }

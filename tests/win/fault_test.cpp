@@ -17,6 +17,13 @@ TEST_F(FaultTest, ServerFaults) {
              s.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Status(404, "Not Found", "a.dll=9\r\n"));
          },
          nullptr},
+        {"500 with a body for the program version-info file",
+         [](TestHttpServer& s) {
+             s.Serve("/update/db/DBUpdate.ver", Ok(DbVer()));
+             ServeListed(s);
+             s.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Status(500, "Error", "Tessvane.exe=9\r\n"));
+         },
+         nullptr, true, [] { EXPECT_EQ(ReadAll(InstallFolder() + L"\\Tessvane.exe"), "installed scanner"); }},
         {"404 with a body for a listed file", WithFile("b.gdb", HttpAnswer::Status(404, "Not Found", "<html>gone</html>")), nullptr},
         {"500 with a body for a listed file", WithFile("a.dll", HttpAnswer::Status(500, "Error", "<html>oops</html>")), nullptr},
         {"server resets mid-body", WithFile("a.dll", Cut(std::string(20000, 'A'), 9000, true)), nullptr},
@@ -26,17 +33,60 @@ TEST_F(FaultTest, ServerFaults) {
         {"version-info file of 10 MB of garbage", WithDbVer(Ok(Garbage(10 * 1024 * 1024))), nullptr},
         {"version-info file that is an HTML page",
          WithDbVer(Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/\"></head><body>a=b</body></html>\r\n")), nullptr},
-        {"hostile names",
-         WithDbVer(Ok("SITE=127.0.0.2\r\nSUBDIR=db\r\n..\\evil.dll=2\r\nsub\\x.dll=2\r\nC:\\Windows\\x.dll=2\r\n"
-                      "\\\\host\\share\\x=2\r\nx:y=2\r\nCON=2\r\nNUL.txt=2\r\nCOM1=2\r\nctl\x01.dll=2\r\n" +
-                      std::string(1000, 'n') + "=2\r\na.dll=2\r\na.dll=2\r\n")),
-         nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
         Run(c);
     }
+}
+
+// Each hostile name listed in the DB version-info file beside a.dll, with a server that answers every
+// request with content: the name is neither fetched nor placed nor recorded, and a.dll still is.
+TEST_F(FaultTest, HostileNames) {
+    const struct {
+        const char* label;
+        std::string name;
+    } names[] = {
+        {"..\\evil.dll", "..\\evil.dll"},
+        {"sub\\x.dll", "sub\\x.dll"},
+        {"C:\\Windows\\x.dll", "C:\\Windows\\x.dll"},
+        {"\\\\host\\share\\x", "\\\\host\\share\\x"},
+        {"x:y", "x:y"},
+        {"CON", "CON"},
+        {"NUL.txt", "NUL.txt"},
+        {"COM1", "COM1"},
+        {"a name with a control character", "ctl\x01.dll"},
+        {"a 1000-character name", std::string(1000, 'n')},
+        {"a name with forward slashes", "../../evil.dll"},
+    };
+    for (const auto& n : names) {
+        const std::string caseName = std::string("hostile name: ") + n.label;
+        SCOPED_TRACE(caseName);
+        SetUp();
+        const std::string list = "SITE=127.0.0.2\r\nSUBDIR=db\r\n" + n.name + "=2,0,1,1\r\na.dll=2\r\n";
+        Run({caseName.c_str(),
+             [list](TestHttpServer& s) {
+                 s.Serve("/update/db/DBUpdate.ver", Ok(list));
+                 ServeListed(s);
+                 ServeProgramCurrent(s);
+                 s.ServeAnyOther(Ok("planted"));
+             },
+             nullptr, true, [&] {
+                 EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/db/a.dll",
+                                                                "/marrowtide/MarrowtideWeb.ver"}));
+                 EXPECT_EQ(RecordedVersion(Utf16(n.name).c_str()), L"<none>");
+                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+                 EXPECT_EQ(ReadAll(InstallFolder() + L"\\sub\\x.dll"), "");
+             }});
+    }
+    SCOPED_TRACE("a duplicated name");
+    SetUp();
+    Run({"a duplicated name", WithDbVer(Ok(DbVer("a.dll=3\r\n"))), nullptr, true, [&] {
+             EXPECT_TRUE(ReadAll(InstallFolder() + L"\\a.dll") == std::string(20000, 'A'));
+             const std::wstring v = RecordedVersion(L"a.dll");
+             EXPECT_TRUE(v == L"2" || v == L"3") << Utf8(v);
+         }});
 }
 
 // A 50 MB file at 4096 bytes per 10 ms: a little over two minutes of download, a CTest test of its own.
@@ -125,6 +175,15 @@ TEST_F(FaultTest, LocalFaults) {
         Run({"the temp folder cannot be made (a file stands in its place)", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr});
         DeleteFileW(L"C:\\windows\\Temp");
         CreateDirectoryW(L"C:\\windows\\Temp", nullptr);
+    }
+    {
+        SCOPED_TRACE("the temp folder read-only");
+        SetUp();
+        const HostFault readOnly = HostFault::ReadOnly(L"C:\\windows\\Temp");
+        HANDLE h = CreateFileW(L"C:\\windows\\Temp\\probe.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_EQ(h, INVALID_HANDLE_VALUE) << "the folder took a new file: the fault did not hold";
+        Run({"the temp folder read-only", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true,
+             [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }});
     }
     {
         SCOPED_TRACE("an installed file held open by a running program");

@@ -90,6 +90,11 @@ void TestHttpServer::Serve(const std::string& target, HttpAnswer answer) {
     m_answers[target] = std::move(answer);
 }
 
+void TestHttpServer::ServeAnyOther(HttpAnswer answer) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_anyOther = std::move(answer);
+}
+
 std::vector<std::string> TestHttpServer::Requests() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
@@ -118,12 +123,12 @@ void TestHttpServer::AcceptLoop() {
 
 void TestHttpServer::Handle(SOCKET s) {
     const std::string request = ReadRequest(s);
-    HttpAnswer answer = HttpAnswer::Status(404, "Not Found", "no such object");
+    HttpAnswer answer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.push_back(request);
         const auto it = m_answers.find(TargetOf(request));
-        if (it != m_answers.end()) answer = it->second;
+        answer = it != m_answers.end() ? it->second : m_anyOther;
     }
     if (answer.stall) {
         WaitForSingleObject(m_stopping, INFINITE);

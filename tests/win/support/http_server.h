@@ -43,8 +43,9 @@ public:
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     bool listening() const { return m_listener != INVALID_SOCKET; }
-    // The answer for a request target; other targets get 404.
+    // The answer for a request target; other targets get 404, or the answer given to ServeAnyOther.
     void Serve(const std::string& target, HttpAnswer answer);
+    void ServeAnyOther(HttpAnswer answer);
     std::vector<std::string> Requests() const;       // whole requests, head and body
     std::vector<std::string> Targets() const;        // request targets, in order
 
@@ -59,6 +60,7 @@ private:
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::map<std::string, HttpAnswer> m_answers;
+    HttpAnswer m_anyOther = HttpAnswer::Status(404, "Not Found", "no such object");
     std::vector<std::string> m_requests;
 };
 
