@@ -49,6 +49,7 @@ out+=$'\n'$(run "$root/tests/win/tools/offline.sh" "$root/scripts/wine-env.sh" e
   echo
   echo "| group | case | result |"
   echo "|---|---|---|"
-  grep -P '^CASE\t' <<<"$out" | awk -F'\t' '{ printf "| %s | %s | %s |\n", $2, $3, $4 }'
+  grep -P '^CASE\t' <<<"$out" | awk -F'\t' '{ printf "| %s | %s | %s |\n", $2, $3, $4 }' \
+    | sed 's/\\/\\\\/g'  # a backslash shown as such in Markdown
 } > "$root/docs/faults.md"
 echo "$(grep -cP '^CASE\t.*\tok$' <<<"$out") of $(grep -cP '^CASE\t' <<<"$out") cases hold every invariant"
