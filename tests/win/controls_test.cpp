@@ -81,6 +81,18 @@ int CountColour(const ScreenCapture& s, COLORREF c, int x0, int x1) {
     return s.Count(RECT{x0, 0, x1, s.height()}, [c](COLORREF p) { return p == c; });
 }
 
+// A bar of this style and size in our colours, at this position, as it shows on the screen.
+ScreenCapture ColouredBarAt(DWORD style, int w, int h, int pos) {
+    Host host(PROGRESS_CLASSW, style, w, h);
+    CLabeledProgressCtrl bar;
+    EXPECT_TRUE(bar.SubclassWindow(host.control()));
+    bar.SetBarColor(kBar);
+    bar.SetBkColor(kBack);
+    bar.SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos));
+    host.Settle();
+    return host.Capture();
+}
+
 TEST(ProgressBarPixels, FreshBarShowsAnEmptyTrackWithZeroPercentInTheBarColour) {
     Host host(PROGRESS_CLASSW, PBS_SMOOTH, 240, 14);
     CLabeledProgressCtrl bar;
@@ -110,14 +122,7 @@ TEST(ProgressBarPixels, SetUpAsTheDialogDoesItIsFullBlueWithHundredPercent) {
 }
 
 TEST(ProgressBarPixels, HalfwayTheCaptionChangesColourWhereTheBarEnds) {
-    Host host(PROGRESS_CLASSW, PBS_SMOOTH, 240, 14);
-    CLabeledProgressCtrl bar;
-    ASSERT_TRUE(bar.SubclassWindow(host.control()));
-    bar.SetBarColor(kBar);
-    bar.SetBkColor(kBack);
-    bar.SendMessage(PBM_SETPOS, 50);
-    host.Settle();
-    const ScreenCapture s = host.Capture();
+    const ScreenCapture s = ColouredBarAt(PBS_SMOOTH, 240, 14, 50);
     for (int x : {0, 60, 119}) EXPECT_EQ(s.At(x, 0), kBar) << x;
     for (int x : {120, 180, 239}) EXPECT_EQ(s.At(x, 0), kBack) << x;
     EXPECT_GT(CountColour(s, kBack, 100, 120), 2) << "caption over the bar in the background colour";
@@ -136,25 +141,11 @@ TEST(ProgressBarPixels, OutsideTheRangeAndVertical) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Host host(PROGRESS_CLASSW, c.style, c.w, c.h);
-        CLabeledProgressCtrl bar;
-        ASSERT_TRUE(bar.SubclassWindow(host.control()));
-        bar.SetBarColor(kBar);
-        bar.SetBkColor(kBack);
-        bar.SendMessage(PBM_SETPOS, static_cast<WPARAM>(c.pos));
-        host.Settle();
-        const ScreenCapture s = host.Capture();
+        const ScreenCapture s = ColouredBarAt(c.style, c.w, c.h, c.pos);
         for (int x : {0, 1, 50, 238, 239}) EXPECT_EQ(s.At(x, 0), c.everywhere) << x;
         EXPECT_GT(CountColour(s, c.everywhere == kBar ? kBack : kBar, 90, 150), 2) << "the caption";
     }
-    Host host(PROGRESS_CLASSW, PBS_SMOOTH | PBS_VERTICAL, 14, 100);
-    CLabeledProgressCtrl bar;
-    ASSERT_TRUE(bar.SubclassWindow(host.control()));
-    bar.SetBarColor(kBar);
-    bar.SetBkColor(kBack);
-    bar.SendMessage(PBM_SETPOS, 25);
-    host.Settle();
-    const ScreenCapture s = host.Capture();
+    const ScreenCapture s = ColouredBarAt(PBS_SMOOTH | PBS_VERTICAL, 14, 100, 25);
     EXPECT_EQ(s.At(7, 99), kBar);
     EXPECT_EQ(s.At(7, 75), kBar);
     EXPECT_EQ(s.At(7, 74), kBack);
@@ -233,12 +224,7 @@ TEST(ProgressBarRepaints, OnlyWhenTheFilledWidthChanges) {
 class ButtonCanvas {
 public:
     ButtonCanvas(int w, int h) : m_w(w), m_h(h) {
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = -h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
+        BITMAPINFO bi = TopDownDib32(w, h);
         m_dc = CreateCompatibleDC(nullptr);
         m_bmp = CreateDIBSection(m_dc, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
         m_old = SelectObject(m_dc, m_bmp);

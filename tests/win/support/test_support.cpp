@@ -63,13 +63,19 @@ std::string UnixPath(const std::wstring& windowsPath) {
 bool OnlyLoopbackNetwork() { return RunHostFault("only-loopback"); }
 
 HostFault HostFault::ReadOnly(const std::wstring& folder) {
-    EXPECT_TRUE(RunHostFault("readonly " + Quoted(UnixPath(folder))));
-    return HostFault(folder);
+    const bool made = RunHostFault("readonly " + Quoted(UnixPath(folder)));
+    const std::wstring probe = folder + L"\\probe.txt";
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return HostFault(folder, made && h == INVALID_HANDLE_VALUE);
 }
 
 HostFault HostFault::Full(const std::wstring& folder, int kib) {
-    EXPECT_TRUE(RunHostFault("full " + Quoted(UnixPath(folder)) + " " + std::to_string(kib)));
-    return HostFault(folder);
+    const bool made = RunHostFault("full " + Quoted(UnixPath(folder)) + " " + std::to_string(kib));
+    ULARGE_INTEGER freeBytes{};
+    const bool small = GetDiskFreeSpaceExW((folder + L"\\").c_str(), &freeBytes, nullptr, nullptr) &&
+                       freeBytes.QuadPart < static_cast<ULONGLONG>(kib) * 1024;
+    return HostFault(folder, made && small);
 }
 
 HostFault::~HostFault() {
@@ -234,6 +240,17 @@ void DeleteHklmValue(const wchar_t* key, const wchar_t* value) {
     RegCloseKey(h);
 }
 
+BITMAPINFO TopDownDib32(int w, int h) {
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    return bi;
+}
+
 ScreenCapture::ScreenCapture(const RECT& r) : m_width(r.right - r.left), m_height(r.bottom - r.top) {
     if (m_width <= 0 || m_height <= 0) {
         m_width = m_height = 0;
@@ -241,13 +258,7 @@ ScreenCapture::ScreenCapture(const RECT& r) : m_width(r.right - r.left), m_heigh
     }
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = m_width;
-    bi.bmiHeader.biHeight = -m_height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = TopDownDib32(m_width, m_height);
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, dib);

@@ -52,6 +52,9 @@ std::wstring ItemText(HWND dialog, int id);
 bool ReadHklmString(const wchar_t* key, const wchar_t* value, std::wstring& out);
 void DeleteHklmValue(const wchar_t* key, const wchar_t* value);
 
+// The header of a top-down 32-bit DIB of this size, for pixels read back exactly.
+BITMAPINFO TopDownDib32(int w, int h);
+
 // Pixels of a screen rectangle, read back from the display.
 class ScreenCapture {
 public:
@@ -122,19 +125,24 @@ bool OnlyLoopbackNetwork();
 
 // A local fault made on the Unix side (tests/win/tools/hostfault.sh, which Wine starts like any program)
 // on a folder, and undone when the object goes: the folder read-only, or on a file system of a few KiB.
+// holds() tells whether the folder now behaves so: it refuses a new file, or has less room than asked.
 class HostFault {
 public:
     static HostFault ReadOnly(const std::wstring& folder);
     static HostFault Full(const std::wstring& folder, int kib);
-    HostFault(HostFault&& other) noexcept : m_folder(std::move(other.m_folder)) { other.m_folder.clear(); }
+    HostFault(HostFault&& other) noexcept : m_folder(std::move(other.m_folder)), m_holds(other.m_holds) {
+        other.m_folder.clear();
+    }
+    bool holds() const { return m_holds; }
     HostFault(const HostFault&) = delete;
     HostFault& operator=(const HostFault&) = delete;
     HostFault& operator=(HostFault&&) = delete;
     ~HostFault();
 
 private:
-    explicit HostFault(const std::wstring& folder) : m_folder(folder) {}
+    HostFault(const std::wstring& folder, bool holds) : m_folder(folder), m_holds(holds) {}
     std::wstring m_folder;  // empty once undone or moved from
+    bool m_holds = false;
 };
 
 // Real input, as the user would give it (delivered by the system to whatever lies under the pointer).
