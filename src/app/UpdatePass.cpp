@@ -6,6 +6,7 @@
 
 #include "app/UpdaterApp.h"
 #include "core/platform.h"
+#include "core/version_info.h"
 #include "framework/win_text.h"
 #include "host/registry_key.h"
 #include "res/resource.h"
@@ -50,23 +51,29 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
     m_strSubDir.Empty();
 
     const CString temp = GetUpdateTempFolder();
+    CTempCopies copies;  // whatever the pass downloads leaves the temp folder when it ends, however it ends
     std::string local;
     if (!core::JoinPath(temp.str(), s.localName.str(), local)) return FALSE;
     ::DeleteFileW(Wide(local).c_str());
+    copies.Add(local);
 
     {
         CRegistryKey key;
         if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) {
             if (s.productKeyRequired) return FALSE;
-        } else {
+        } else if (m_strInstallPath.IsEmpty()) {
+            // Settled once per run: a value written while the run goes on never moves it.
             CString installPath;
             if (QueryTextValue(key, "InstallPath", kInstallPathChars, installPath)) m_strInstallPath = installPath;
         }
     }
     SettleInstallFolder();
+    if (m_strInstallPath.IsEmpty()) return FALSE;  // no folder to put anything in
 
     ShowText(IDC_STATIC_STATUS, s.statusDownloadingInfo);
-    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local)) return FALSE;
+    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local, core::kMaxVersionInfoBytes)) {
+        return FALSE;
+    }
     CUpdateFileArray list;
     if (!ReadVersionInfo(local, &list)) return FALSE;
     ::DeleteFileW(Wide(local).c_str());
@@ -90,6 +97,7 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
         std::string tempFile;
         if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) break;
         ::DeleteFileW(Wide(tempFile).c_str());
+        copies.Add(tempFile);
         CString line;
         line.Format(s.fileLineFormat, record.szFileName.GetString());
         ShowText(IDC_STATIC_FILE, line);

@@ -30,7 +30,14 @@ LRESULT CUpdaterDlg::OnUpdateStart() {
 
 DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
     auto* dlg = static_cast<CUpdaterDlg*>(param);
-    return dlg->RunUpdate();
+    try {
+        return dlg->RunUpdate();
+    } catch (...) {
+        // Nothing thrown here may keep the dialog from closing: its close restarts the monitor and
+        // writes "Update_Flag".
+        ::PostMessageW(dlg->m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return kPassFailed;
+    }
 }
 
 DWORD CUpdaterDlg::RunUpdate() {
@@ -101,7 +108,7 @@ int CUpdaterDlg::TerminateProcessByPath(const char* pszPath) {
 }
 
 BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject,
-                               CString strOptional, CString strLocalFile) {
+                               CString strOptional, CString strLocalFile, ULONGLONG nMaxBytes) {
     DownloadRequest request;
     request.showProgress = bShowProgress != FALSE;
     request.verb = nVerb;
@@ -109,6 +116,7 @@ BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer,
     request.object = strObject.str();
     request.optional = strOptional.str();
     request.localFile = strLocalFile.str();
+    request.maxBytes = nMaxBytes;
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
     // a closing dialog never has to wait for it or take it down.
     const HWND bar = m_progFile.m_hWnd;

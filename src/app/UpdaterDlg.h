@@ -26,8 +26,9 @@ public:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
     void StopProductProcesses(CString strInstallDir);
     int TerminateProcessByPath(const char* pszPath);
+    // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound.
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                      CString strLocalFile);
+                      CString strLocalFile, ULONGLONG nMaxBytes = 0);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     BOOL IsUpdateNeeded(CString strFileName, CString strVersion);

@@ -29,6 +29,8 @@ void CUpdaterDlg::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList)
     record.nReserved = fields.reserved;
     record.bRegister = fields.registerFlag;
     record.bOpen = fields.openFlag;
+    // A name listed again replaces what its earlier line said: the last line wins, as for SITE and SUBDIR.
+    RemoveUpdateFile(*pList, record.szFileName);
     if (IsUpdateNeeded(line.key, record.szVersion)) AppendUpdateFile(*pList, record);
 }
 

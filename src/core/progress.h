@@ -7,7 +7,4 @@ namespace core {
 // known at all the bar stays at 0 until the download ends.
 int DownloadPercent(double count, double total);
 
-// HTTP status of an answer whose body is the object asked for.
-inline bool IsSuccessStatus(unsigned long status) { return status >= 200 && status <= 299; }
-
 }  // namespace core

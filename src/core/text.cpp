@@ -102,4 +102,12 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
 }
 
+bool HasControlCharacter(const std::string& s) {
+    for (const char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
 }  // namespace core

@@ -21,6 +21,13 @@ void ForEachLine(const char* data, std::size_t size, const std::function<void(co
     if (start < end) onLine(std::string(data + start, end - start));
 }
 
+bool WithinVersionInfoBounds(const char* data, std::size_t size) {
+    if (size > kMaxVersionInfoBytes) return false;
+    std::size_t entries = 0;
+    ForEachLine(data, size, [&](const std::string& line) { entries += ClassifyLine(line).kind == LineKind::Entry; });
+    return entries <= kMaxVersionInfoEntries;
+}
+
 ClassifiedLine ClassifyLine(const std::string& line) {
     ClassifiedLine out;
     if (line.empty() || line[0] == ';' || line[0] == '#') return out;
@@ -31,6 +38,7 @@ ClassifiedLine ClassifyLine(const std::string& line) {
     if (EqualsNoCase(out.key, "SITE")) out.kind = LineKind::Site;
     else if (EqualsNoCase(out.key, "SUBDIR")) out.kind = LineKind::SubDir;
     else out.kind = LineKind::Entry;
+    if (out.kind != LineKind::Entry && HasControlCharacter(out.value)) return ClassifiedLine();
     return out;
 }
 
@@ -82,24 +90,32 @@ EntryFields ParseEntryFields(const std::string& value) {
 }
 
 bool IsBareFileName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (const char ch : name) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '\\' || c == '/' || c == ':') return false;
-    }
+    if (name.empty() || HasControlCharacter(name)) return false;
+    if (name.find_first_of("\\/:*?<>|\"") != std::string::npos) return false;
+    if (name.back() == '.' || name.back() == ' ') return false;  // covers ".", ".." and ".. " too
     // Device names are devices whatever extension follows, and with blanks before it.
     std::string base = AsciiLower(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* d : kDevices) {
         if (base == d) return false;
     }
-    if (base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
-        base[3] <= '9') {
-        return false;
+    if (base.size() > 3 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0)) {
+        const std::string digit = base.substr(3);
+        // 0-9, and the superscript one, two and three (U+00B9, U+00B2, U+00B3) that the system takes too.
+        if ((digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+            digit == "\xC2\xB3") {
+            return false;
+        }
     }
     return true;
 }
+
+bool IsProductValueName(const std::string& name) {
+    return EqualsNoCase(name, "InstallPath") || EqualsNoCase(name, "Update_Flag");
+}
+
+bool IsAcceptableEntryName(const std::string& name) { return IsBareFileName(name) && !IsProductValueName(name); }
 
 Destination DestinationByExtension(const std::string& name) {
     const std::string::size_type dot = name.rfind('.');

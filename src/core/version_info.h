@@ -18,7 +18,8 @@ struct ClassifiedLine {
 };
 
 // Empty lines, comments (";" or "#" as the very first byte) and lines without a key are ignored;
-// "SITE" and "SUBDIR" keys are recognised in any letter case; every other key is a file entry.
+// "SITE" and "SUBDIR" keys are recognised in any letter case; every other key is a file entry. A
+// "SITE" or "SUBDIR" value holding a control character is ignored too: it would end the request line.
 ClassifiedLine ClassifyLine(const std::string& line);
 
 // A "/" put in front of a non-empty value without one, then one trailing "/" removed.
@@ -40,10 +41,26 @@ int AtoiLike(const std::string& text);
 // The first maxChars characters (UTF-16 units) of UTF-8 text, never splitting a character.
 std::string KeepChars(const std::string& text, std::size_t maxChars);
 
-// A name that can only mean a file directly in the folder it is placed in: no "\" or "/", no drive or
-// stream ":", not "." or "..", no control character, not a device name (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, with or without an extension).
+// A name that can only mean a file directly in the folder it is placed in, exactly as written: no
+// "\" or "/", no drive or stream ":", none of * ? < > | ", no control character, not ending in a dot
+// or a blank (the system drops those, so ".. " is the parent folder), not a device name (CON, PRN, AUX,
+// NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 and their superscript forms COM¹-³ and LPT¹-³, with or
+// without an extension, with or without blanks before it).
 bool IsBareFileName(const std::string& name);
+
+// The values the product key holds for itself ("InstallPath", "Update_Flag"): a file entry of such a
+// name would record its version over them.
+bool IsProductValueName(const std::string& name);
+
+// A file entry that may be fetched, placed and recorded: a bare file name that is no product value.
+bool IsAcceptableEntryName(const std::string& name);
+
+// Bounds of a version-info file (real ones are a few KiB and list tens of files). A larger file, or
+// one with more file entries, cannot be read.
+constexpr std::size_t kMaxVersionInfoBytes = 1024 * 1024;
+constexpr std::size_t kMaxVersionInfoEntries = 1000;
+// Whether a version-info file's bytes keep to those bounds.
+bool WithinVersionInfoBounds(const char* data, std::size_t size);
 
 enum class Destination { InstallFolder, GdbFolder, AdbFolder };
 // By the extension from the last ".", compared without regard to case.

@@ -15,7 +15,11 @@ namespace detail {
 template <typename Job>
 DWORD WINAPI DetachedThreadProc(LPVOID p) {
     std::unique_ptr<std::shared_ptr<Job>> own(static_cast<std::shared_ptr<Job>*>(p));
-    (*own)->result = (*own)->call();
+    try {
+        (*own)->result = (*own)->call();
+    } catch (...) {
+        (*own)->result = {};  // a call that throws has failed; it never takes the process down
+    }
     ::SetEvent((*own)->done.get());
     return 0;
 }

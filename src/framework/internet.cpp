@@ -26,6 +26,10 @@ CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD a
 
 CInternetSession::~CInternetSession() { Close(); }
 
+BOOL CInternetSession::SetOption(DWORD option, DWORD value) {
+    return ::InternetSetOptionW(m_hSession, option, &value, sizeof value);
+}
+
 void CInternetSession::Close() {
     if (m_hSession) ::InternetCloseHandle(m_hSession);
     m_hSession = nullptr;
@@ -84,10 +88,15 @@ BOOL CHttpFile::QueryInfo(DWORD infoLevel, DWORD& value) {
 }
 
 BOOL CHttpFile::QueryInfo(DWORD infoLevel, CString& value) {
-    wchar_t buf[256] = {};
-    DWORD size = sizeof buf - sizeof(wchar_t);
-    if (!::HttpQueryInfoW(m_hFile, infoLevel, buf, &size, nullptr)) return FALSE;
-    value = CString(Narrow(buf, static_cast<int>(size / sizeof(wchar_t))));
+    std::wstring buf(256, L'\0');
+    DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    if (!::HttpQueryInfoW(m_hFile, infoLevel, &buf[0], &size, nullptr)) {
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return FALSE;
+        buf.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+        if (!::HttpQueryInfoW(m_hFile, infoLevel, &buf[0], &size, nullptr)) return FALSE;
+    }
+    value = CString(Narrow(buf.c_str(), static_cast<int>(size / sizeof(wchar_t))));
     return TRUE;
 }
 

@@ -34,6 +34,7 @@ public:
 
     std::unique_ptr<CHttpConnection> GetHttpConnection(const char* server, INTERNET_PORT port, const char* user,
                                                        const char* password);
+    BOOL SetOption(DWORD option, DWORD value);
     void Close();
 
 private:
@@ -68,6 +69,7 @@ public:
     // headers are ASCII; optional is sent as the request body with its length.
     BOOL SendRequest(const char* headers, DWORD headersLength, const void* optional, DWORD optionalLength);
     BOOL QueryInfo(DWORD infoLevel, DWORD& value);
+    // The header's text, whatever its length.
     BOOL QueryInfo(DWORD infoLevel, CString& value);
     BOOL SetOption(DWORD option, DWORD value);
     // Bytes that can be read now (waits for the first ones to arrive).

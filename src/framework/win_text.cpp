@@ -13,13 +13,38 @@ std::string Narrow(const wchar_t* utf16, int length) {
     return core::Utf16ToUtf8(std::u16string(utf16, utf16 + n));
 }
 
-std::string DecodeCodePage(unsigned codePage, const std::string& bytes) {
-    if (bytes.empty()) return std::string();
-    const int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (n <= 0) return std::string();
+bool DecodeCodePage(unsigned codePage, const std::string& bytes, std::string& utf8) {
+    bool ascii = true;
+    for (const char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        utf8 = bytes;
+        return true;
+    }
+    const int n = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                        nullptr, 0);
+    if (n <= 0) return false;
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], n);
-    return Narrow(wide);
+    ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), &wide[0], n);
+    utf8 = Narrow(wide);
+    return true;
+}
+
+bool EncodeCodePage(unsigned codePage, const std::string& utf8, std::string& bytes) {
+    const std::wstring wide = Wide(utf8);
+    if (wide.empty()) {
+        bytes.clear();
+        return true;
+    }
+    BOOL lossy = FALSE;
+    const int n = ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                                        nullptr, 0, nullptr, &lossy);
+    if (n <= 0 || lossy) return false;
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), &out[0], n,
+                          nullptr, &lossy);
+    if (lossy) return false;
+    bytes = out;
+    return true;
 }
 
 CString LoadResourceString(UINT id) {

@@ -13,8 +13,13 @@ inline std::wstring Wide(const CString& utf8) { return Wide(utf8.str()); }
 std::string Narrow(const wchar_t* utf16, int length = -1);
 inline std::string Narrow(const std::wstring& utf16) { return Narrow(utf16.c_str(), static_cast<int>(utf16.size())); }
 
-// Text in a Windows code page (e.g. 949) as UTF-8; bytes that are no character of it become U+FFFD.
-std::string DecodeCodePage(unsigned codePage, const std::string& bytes);
+// Text in a Windows code page (e.g. 949) as UTF-8. ASCII text is taken as it stands on any system;
+// false when other bytes are no character of the code page (or the code page is missing).
+bool DecodeCodePage(unsigned codePage, const std::string& bytes, std::string& utf8);
+
+// UTF-8 text as bytes of a Windows code page; false when a character has no form there (or the code
+// page is missing from the system).
+bool EncodeCodePage(unsigned codePage, const std::string& utf8, std::string& bytes);
 
 // Resource string of this module as UTF-8 (empty when missing).
 CString LoadResourceString(UINT id);

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "core/body_decoder.h"
+#include "core/http.h"
 #include "core/progress.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
@@ -21,71 +23,147 @@ static_assert(sizeof kRequestHeaders - 1 == kRequestHeadersLength, "the header b
 namespace {
 
 constexpr DWORD kChunkPauseMs = 10;
+// The time-outs Windows documents as its defaults, set explicitly: Wine's own waits are longer, and a
+// server that goes silent must never hold the run (and the stopped product) for longer than this.
+constexpr DWORD kConnectTimeoutMs = 60000;
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
 
-// The body of a sent request into the local file. 1 when all of it arrived and was written.
-int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const CStopSignal& stop) {
-    DWORD status = 0;
-    // An error answer's body is not the object: nothing is stored.
-    if (!file.QueryInfo(HTTP_QUERY_STATUS_CODE, status) || !core::IsSuccessStatus(status)) return 0;
+// The request target as the server must see it: names in code page 949 whatever the system's code page,
+// their bytes percent-encoded so that no conversion on the way can change them.
+bool RequestTarget(const std::string& utf8, std::string& target) {
+    std::string bytes;
+    if (!EncodeCodePage(kRequestTargetCodePage, utf8, bytes)) return false;
+    target = core::PercentEncodeHighBytes(bytes);
+    return true;
+}
+
+// The decoded body into the local file, refused past the byte bound.
+class FileSink : public core::ByteSink {
+public:
+    FileSink(HANDLE file, std::uint64_t maxBytes) : m_file(file), m_maxBytes(maxBytes) {}
+    bool Write(const char* data, std::size_t size) override {
+        m_written += size;
+        if (m_maxBytes && m_written > m_maxBytes) return false;
+        DWORD n = 0;
+        return ::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size;
+    }
+
+private:
+    HANDLE m_file;
+    std::uint64_t m_maxBytes;
+    std::uint64_t m_written = 0;
+};
+
+// The body of a "200 OK" answer into the local file. 1 when all of it arrived, decoded and was written.
+// created tells whether the local file was made.
+int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const CStopSignal& stop, bool& created) {
+    CString raw, encoding, lengthText;
+    if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) return 0;
+    file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding);  // none: the body is the object itself
+    const core::ContentCoding coding = core::ClassifyContentEncoding(encoding.str());
+    if (coding == core::ContentCoding::Unsupported) return 0;
+    std::uint64_t contentLength = 0;
+    const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
+    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) return 0;
+    if (haveLength && request.maxBytes && coding == core::ContentCoding::Identity && contentLength > request.maxBytes) {
+        return 0;
+    }
 
     char buffer[kDownloadChunk] = {};
     CSteadyPause pause(kChunkPauseMs);
-    double received = 0.0;
+    std::uint64_t received = 0;
     double total = static_cast<double>(file.GetLength());
+    // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
+    // still holds open.
     const ScopedFile out(::CreateFileW(Wide(request.localFile).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD contentLength = 0;
-    const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, contentLength) != FALSE;
-    if (haveLength) total = contentLength;
+    created = static_cast<bool>(out);
+    if (haveLength) total = static_cast<double>(contentLength);
     if (request.showProgress) ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
     if (!out) return 0;
 
+    FileSink sink(out.get(), request.maxBytes);
+    core::BodyDecoder decoder(coding);
     for (;;) {
         const UINT n = file.Read(buffer, kDownloadChunk);
         if (n == 0) break;
-        DWORD written = 0;
-        if (!::WriteFile(out.get(), buffer, n, &written, nullptr) || written != n) return 0;
         received += n;
+        if (!decoder.Feed(buffer, n, sink)) return 0;
         if (stop.Raised()) return 0;
         if (request.showProgress) {
-            ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(core::DownloadPercent(received, total)), 0);
+            ::SendMessageW(bar, PBM_SETPOS,
+                           static_cast<WPARAM>(core::DownloadPercent(static_cast<double>(received), total)), 0);
         }
         if (!pause.Pause(stop)) return 0;
     }
-    // The platform ends a body cut off by the server as if it were complete: only the count tells.
-    // A compressed answer's length counts the compressed bytes, so it is no measure of what was stored.
-    CString encoding;
-    const bool encoded = file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding) && !encoding.IsEmpty() &&
-                         encoding.CompareNoCase("identity") != 0;
-    if (haveLength && !encoded && received != static_cast<double>(contentLength)) return 0;
-    return 1;
+    // The platform ends a body cut off by the server as if it were complete: the count tells for a body
+    // with a length, the coding's own end for a compressed one.
+    if (haveLength && received != contentLength) return 0;
+    return decoder.Finish(sink) ? 1 : 0;
+}
+
+void SetTimeouts(CInternetSession& session) {
+    session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+    session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+    session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+}
+
+void SetTimeouts(CHttpFile& request) {
+    request.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+    request.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
 }
 
 }  // namespace
 
 int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal& stop) {
+    core::RedirectTarget at;
+    at.host = request.server;
+    if (!RequestTarget(request.object, at.object)) return 0;
     std::unique_ptr<CInternetSession> session;
     try {
         session = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     } catch (const CInternetException&) {
         return 0;
     }
+    SetTimeouts(*session);
     int result = 0;
-    bool sent = false;
+    bool sent = false, created = false;
     try {
-        const auto connection = session->GetHttpConnection(request.server.c_str(), INTERNET_DEFAULT_HTTP_PORT,
-                                                           nullptr, nullptr);
-        const auto file = connection->OpenRequest(request.verb, request.object.c_str(), nullptr, 1, nullptr,
-                                                  nullptr, INTERNET_FLAG_EXISTING_CONNECT);
-        file->SetOption(INTERNET_OPTION_HTTP_DECODING, TRUE);  // store a compressed answer as the object
-        file->SendRequest(kRequestHeaders, kRequestHeadersLength, request.optional.data(),
-                          static_cast<DWORD>(request.optional.size()));
-        sent = true;
-        result = ReceiveBody(*file, request, progressBar, stop);
+        // Redirects are followed here, not by the platform, so that a loop of them ends.
+        for (int redirects = 0; !stop.Raised(); ++redirects) {
+            const auto connection = session->GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
+            const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
+                                                      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT);
+            SetTimeouts(*file);
+            file->SendRequest(kRequestHeaders, kRequestHeadersLength, request.optional.data(),
+                              static_cast<DWORD>(request.optional.size()));
+            sent = true;
+            DWORD status = 0;
+            if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, status)) break;
+            if (core::IsRedirectStatus(status)) {
+                CString location;
+                std::string target;
+                core::RedirectTarget next;
+                if (redirects == core::kMaxRedirects || !file->QueryInfo(HTTP_QUERY_LOCATION, location) ||
+                    !RequestTarget(location.str(), target) ||
+                    !core::ResolveRedirect(at.host, at.port, at.object, target, next)) {
+                    break;
+                }
+                at = next;
+                continue;
+            }
+            // An error answer's body is not the object: nothing is stored.
+            if (core::IsObjectStatus(status)) result = ReceiveBody(*file, request, progressBar, stop, created);
+            break;
+        }
     } catch (const CInternetException&) {
         result = 0;
     }
+    // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
+    if (result == 0 && created) ::DeleteFileW(Wide(request.localFile).c_str());
     if (sent && !stop.Raised()) ::SendMessageW(progressBar, PBM_SETPOS, 100, 0);
     session->Close();
     return result;

@@ -2,6 +2,7 @@
 // One HTTP request and its body stored in a local file, with progress shown on a progress bar.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "framework/stop_signal.h"
@@ -18,10 +19,15 @@ struct DownloadRequest {
     std::string object;         // request target, sent as it stands
     std::string optional;       // request body
     std::string localFile;      // created anew
+    std::uint64_t maxBytes = 0; // more (after decoding) fails the download; 0: no bound
 };
 
-// 1 when the answer was a success and its whole body is in the local file; 0 otherwise (the local
-// file then holds what was received, or is not created for an error answer). Sends PBM_SETPOS 100 to
-// progressBar at the end whenever the request was sent. Stops early, with 0 and no more messages,
-// when stop is raised.
+// Code page of the names in request targets: the version-info files' own.
+constexpr unsigned kRequestTargetCodePage = 949;
+
+// 1 when the answer was "200 OK" and its whole body is in the local file: every byte its Content-Length
+// announced, and for a compressed answer the coding's own end and checks (the body is stored decoded).
+// 0 otherwise, and then no local file is left. Redirects are followed up to a bound; connect, send and
+// receive wait no longer than the platform's documented defaults. Sends PBM_SETPOS 100 to progressBar at
+// the end whenever a request was sent. Stops early, with 0 and no more messages, when stop is raised.
 int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal& stop);

@@ -63,6 +63,12 @@ bool ReplaceWithDownloaded(const CString& source, const CString& destination) {
     return true;
 }
 
+CTempCopies::~CTempCopies() {
+    for (const std::string& path : m_paths) ::DeleteFileW(Wide(path).c_str());
+}
+
+void CTempCopies::Add(const std::string& path) { m_paths.push_back(path); }
+
 void StartRegistration(const CString& systemFolder, const CString& path) {
     // The path is quoted: paths under Program Files hold blanks.
     CString command;

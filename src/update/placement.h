@@ -2,6 +2,9 @@
 // File-system and process steps of placing downloaded files.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "framework/cstring.h"
 
 // The pause after each file placed, looked at for registration, or recorded (and after each download).
@@ -28,6 +31,20 @@ bool PlacementDestination(PlacementRule rule, const CString& installPath, const 
 // new one: a replacing rename on one volume; across volumes a copy next to the destination first,
 // then the replacing rename. FALSE (old file untouched) when that cannot be done.
 bool ReplaceWithDownloaded(const CString& source, const CString& destination);
+
+// Temp copies a pass made, deleted when it ends, by success, failure or stop. A copy a stopped download
+// still holds open goes as soon as that download lets go of it.
+class CTempCopies {
+public:
+    CTempCopies() = default;
+    ~CTempCopies();
+    CTempCopies(const CTempCopies&) = delete;
+    CTempCopies& operator=(const CTempCopies&) = delete;
+    void Add(const std::string& path);
+
+private:
+    std::vector<std::string> m_paths;
+};
 
 // regsvr32 -s "path" from the system folder, hidden, not waited for.
 void StartRegistration(const CString& systemFolder, const CString& path);

@@ -19,3 +19,5 @@ using CUpdateFileArray = std::vector<UPDATE_FILE_INFO>;
 
 // Appends a record; one that cannot be stored (no memory) is dropped and reading goes on.
 void AppendUpdateFile(CUpdateFileArray& list, const UPDATE_FILE_INFO& record);
+// Removes the record of that name (letter case aside), if the list holds one.
+void RemoveUpdateFile(CUpdateFileArray& list, const CString& name);

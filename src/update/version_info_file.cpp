@@ -21,6 +21,15 @@ void AppendUpdateFile(CUpdateFileArray& list, const UPDATE_FILE_INFO& record) {
     }
 }
 
+void RemoveUpdateFile(CUpdateFileArray& list, const CString& name) {
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (core::EqualsNoCase(it->szFileName.str(), name.str())) {
+            list.erase(it);
+            return;  // the list never holds a name twice
+        }
+    }
+}
+
 bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine) {
     const std::wstring wide = Wide(path);
     if (!::PathFileExistsW(wide.c_str())) return false;
@@ -28,7 +37,7 @@ bool ForEachVersionInfoLine(const CString& path, const std::function<void(const 
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     const DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE) return false;
+    if (size == 0 || size == INVALID_FILE_SIZE || size > core::kMaxVersionInfoBytes) return false;
     std::vector<char> buffer;
     try {
         buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
@@ -37,8 +46,10 @@ bool ForEachVersionInfoLine(const CString& path, const std::function<void(const 
     }
     DWORD read = 0;
     if (!::ReadFile(file.get(), buffer.data(), size, &read, nullptr)) return false;
+    if (!core::WithinVersionInfoBounds(buffer.data(), read)) return false;
     core::ForEachLine(buffer.data(), read, [&](const std::string& line) {
-        onLine(CString(DecodeCodePage(kVersionInfoCodePage, line)));
+        std::string text;
+        if (DecodeCodePage(kVersionInfoCodePage, line, text)) onLine(CString(text));
     });
     return true;
 }
@@ -61,8 +72,8 @@ bool InstalledPath(const CString& installPath, const CString& name, CString& pat
 
 bool IsEntryDue(CString& installPath, const CString& name, const CString& version) {
     // The name becomes a path in the temp and install folders and a registry value name: anything but a
-    // bare file name would reach outside them, so such an entry is never fetched.
-    if (!core::IsBareFileName(name.str())) return false;
+    // bare file name would reach outside them or over the product's own values, so it is never fetched.
+    if (!core::IsAcceptableEntryName(name.str())) return false;
     if (installPath.IsEmpty()) ReadProductValue("InstallPath", kInstallPathChars, installPath);
     CString installed;
     if (!InstalledPath(installPath, name, installed)) return false;

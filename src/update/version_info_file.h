@@ -6,11 +6,13 @@
 // Version-info files are written in code page 949.
 constexpr unsigned kVersionInfoCodePage = 949;
 
-// Reads the whole file and hands each line (without its CR LF, as UTF-8) to onLine. FALSE when the
-// file is missing, cannot be opened, is empty or cannot be read (or no memory for it).
+// Reads the whole file and hands each line (without its CR LF, as UTF-8) to onLine; a line whose bytes
+// are no code page 949 text is skipped. FALSE when the file is missing, cannot be opened, is empty,
+// cannot be read, or exceeds the bounds of a version-info file (size, number of file entries).
 bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine);
 
-// Whether an entry must be fetched: never for a name that is not a bare file name or whose installed
+// Whether an entry must be fetched: never for a name that is not acceptable (a bare file name that is
+// no product value) or whose installed
 // path cannot be formed; otherwise when the installed copy is missing, or its recorded version (under
 // the product key) is absent or differs in length or in anything but letter case. An empty installPath
 // is first filled from "InstallPath".

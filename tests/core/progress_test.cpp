@@ -25,9 +25,4 @@ TEST(DownloadPercent, TruncatesAndPassesValuesAboveHundredOn) {
     }
 }
 
-TEST(IsSuccessStatus, OnlyTwoHundreds) {
-    for (unsigned long s : {200ul, 201ul, 204ul, 206ul, 299ul}) EXPECT_TRUE(core::IsSuccessStatus(s)) << s;
-    for (unsigned long s : {0ul, 100ul, 199ul, 300ul, 302ul, 304ul, 404ul, 500ul}) EXPECT_FALSE(core::IsSuccessStatus(s)) << s;
-}
-
 }  // namespace

@@ -62,6 +62,11 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
         {"a=b=c", K::Entry, "a", "b=c"},
         {"a.dll=", K::Entry, "a.dll", ""},
         {"SITES=h", K::Entry, "SITES", "h"},
+        // a control character in SITE or SUBDIR would end the request line: such a line is ignored
+        {"SUBDIR=db\rGET /x", K::Ignored, "", ""},
+        {"SITE=h\nHost: x", K::Ignored, "", ""},
+        {"SITE=h\x7f", K::Ignored, "", ""},
+        {"a.dll=1\t", K::Entry, "a.dll", "1\t"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -70,6 +75,23 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
         EXPECT_EQ(got.key, c.key);
         EXPECT_EQ(got.value, c.value);
     }
+}
+
+TEST(VersionInfoLines, BoundsOfAFile) {
+    std::string entries;
+    for (std::size_t i = 0; i < core::kMaxVersionInfoEntries; ++i) entries += "f" + std::to_string(i) + "=1\r\n";
+    const std::string comments(core::kMaxVersionInfoBytes - 1, ';');
+    const struct {
+        const char* name;
+        std::string data;
+        bool within;
+    } cases[] = {
+        {"as many entries as allowed", entries + "SITE=h\r\n;x=1\r\n", true},
+        {"one entry more", entries + "x=1", false},
+        {"a mebibyte", comments + "\n", true},
+        {"one byte more", comments + "\r\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::WithinVersionInfoBounds(c.data.data(), c.data.size()), c.within) << c.name;
 }
 
 TEST(VersionInfoLines, SubDirNormalisation) {
@@ -135,13 +157,26 @@ TEST(VersionInfoFields, KeepCharsNeverSplitsACharacter) {
 }
 
 TEST(VersionInfoNames, OnlyBareFileNames) {
-    const char* good[] = {"a.dll", "Marrowtide.exe", " x.dll", "x.dll ", "가나다.gdb", "a..b", "CONSOLE.txt",
-                          "COM10", "LPT0", "con1", "nul_x", ".hidden", "x.", "a b.exe"};
+    const char* good[] = {"a.dll", "Marrowtide.exe", " x.dll", "가나다.gdb", "a..b", "CONSOLE.txt", "COM10",
+                          "con1", "nul_x", ".hidden", "a b.exe", "COM\xC2\xB4", "LPT\xC2\xB9x", "conin", "InstallPath.dll"};
     const char* bad[] = {"..\\evil.dll", "sub\\x.dll", "C:\\Windows\\x.dll", "\\\\host\\share\\x", "x:y", "a/b",
                          "../x", "CON", "con", "NUL.txt", "nul.tar.gz", "COM1", "lpt9.dat", "AUX", "PRN", "CON .txt",
-                         "x\x01y", "tab\tname", "x\x7f", ".", "..", ""};
+                         "x\x01y", "tab\tname", "x\x7f", ".", "..", "",
+                         // the system drops trailing dots and blanks: ".. " is the parent folder
+                         ".. ", ". ", " ", "...", "x.", "x.dll ", "x.dll.",
+                         // wildcards and the other characters no file name holds
+                         "a*.dll", "a?.dll", "a<b", "a>b", "a|b", "a\"b",
+                         // the remaining device names, superscript digits included
+                         "COM0", "lpt0.txt", "COM\xC2\xB9", "com\xC2\xB2.dll", "LPT\xC2\xB3", "CONIN$", "conout$.txt"};
     for (const char* n : good) EXPECT_TRUE(core::IsBareFileName(n)) << n;
     for (const char* n : bad) EXPECT_FALSE(core::IsBareFileName(n)) << testing::PrintToString(std::string(n));
+    // The product key's own values are never file entries, in any letter case.
+    for (const char* n : {"InstallPath", "INSTALLPATH", "update_flag", "Update_Flag"}) {
+        EXPECT_TRUE(core::IsBareFileName(n)) << n;
+        EXPECT_FALSE(core::IsAcceptableEntryName(n)) << n;
+    }
+    EXPECT_TRUE(core::IsAcceptableEntryName("a.dll"));
+    EXPECT_FALSE(core::IsAcceptableEntryName("CON"));
 }
 
 TEST(VersionInfoNames, DestinationByExtension) {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "res/resource.h"
@@ -44,16 +45,32 @@ inline std::set<std::wstring> Listing(const std::wstring& folder) {
     FindClose(h);
     return names;
 }
-const wchar_t* const kWatched[] = {L"C:", L"C:\\Program Files", L"C:\\windows", L"C:\\windows\\system32"};
+// The temp folder among them: whatever a pass downloads is gone from it when the pass ends.
+const wchar_t* const kWatched[] = {L"C:", L"C:\\Program Files", L"C:\\windows", L"C:\\windows\\system32",
+                                   L"C:\\windows\\Temp"};
 
 struct Case {
-    const char* name;
+    std::string name;
     std::function<void(TestHttpServer&)> serve;
     std::function<bool(HWND)> act;  // called while the dialog is up; true once it pressed stop
     bool flagWritable = true;       // the product key accepts the "Update_Flag" write
     std::function<void()> check;    // what this case must show besides the invariants
     bool productInstalled = true;   // the product's files are in the install folder
+    // Before the run: makes the case's local fault and returns what undoes it as it goes out of scope;
+    // nullptr when the fault did not take hold (the case then fails without a run).
+    std::function<std::shared_ptr<void>()> prepare;
+    DWORD endsWithinMs = 0;         // the run must end by itself this soon (0: the general limit)
+    bool monitor = false;           // the monitor is installed: the closing dialog must start it
 };
+
+// What undoes a case's local fault, run as the case ends.
+inline std::shared_ptr<void> Undo(std::function<void()> undo) {
+    struct Undoer {
+        std::function<void()> f;
+        ~Undoer() { f(); }
+    };
+    return std::make_shared<Undoer>(Undoer{std::move(undo)});
+}
 
 class FaultTest : public UpdatorFixture {
 protected:
@@ -66,7 +83,7 @@ protected:
             const std::wstring name = f.first.substr(f.first.rfind(L'\\') + 1);
             WriteProductValueW(name, L"1");
         }
-        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
+        Rewatch();
         m_placedIn = InstallFolder();
     }
     static void WriteProductValueW(const std::wstring& name, const std::wstring& value) {
@@ -77,13 +94,27 @@ protected:
         RegCloseKey(k);
     }
 
+    // Runs a group: first every case's name on a line ("PLAN<tab>group<tab>name"), so that the table lists a
+    // case that never reports as failed, then each case after a fresh set-up.
+    void RunAll(const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            std::printf("PLAN\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name.c_str());
+        }
+        std::fflush(stdout);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            SetUp();
+            Run(c);
+        }
+    }
+
     // Runs one case and reports it on a line of its own ("CASE<tab>group<tab>name<tab>ok|FAILED") for the table
     // that scripts/faults.sh makes.
     void Run(const Case& c) {
         const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
         const int failuresBefore = FailedParts(*result);
         RunCase(c);
-        std::printf("CASE\t%s\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name,
+        std::printf("CASE\t%s\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name.c_str(),
                     FailedParts(*result) == failuresBefore ? "ok" : "FAILED");
         std::fflush(stdout);
     }
@@ -94,6 +125,12 @@ protected:
     }
 
     void RunCase(const Case& c) {
+        std::shared_ptr<void> fault;
+        if (c.prepare) {
+            fault = c.prepare();
+            ASSERT_TRUE(fault) << "the case's fault did not take hold";
+        }
+        if (c.monitor) ASSERT_TRUE(PlaceStandIn(InstallFolder(), L"MarRtime.exe"));
         TestHttpServer server("127.0.0.2");
         ASSERT_TRUE(server.listening());
         c.serve(server);
@@ -111,6 +148,11 @@ protected:
         if (c.act) {
             ASSERT_NE(stoppedAt, 0u) << "the moment to press stop never came";
             EXPECT_LE(GetTickCount() - stoppedAt, 1000u) << "process ended within 1 s of the stop";
+        }
+        if (c.endsWithinMs) EXPECT_LE(GetTickCount() - started, c.endsWithinMs) << "the run ended by itself in time";
+        if (c.monitor) {
+            EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 1; }, 5000))
+                << "the monitor was started as the dialog closed";
         }
         m_targets = server.Targets();
         CheckInvariants(c);
@@ -151,6 +193,16 @@ protected:
             EXPECT_EQ(flag, L"YES");
         }
         EXPECT_TRUE(ProcessIds(L"BrinsoUpdator.exe").empty()) << "no process of ours left running";
+    }
+
+    static void ExpectInstallPathKept() {
+        std::wstring v;
+        EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", v));
+        EXPECT_EQ(v, InstallFolder()) << "the install folder's record was overwritten";
+    }
+    // A new look at the watched folders, for a case that changes one of them before its run.
+    void Rewatch() {
+        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
     }
 
     std::map<std::wstring, std::set<std::wstring>> m_before;

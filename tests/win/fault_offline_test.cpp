@@ -19,7 +19,7 @@ TEST_F(FaultTest, HostNameThatDoesNotResolve) {
     WSACleanup();
 
     const std::string site = std::string("SITE=") + kNowhere + "\r\n";
-    const Case cases[] = {
+    RunAll({
         {"host name that does not resolve (the DB files' site)",
          [site](TestHttpServer& s) {
              s.Serve("/update/db/DBUpdate.ver", Ok(site + "SUBDIR=db\r\na.dll=2\r\nb.gdb=2\r\n"));
@@ -43,12 +43,7 @@ TEST_F(FaultTest, HostNameThatDoesNotResolve) {
              EXPECT_EQ(RecordedVersion(L"b.gdb"), L"2") << "the DB pass went through";
              EXPECT_EQ(RecordedVersion(L"Tessvane.exe"), L"1");
          }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        Run(c);
-    }
+    });
 }
 
 }  // namespace

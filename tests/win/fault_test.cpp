@@ -6,7 +6,18 @@ namespace fault_matrix {
 namespace {
 
 TEST_F(FaultTest, ServerFaults) {
-    const Case cases[] = {
+    const std::string a(20000, 'A');
+    const std::string gzip = Compressed(a, 31), zlib = Compressed(a, 15), raw = Compressed(a, -15);
+    std::string badCrc = gzip;
+    badCrc[badCrc.size() - 6] ^= 1;
+    HttpAnswer longLength = Ok("0123456789").With("Content-Length: 4294967306");
+    longLength.contentLength = false;
+    const auto kept = [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); };
+    const auto placed = [a] {
+        EXPECT_TRUE(ReadAll(InstallFolder() + L"\\a.dll") == a);
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+    };
+    RunAll({
         {"connection refused", [](TestHttpServer&) {}, nullptr},
         {"404 with a body for the DB version-info file", WithDbVer(HttpAnswer::Status(404, "Not Found", DbVer())), nullptr},
         {"500 with a body for the DB version-info file", WithDbVer(HttpAnswer::Status(500, "Error", DbVer())), nullptr},
@@ -28,21 +39,33 @@ TEST_F(FaultTest, ServerFaults) {
         {"500 with a body for a listed file", WithFile("a.dll", HttpAnswer::Status(500, "Error", "<html>oops</html>")), nullptr},
         {"server resets mid-body", WithFile("a.dll", Cut(std::string(20000, 'A'), 9000, true)), nullptr},
         {"body shorter than its Content-Length", WithFile("a.dll", Cut(std::string(20000, 'A'), 5000, false)), nullptr},
-        {"gzip-encoded body", WithFile("a.dll", Gzip(std::string(20000, 'A'))), nullptr},
+        {"gzip-encoded body", WithFile("a.dll", Gzip(a)), nullptr, true, placed},
+        {"gzip cut after a third of its bytes", WithFile("a.dll", Cut(gzip, gzip.size() / 3, false).With("Content-Encoding: gzip")),
+         nullptr, true, kept},
+        {"gzip with a wrong CRC", WithFile("a.dll", Ok(badCrc).With("Content-Encoding: gzip")), nullptr, true, kept},
+        {"deflate cut short", WithFile("a.dll", Cut(zlib, zlib.size() - 3, false).With("Content-Encoding: deflate")), nullptr,
+         true, kept},
+        {"deflate in the zlib format, whole", WithFile("a.dll", Ok(zlib).With("Content-Encoding: deflate")), nullptr, true, placed},
+        {"raw deflate, whole", WithFile("a.dll", Ok(raw).With("Content-Encoding: deflate")), nullptr, true, placed},
+        {"chunked gzip cut before its final chunk",
+         WithFile("a.dll", HttpAnswer::Chunked({gzip.substr(0, gzip.size() / 2)}, false, "Content-Encoding: gzip")), nullptr,
+         true, kept},
+        {"204 No Content", WithFile("a.dll", HttpAnswer::Status(204, "No Content", "")), nullptr, true, kept},
+        {"206 Partial Content with 100 bytes", WithFile("a.dll", HttpAnswer::Status(206, "Partial Content", a.substr(0, 100))),
+         nullptr, true, kept},
+        {"raw bytes without a status line", WithFile("a.dll", HttpAnswer::Raw("MZ planted\r\n" + a)), nullptr, true, kept},
+        {"Content-Length 4294967306 with a 10-byte body", WithFile("a.dll", longLength), nullptr, true, kept},
+        {"Content-Encoding br", WithFile("a.dll", Ok(a).With("Content-Encoding: br")), nullptr, true, kept},
         {"no Content-Length", WithFile("b.gdb", NoLength(std::string(9000, 'B'))), nullptr},
         {"version-info file of 10 MB of garbage", WithDbVer(Ok(Garbage(10 * 1024 * 1024))), nullptr},
         {"version-info file that is an HTML page",
          WithDbVer(Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/\"></head><body>a=b</body></html>\r\n")), nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        Run(c);
-    }
+    });
 }
 
-// Each hostile name listed in the DB version-info file beside a.dll, with a server that answers every
-// request with content: the name is neither fetched nor placed nor recorded, and a.dll still is.
+// Each hostile name listed in the DB version-info file beside a.dll (as code page 949 bytes), with a server
+// that answers every request with content: the name is neither fetched nor placed nor recorded, and a.dll
+// still is.
 TEST_F(FaultTest, HostileNames) {
     const struct {
         const char* label;
@@ -59,34 +82,100 @@ TEST_F(FaultTest, HostileNames) {
         {"a name with a control character", "ctl\x01.dll"},
         {"a 1000-character name", std::string(1000, 'n')},
         {"a name with forward slashes", "../../evil.dll"},
+        {"\"..\" and a blank (the parent folder)", ".. "},
+        {"\". \"", ". "},
+        {"a blank", " "},
+        {"\"...\"", "..."},
+        {"a trailing dot", "x.dll."},
+        {"a*b.dll", "a*b.dll"},
+        {"a?b.dll", "a?b.dll"},
+        {"a<b.dll", "a<b.dll"},
+        {"a>b.dll", "a>b.dll"},
+        {"a|b.dll", "a|b.dll"},
+        {"a\"b.dll", "a\"b.dll"},
+        {"COM0", "COM0"},
+        {"LPT0.txt", "LPT0.txt"},
+        {"COM with a superscript one", "COM\xA9\xF6"},
+        {"LPT with a superscript three", "LPT\xA9\xF8.dat"},
+        {"CONIN$", "CONIN$"},
+        {"CONOUT$", "CONOUT$"},
+        {"InstallPath", "InstallPath"},
+        {"update_flag", "update_flag"},
     };
+    std::vector<Case> cases;
     for (const auto& n : names) {
-        const std::string caseName = std::string("hostile name: ") + n.label;
-        SCOPED_TRACE(caseName);
-        SetUp();
         const std::string list = "SITE=127.0.0.2\r\nSUBDIR=db\r\n" + n.name + "=2,0,1,1\r\na.dll=2\r\n";
-        Run({caseName.c_str(),
-             [list](TestHttpServer& s) {
-                 s.Serve("/update/db/DBUpdate.ver", Ok(list));
-                 ServeListed(s);
-                 ServeProgramCurrent(s);
-                 s.ServeAnyOther(Ok("planted"));
-             },
-             nullptr, true, [&] {
-                 EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/db/a.dll",
-                                                                "/marrowtide/MarrowtideWeb.ver"}));
-                 EXPECT_EQ(RecordedVersion(Utf16(n.name).c_str()), L"<none>");
-                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
-                 EXPECT_EQ(ReadAll(InstallFolder() + L"\\sub\\x.dll"), "");
-             }});
+        cases.push_back({std::string("hostile name: ") + n.label,
+                         [list](TestHttpServer& s) {
+                             s.Serve("/update/db/DBUpdate.ver", Ok(list));
+                             ServeListed(s);
+                             ServeProgramCurrent(s);
+                             s.ServeAnyOther(Ok("planted"));
+                         },
+                         nullptr, true, [this] {
+                             EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/db/a.dll",
+                                                                            "/marrowtide/MarrowtideWeb.ver"}));
+                             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+                             EXPECT_EQ(ReadAll(InstallFolder() + L"\\sub\\x.dll"), "");
+                             ExpectInstallPathKept();
+                         }});
     }
-    SCOPED_TRACE("a duplicated name");
-    SetUp();
-    Run({"a duplicated name", WithDbVer(Ok(DbVer("a.dll=3\r\n"))), nullptr, true, [&] {
-             EXPECT_TRUE(ReadAll(InstallFolder() + L"\\a.dll") == std::string(20000, 'A'));
-             const std::wstring v = RecordedVersion(L"a.dll");
-             EXPECT_TRUE(v == L"2" || v == L"3") << Utf8(v);
-         }});
+    // The product's own value as a file name: it would move the install folder of the program pass.
+    const std::string win = "C:\\windows";
+    const std::string winIni = ReadAll(L"C:\\windows\\win.ini");
+    cases.push_back({"\"INSTALLPATH=C:\\windows\" in the DB version-info file",
+                     [win](TestHttpServer& s) {
+                         s.Serve("/update/db/DBUpdate.ver", Ok("SITE=127.0.0.2\r\nSUBDIR=db\r\nINSTALLPATH=" + win + "\r\na.dll=2\r\n"));
+                         ServeListed(s);
+                         s.Serve("/marrowtide/MarrowtideWeb.ver", Ok("win.ini=2\r\nevil.dll=2,0,1,1\r\n"));
+                         s.ServeAnyOther(Ok("planted"));
+                     },
+                     nullptr, true, [this, winIni] {
+                         ExpectInstallPathKept();
+                         EXPECT_EQ(ReadAll(L"C:\\windows\\win.ini"), winIni);
+                         EXPECT_EQ(ReadAll(InstallFolder() + L"\\evil.dll"), "planted") << "placed in the install folder";
+                     }});
+    // Listed again, the last line wins: its version is the one fetched and recorded.
+    for (const char* again : {"a.dll=3", "A.DLL=3"}) {
+        cases.push_back({std::string("a name listed twice: \"a.dll=2\" then \"") + again + "\"",
+                         [again](TestHttpServer& s) {
+                             s.Serve("/update/db/DBUpdate.ver", Ok(DbVer(std::string(again) + "\r\n")));
+                             ServeListed(s);
+                             s.Serve("/db/A.DLL", Ok(kListed.at("a.dll")));
+                             ServeProgramCurrent(s);
+                         },
+                         nullptr, true, [] {
+                             EXPECT_TRUE(ReadAll(InstallFolder() + L"\\a.dll") == kListed.at("a.dll"));
+                             EXPECT_EQ(RecordedVersion(L"a.dll"), L"3");
+                         }});
+    }
+    cases.push_back({"a CR inside SUBDIR (a second request line for the site)",
+                     WithDbVer(Ok(DbVer("SUBDIR=db\rGET /planted HTTP/1.1\r\n"))), nullptr, true, [this] {
+                         EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/db/a.dll", "/db/b.gdb",
+                                                                        "/db/c.adb", "/marrowtide/MarrowtideWeb.ver"}));
+                         EXPECT_EQ(RecordedVersion(L"c.adb"), L"2");
+                     }});
+    RunAll(cases);
+}
+
+// A Korean file name in a Korean folder reaches the server as its code page 949 bytes on every system:
+// this group runs twice, under code page 949 and (EXPECT_ACP=1252) under 1252.
+TEST_F(FaultTest, KoreanNames) {
+    if (const char* acp = std::getenv("EXPECT_ACP")) ASSERT_EQ(GetACP(), std::strtoul(acp, nullptr, 10));
+    const std::string korean = "\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE";  // "업데이트" in code page 949
+    const std::string encoded = "%BE%F7%B5%A5%C0%CC%C6%AE";
+    RunAll({{std::string("a Korean name and SUBDIR under code page ") + std::to_string(GetACP()),
+             [=](TestHttpServer& s) {
+                 s.Serve("/update/db/DBUpdate.ver", Ok("SITE=127.0.0.2\r\nSUBDIR=" + korean + "\r\n" + korean + ".dll=2\r\na.dll=2\r\n"));
+                 s.Serve("/" + encoded + "/" + encoded + ".dll", Ok("korean"));
+                 s.Serve("/" + encoded + "/a.dll", Ok(kListed.at("a.dll")));
+                 ServeProgramCurrent(s);
+             },
+             nullptr, true, [] {
+                 EXPECT_EQ(ReadAll(InstallFolder() + L"\\업데이트.dll"), "korean");
+                 EXPECT_EQ(RecordedVersion(L"업데이트.dll"), L"2");
+                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"2") << "the loop went on after the Korean name";
+             }}});
 }
 
 // A 50 MB file at 4096 bytes per 10 ms: a little over two minutes of download, a CTest test of its own.
@@ -109,7 +198,7 @@ TEST_F(FaultTest, FiftyMegabyteFile) {
                      EXPECT_EQ(GetFileAttributesW(L"C:\\windows\\Temp\\big.dat"), INVALID_FILE_ATTRIBUTES);
                  }};
     m_runLimitMs = 240000;
-    Run(c);
+    RunAll({c});
 }
 
 // A DB version-info file listing many small files before a.dll, with these fields after the version
@@ -158,72 +247,73 @@ TEST_F(FaultTest, StopAtEveryStep) {
          }},
         {"during recording", ServeMany(""), StopWhen([](HWND) { return AnyRecorded(0, 2); }), true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1") << "recording went on after the stop"; }},
+        // The files fetched before the stop never reach their place, and leave the temp folder.
+        {"during the last download, the others fetched",
+         [slow](TestHttpServer& s) {
+             s.Serve("/update/db/DBUpdate.ver", Ok(DbVer("z.dat=2\r\n")));
+             ServeListed(s);
+             s.Serve("/db/z.dat", slow);
+             ServeProgramCurrent(s);
+         },
+         StopWhen([](HWND d) { return ItemText(d, IDC_STATIC_FILE) == L"다운로드 DB파일 : z.dat"; }), true,
+         [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        Run(c);
-    }
+    RunAll(std::vector<Case>(std::begin(cases), std::end(cases)));
 }
 
 TEST_F(FaultTest, LocalFaults) {
-    {
-        SCOPED_TRACE("the temp folder cannot be made (a file stands in its place)");
-        RemoveTree(L"C:\\windows\\Temp");
-        WriteAll(L"C:\\windows\\Temp", "not a folder");
-        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
-        Run({"the temp folder cannot be made (a file stands in its place)", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr});
-        DeleteFileW(L"C:\\windows\\Temp");
-        CreateDirectoryW(L"C:\\windows\\Temp", nullptr);
-    }
-    {
-        SCOPED_TRACE("the temp folder read-only");
-        SetUp();
-        const HostFault readOnly = HostFault::ReadOnly(L"C:\\windows\\Temp");
-        ASSERT_TRUE(readOnly.holds()) << "the folder took a new file";
-        Run({"the temp folder read-only", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true,
-             [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }});
-    }
-    {
-        SCOPED_TRACE("an installed file held open by a running program");
-        SetUp();
-        HANDLE held = CreateFileW((InstallFolder() + L"\\a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        Run({"an installed file held open by a running program", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr,
-             true, [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }});
-        CloseHandle(held);
-    }
-    {
-        SCOPED_TRACE("the install folder read-only");
-        SetUp();
-        const HostFault readOnly = HostFault::ReadOnly(InstallFolder());
-        ASSERT_TRUE(readOnly.holds()) << "the folder took a new file";
-        Run({"the install folder read-only", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, [] {
-                 for (const wchar_t* name : {L"a.dll", L"b.gdb"}) EXPECT_EQ(RecordedVersion(name), L"1") << Utf8(name);
-             }});
-    }
-    {
-        SCOPED_TRACE("the disk of the install folder full");
-        SetUp();
-        // Room for the small listed files but not for the 20000 bytes of a.dll.
-        const HostFault full = HostFault::Full(InstallFolder(), 28);
-        ASSERT_TRUE(full.holds()) << "the folder has room for more than 28 KiB";
-        ULARGE_INTEGER freeBytes{};
-        ASSERT_TRUE(GetDiskFreeSpaceExW((InstallFolder() + L"\\").c_str(), &freeBytes, nullptr, nullptr));
-        ASSERT_LT(freeBytes.QuadPart, 20000u) << "room for a.dll: the fault would not show";
-        Run({"the disk of the install folder full", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, [] {
-                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
-                 EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\a.dll.~new").c_str()), INVALID_FILE_ATTRIBUTES)
-                     << "a partial copy left behind";
-             }});
-    }
-    {
-        SCOPED_TRACE("the product key refusing full access");
-        SetUp();
-        ReadOnlyProductKey readOnly;
-        ASSERT_TRUE(readOnly.ok());
-        Run({"the product key refusing full access", WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, false});
-    }
+    const auto fetchA = WithFile("a.dll", Ok(std::string(20000, 'A')));
+    const auto aKept = [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); };
+    const auto readOnly = [](std::wstring folder) {
+        return [folder]() -> std::shared_ptr<void> {
+            auto fault = std::make_shared<HostFault>(HostFault::ReadOnly(folder));
+            return fault->holds() ? fault : nullptr;  // the folder took a new file: the fault would not show
+        };
+    };
+    RunAll({
+        {"the temp folder cannot be made (a file stands in its place)", fetchA, nullptr, true, nullptr, true,
+         [this] {
+             RemoveTree(L"C:\\windows\\Temp");
+             WriteAll(L"C:\\windows\\Temp", "not a folder");
+             Rewatch();
+             return Undo([] {
+                 DeleteFileW(L"C:\\windows\\Temp");
+                 CreateDirectoryW(L"C:\\windows\\Temp", nullptr);
+             });
+         }},
+        {"the temp folder read-only", fetchA, nullptr, true, aKept, true, readOnly(L"C:\\windows\\Temp")},
+        {"an installed file held open by a running program", fetchA, nullptr, true, aKept, true,
+         [] {
+             HANDLE held = CreateFileW((InstallFolder() + L"\\a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+             return held == INVALID_HANDLE_VALUE ? nullptr : Undo([held] { CloseHandle(held); });
+         }},
+        {"the install folder read-only", fetchA, nullptr, true,
+         [] {
+             for (const wchar_t* name : {L"a.dll", L"b.gdb"}) EXPECT_EQ(RecordedVersion(name), L"1") << Utf8(name);
+         },
+         true, readOnly(InstallFolder())},
+        {"the disk of the install folder full", fetchA, nullptr, true,
+         [] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+             EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\a.dll.~new").c_str()), INVALID_FILE_ATTRIBUTES)
+                 << "a partial copy left behind";
+         },
+         true,
+         []() -> std::shared_ptr<void> {
+             // Room for the small listed files but not for the 20000 bytes of a.dll.
+             auto full = std::make_shared<HostFault>(HostFault::Full(InstallFolder(), 28));
+             ULARGE_INTEGER freeBytes{};
+             const bool room = !GetDiskFreeSpaceExW((InstallFolder() + L"\\").c_str(), &freeBytes, nullptr, nullptr) ||
+                               freeBytes.QuadPart >= 20000u;
+             return full->holds() && !room ? full : nullptr;
+         }},
+        {"the product key refusing full access", fetchA, nullptr, false, nullptr, true,
+         []() -> std::shared_ptr<void> {
+             auto key = std::make_shared<ReadOnlyProductKey>();
+             return key->ok() ? key : nullptr;
+         }},
+    });
 }
 
 TEST_F(FaultTest, InstallPathBeforeTheRun) {
@@ -234,46 +324,84 @@ TEST_F(FaultTest, InstallPathBeforeTheRun) {
         EXPECT_EQ(ReadAll(InstallFolder() + L"\\a.dll"), std::string(20000, 'A'));
         EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
     };
-    const std::wstring tooLong = L"C:\\" + std::wstring(297, L'p');
-    const struct {
-        const char* name;
-        const wchar_t* value;  // nullptr: no value
-    } values[] = {
-        {"\"InstallPath\" missing", nullptr},
-        {"\"InstallPath\" empty", L""},
-        {"\"InstallPath\" naming no folder", L"C:\\nowhere\\Marrowtide"},
-        {"\"InstallPath\" 300 characters long", tooLong.c_str()},
+    const auto fetchA = WithFile("a.dll", Ok(std::string(20000, 'A')));
+    const auto value = [](const wchar_t* v) {
+        const std::shared_ptr<std::wstring> kept = v ? std::make_shared<std::wstring>(v) : nullptr;
+        return [kept] {
+            DeleteHklmValue(kProductKey, L"InstallPath");
+            if (kept) WriteProductValueW(L"InstallPath", *kept);
+            return Undo([] {});
+        };
     };
-    for (const auto& v : values) {
-        SCOPED_TRACE(v.name);
-        SetUp();
-        DeleteHklmValue(kProductKey, L"InstallPath");
-        if (v.value) WriteProductValueW(L"InstallPath", v.value);
-        Run({v.name, WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true, rewritten});
-    }
-    {
+    const std::wstring tooLong = L"C:\\" + std::wstring(297, L'p');
+    const std::wstring fallback = L"C:\\Program Files\\Yelvan";
+    RunAll({
+        {"\"InstallPath\" missing", fetchA, nullptr, true, rewritten, true, value(nullptr)},
+        {"\"InstallPath\" empty", fetchA, nullptr, true, rewritten, true, value(L"")},
+        {"\"InstallPath\" naming no folder", fetchA, nullptr, true, rewritten, true, value(L"C:\\nowhere\\Marrowtide")},
+        {"\"InstallPath\" 300 characters long", fetchA, nullptr, true, rewritten, true, value(tooLong.c_str())},
         // The dialog's start records a path where a file stands; the run settles on the fallback folder.
-        const char* name = "the install folder cannot be made (a file stands in its place)";
-        SCOPED_TRACE(name);
-        SetUp();
-        const std::wstring fallback = L"C:\\Program Files\\Yelvan";
-        RemoveTree(fallback);
-        RemoveTree(InstallFolder());
-        WriteAll(InstallFolder(), "not a folder");
-        for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
-        m_before[L"C:\\Program Files"].insert(L"Yelvan");
-        m_placedIn = fallback + L"\\Marrowtide";
-        Run({name, WithFile("a.dll", Ok(std::string(20000, 'A'))), nullptr, true,
-             [&] {
-                 EXPECT_EQ(ReadAll(InstallFolder()), "not a folder");
-                 EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\a.dll"), std::string(20000, 'A'));
-                 EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\gdb\\b.gdb"), std::string(9000, 'B'));
-                 EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
-             },
-             false});
-        DeleteFileW(InstallFolder().c_str());
-        RemoveTree(fallback);
+        {"the install folder cannot be made (a file stands in its place)", fetchA, nullptr, true,
+         [fallback] {
+             EXPECT_EQ(ReadAll(InstallFolder()), "not a folder");
+             EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\a.dll"), std::string(20000, 'A'));
+             EXPECT_EQ(ReadAll(fallback + L"\\Marrowtide\\gdb\\b.gdb"), std::string(9000, 'B'));
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+         },
+         false,
+         [this, fallback] {
+             RemoveTree(fallback);
+             RemoveTree(InstallFolder());
+             WriteAll(InstallFolder(), "not a folder");
+             Rewatch();
+             m_before[L"C:\\Program Files"].insert(L"Yelvan");
+             m_placedIn = fallback + L"\\Marrowtide";
+             return Undo([fallback] {
+                 DeleteFileW(InstallFolder().c_str());
+                 RemoveTree(fallback);
+             });
+         }},
+    });
+}
+
+// Servers that would hold the run, with the product stopped, for ever or for very long: each run ends by
+// itself within the platform's time-out and a few seconds, and the closing dialog starts the monitor.
+TEST_F(FaultTest, HostileServers) {
+    const auto redirect = [](const std::string& to) { return HttpAnswer::Status(302, "Found", "").With("Location: " + to); };
+    HttpAnswer silent = Ok(std::string(20000, 'A'));
+    silent.stallAfterHead = true;
+    // 150 MB in one line, and the same as a gzip answer of about 150 KB.
+    static const std::string huge = "a.dll=" + std::string(150 * 1024 * 1024, 'v');
+    static const std::string bomb = Compressed(huge, 31);
+    std::string many = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
+    for (int i = 0; i < 3000; ++i) many += "m" + std::to_string(i) + ".dat=2\r\n";
+    const auto kept = [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); };
+    const auto nothingAskedAfterTheList = [this] {
+        EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver"})) << "an unreadable file: the pass fails";
+    };
+    std::vector<Case> cases = {
+        {"a redirect to itself", WithFile("a.dll", redirect("/db/a.dll")), nullptr, true,
+         [this] {
+             EXPECT_EQ(m_targets.size(), 13u) << "the version-info file, a.dll and ten redirects, the program's file";
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+         }},
+        {"two hosts redirecting to each other", WithFile("a.dll", redirect("http://127.0.0.4/db/a.dll")), nullptr, true, kept,
+         true, [] {
+             auto other = std::make_shared<TestHttpServer>("127.0.0.4");
+             other->Serve("/db/a.dll", HttpAnswer::Status(302, "Found", "").With("Location: http://127.0.0.2/db/a.dll"));
+             return other->listening() ? other : nullptr;
+         }},
+        {"a server silent after the headers", WithFile("a.dll", silent), nullptr, true, kept},
+        {"a version-info file of 150 MB in one line", WithDbVer(Ok(huge)), nullptr, true, nothingAskedAfterTheList},
+        {"a gzip answer of 150 KB that decodes to 150 MB", WithDbVer(Ok(bomb).With("Content-Encoding: gzip")), nullptr, true,
+         nothingAskedAfterTheList},
+        {"a version-info file of 3000 entries", WithDbVer(Ok(many)), nullptr, true, nothingAskedAfterTheList},
+    };
+    for (Case& c : cases) {
+        c.monitor = true;
+        c.endsWithinMs = 45000;  // the 30 s receive time-out, the pauses of the run, a few seconds
     }
+    RunAll(cases);
 }
 
 }  // namespace

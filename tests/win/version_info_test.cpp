@@ -65,16 +65,24 @@ TEST_F(VersionInfoTest, FilesTable) {
     } cases[] = {
         {"0 bytes", "", false, {}, "before", "before"},
         {"one CR LF", "\r\n", true, {}, "before", "before"},
-        {"LF only, SITE first: the whole rest is the host", "SITE=h\na.dll=1\n", true, {}, "h\na.dll=1\n", "before"},
+        {"LF only, SITE first: a host holding line ends is ignored", "SITE=h\na.dll=1\n", true, {}, "before", "before"},
         {"site, folder and entries in order", "SITE=dl.host\r\nSUBDIR=update/db/\r\nb.gdb=2\r\na.dll=1,0,1,0",
          true, {"b.gdb", "a.dll"}, "dl.host", "/update/db"},
         {"empty SITE gives the server host", "SITE=\r\n", true, {}, "server.host", "before"},
         {"comments and blank-then-semicolon", "; c=1\r\n#d=1\r\n ;e=1\r\n", true, {" ;e"}, "before", "before"},
-        {"blank before = is an entry", "SITE =h\r\n", true, {"SITE "}, "before", "before"},
-        {"duplicate entries are appended twice", "a.dll=1\r\na.dll=1\r\n", true, {"a.dll", "a.dll"}, "before", "before"},
+        {"blank before = is no SITE line (and a name ending in a blank)", "SITE =h\r\n", true, {}, "before", "before"},
+        {"a name listed again: the last line wins", "a.dll=1\r\nb.dll=1\r\nA.DLL=2\r\n", true, {"b.dll", "A.DLL"}, "before",
+         "before"},
+        {"a line that is no code page 949 text is skipped", "\xFF\xFE.dll=1\r\nok.dll=1\r\n", true, {"ok.dll"}, "before",
+         "before"},
+        {"more than 1000 entries: unreadable", [] {
+             std::string many;
+             for (int i = 0; i <= 1000; ++i) many += "f" + std::to_string(i) + ".dll=1\r\n";
+             return many;
+         }(), false, {}, "before", "before"},
         {"hostile names are never due",
          "..\\evil.dll=1\r\nsub\\x.dll=1\r\nC:\\Windows\\x.dll=1\r\n\\\\host\\share\\x=1\r\nx:y=1\r\nCON=1\r\n"
-         "NUL.txt=1\r\nCOM1=1\r\nctl\x01.dll=1\r\nok.dll=1\r\n",
+         "NUL.txt=1\r\nCOM1=1\r\nctl\x01.dll=1\r\n.. =1\r\na?.dll=1\r\nCONIN$=1\r\nInstallPath=C:\\windows\r\nok.dll=1\r\n",
          true, {"ok.dll"}, "before", "before"},
         {"an HTML page yields no usable line", "<html><body>404 Not Found</body></html>\r\n", true, {}, "before", "before"},
         {"text after NUL is not read", std::string("a.dll=1\r\n\0b.dll=1\r\n", 19), true, {"a.dll"}, "before", "before"},

@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include <cstdio>
+
 namespace testing_support {
 
 namespace {
@@ -135,10 +137,17 @@ void TestHttpServer::Handle(SOCKET s) {
         closesocket(s);
         return;
     }
-    std::string head = answer.head + "\r\n";
-    if (answer.contentLength) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    std::string head = answer.raw ? std::string() : answer.head + "\r\n";
+    if (!answer.raw) {
+        if (answer.contentLength) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+        head += "Connection: close\r\n\r\n";
+    }
     SendAll(s, head.data(), head.size());
+    if (answer.stallAfterHead) {
+        WaitForSingleObject(m_stopping, INFINITE);
+        closesocket(s);
+        return;
+    }
     const size_t bodyBytes = std::min(answer.sendBodyBytes, answer.body.size());
     for (size_t off = 0; off < bodyBytes; off += 1024) {
         SendAll(s, answer.body.data() + off, std::min<size_t>(1024, bodyBytes - off));
@@ -151,6 +160,19 @@ void TestHttpServer::Handle(SOCKET s) {
         shutdown(s, SD_SEND);
     }
     closesocket(s);
+}
+
+HttpAnswer HttpAnswer::Chunked(const std::vector<std::string>& pieces, bool final, const std::string& headers) {
+    HttpAnswer a;
+    a.head += "\r\nTransfer-Encoding: chunked" + (headers.empty() ? std::string() : "\r\n" + headers);
+    a.contentLength = false;
+    for (const std::string& p : pieces) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%x\r\n", static_cast<unsigned>(p.size()));
+        a.body += size + p + "\r\n";
+    }
+    if (final) a.body += "0\r\n\r\n";
+    return a;
 }
 
 std::string GzipStored(const std::string& data) {

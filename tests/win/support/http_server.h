@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/compressed.h"
+
 namespace testing_support {
 
 struct HttpAnswer {
@@ -20,12 +22,27 @@ struct HttpAnswer {
     size_t sendBodyBytes = std::string::npos;  // send only this much of the body, then close
     bool reset = false;              // close with a reset instead of an orderly close
     bool stall = false;              // read the request, then answer nothing until the server stops
+    bool stallAfterHead = false;     // send the status line and headers, then nothing until the server stops
     DWORD delayPerKiB = 0;           // pause (ms) after each KiB of body sent
+    bool raw = false;                // send the body bytes alone: no status line, no headers
 
     static HttpAnswer Ok(std::string body) {
         HttpAnswer a;
         a.body = std::move(body);
         return a;
+    }
+    static HttpAnswer Raw(std::string bytes) {
+        HttpAnswer a;
+        a.raw = true;
+        a.body = std::move(bytes);
+        return a;
+    }
+    // A chunked body: each piece a chunk; cut (no final zero-size chunk) when final is false.
+    static HttpAnswer Chunked(const std::vector<std::string>& pieces, bool final, const std::string& headers = "");
+    // Headers added after the status line, e.g. "Content-Encoding: gzip".
+    HttpAnswer& With(const std::string& header) {
+        head += "\r\n" + header;
+        return *this;
     }
     static HttpAnswer Status(int code, const char* reason, std::string body) {
         HttpAnswer a;

@@ -1,0 +1,47 @@
+#pragma once
+// Undoes the content coding of an HTTP body while it arrives, with zlib: gzip, and deflate in both
+// the zlib format the standard names and the raw form some servers send. A body counts as whole only
+// when the coding's own end was reached (gzip's CRC and length, zlib's checksum) and nothing follows
+// it. Memory stays fixed whatever the body's size: one zlib state and one output buffer per download.
+#include <cstddef>
+#include <memory>
+
+#include "core/http.h"
+
+namespace core {
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // false stops the decoding (a write failed, or more arrived than is wanted).
+    virtual bool Write(const char* data, std::size_t size) = 0;
+};
+
+class BodyDecoder {
+public:
+    // coding must not be Unsupported.
+    explicit BodyDecoder(ContentCoding coding);
+    ~BodyDecoder();
+    BodyDecoder(const BodyDecoder&) = delete;
+    BodyDecoder& operator=(const BodyDecoder&) = delete;
+
+    // Decodes the next bytes of the body into sink. false: the body is corrupt, holds bytes after its
+    // end, or the sink refused.
+    bool Feed(const char* data, std::size_t size, ByteSink& sink);
+    // After the last byte: true only when the coded stream ended properly.
+    bool Finish(ByteSink& sink);
+
+private:
+    struct Stream;
+    bool Start(ByteSink& sink);
+    bool Inflate(const unsigned char* data, std::size_t size, ByteSink& sink);
+
+    ContentCoding m_coding;
+    std::unique_ptr<Stream> m_stream;  // zlib's state, made once the coding's form is known
+    unsigned char m_head[2] = {};      // first bytes of a deflate body, held until its form is known
+    std::size_t m_headSize = 0;
+    bool m_ended = false;
+    bool m_failed = false;
+};
+
+}  // namespace core

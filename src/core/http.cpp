@@ -1,0 +1,106 @@
+#include "core/http.h"
+
+#include "core/text.h"
+
+namespace core {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t b = 0, e = s.size();
+    while (b < e && blank(s[b])) ++b;
+    while (e > b && blank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+}  // namespace
+
+bool ParseContentLength(const std::string& text, std::uint64_t& length) {
+    const std::string t = Trim(text);
+    if (t.empty() || t.size() > 20) return false;
+    std::uint64_t v = 0;
+    for (const char c : t) {
+        if (c < '0' || c > '9') return false;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (v > (UINT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    length = v;
+    return true;
+}
+
+ContentCoding ClassifyContentEncoding(const std::string& value) {
+    const std::string v = AsciiLower(Trim(value));
+    if (v.empty() || v == "identity") return ContentCoding::Identity;
+    if (v == "gzip" || v == "x-gzip") return ContentCoding::Gzip;
+    if (v == "deflate") return ContentCoding::Deflate;
+    return ContentCoding::Unsupported;
+}
+
+bool HasHeaderLines(const std::string& rawHeaders) {
+    const std::size_t eol = rawHeaders.find("\r\n");
+    if (eol == std::string::npos) return false;
+    const std::string rest = rawHeaders.substr(eol + 2);
+    const std::size_t next = rest.find("\r\n");
+    return !rest.substr(0, next).empty();
+}
+
+bool ResolveRedirect(const std::string& host, unsigned short port, const std::string& object,
+                     const std::string& location, RedirectTarget& target) {
+    const std::string loc = Trim(location);
+    if (loc.empty() || HasControlCharacter(loc)) return false;
+    RedirectTarget t;
+    static const char kScheme[] = "http://";
+    if (EqualsNoCase(loc.substr(0, sizeof kScheme - 1), kScheme)) {
+        const std::string rest = loc.substr(sizeof kScheme - 1);
+        const std::size_t slash = rest.find_first_of("/?#");
+        std::string authority = rest.substr(0, slash);
+        if (authority.find('@') != std::string::npos) return false;  // no credentials in a redirect
+        t.object = slash == std::string::npos ? "/" : rest.substr(slash);
+        if (t.object[0] != '/') t.object.insert(t.object.begin(), '/');
+        const std::size_t colon = authority.find(':');
+        if (colon != std::string::npos) {
+            std::uint64_t p = 0;
+            if (!ParseContentLength(authority.substr(colon + 1), p) || p == 0 || p > 65535) return false;
+            t.port = static_cast<unsigned short>(p);
+            authority.resize(colon);
+        }
+        if (authority.empty()) return false;
+        t.host = authority;
+    } else if (loc.find("://") != std::string::npos || loc.compare(0, 2, "//") == 0) {
+        return false;  // another scheme, or a host without one
+    } else {
+        t.host = host;
+        t.port = port;
+        if (loc[0] == '/') {
+            t.object = loc;
+        } else {
+            // Relative to the folder of the object asked for (its query left behind).
+            const std::string path = object.substr(0, object.find('?'));
+            const std::size_t lastSlash = path.rfind('/');
+            t.object = (lastSlash == std::string::npos ? std::string("/") : path.substr(0, lastSlash + 1)) + loc;
+        }
+    }
+    target = t;
+    return true;
+}
+
+std::string PercentEncodeHighBytes(const std::string& bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+}  // namespace core

@@ -1,0 +1,170 @@
+#include "core/http.h"
+
+#include <gtest/gtest.h>
+
+#include "core/body_decoder.h"
+#include "compressed.h"
+
+namespace {
+
+TEST(HttpAnswers, OnlyOkDeliversTheObjectAndRedirectsAreKnown) {
+    for (unsigned long s : {0ul, 201ul, 204ul, 206ul, 299ul, 302ul, 404ul}) EXPECT_FALSE(core::IsObjectStatus(s)) << s;
+    EXPECT_TRUE(core::IsObjectStatus(200));
+    for (unsigned long s : {301ul, 302ul, 303ul, 307ul, 308ul}) EXPECT_TRUE(core::IsRedirectStatus(s)) << s;
+    for (unsigned long s : {200ul, 300ul, 304ul, 305ul, 306ul}) EXPECT_FALSE(core::IsRedirectStatus(s)) << s;
+}
+
+TEST(HttpAnswers, ContentLengthIsReadWhole) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::uint64_t value;
+    } cases[] = {
+        {"0", true, 0},
+        {"4294967306", true, 4294967306ull},  // past 32 bits: must not wrap to 10
+        {" 12 ", true, 12},
+        {"18446744073709551615", true, UINT64_MAX},
+        {"18446744073709551616", false, 0},
+        {"", false, 0},
+        {"-5", false, 0},
+        {"12abc", false, 0},
+        {"1 2", false, 0},
+        {"0x10", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::uint64_t v = 99;
+        EXPECT_EQ(core::ParseContentLength(c.text, v), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    }
+}
+
+TEST(HttpAnswers, ContentEncodings) {
+    using C = core::ContentCoding;
+    const struct {
+        const char* value;
+        C coding;
+    } cases[] = {{"", C::Identity},       {"identity", C::Identity},   {"gzip", C::Gzip},       {"GZIP", C::Gzip},
+                 {"x-gzip", C::Gzip},     {" deflate ", C::Deflate},   {"br", C::Unsupported},  {"zstd", C::Unsupported},
+                 {"compress", C::Unsupported}, {"gzip, gzip", C::Unsupported}, {"gzip,br", C::Unsupported}};
+    for (const auto& c : cases) EXPECT_EQ(core::ClassifyContentEncoding(c.value), c.coding) << c.value;
+}
+
+TEST(HttpAnswers, AnAnswerWithoutHeadersIsNoHttpAnswer) {
+    EXPECT_TRUE(core::HasHeaderLines("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n"));
+    EXPECT_FALSE(core::HasHeaderLines("HTTP/1.0 200 OK\r\n\r\n"));
+    EXPECT_FALSE(core::HasHeaderLines("HTTP/1.0 200 OK"));
+    EXPECT_FALSE(core::HasHeaderLines(""));
+}
+
+TEST(HttpRedirects, WhereALocationLeads) {
+    const struct {
+        const char* location;
+        bool ok;
+        const char* host;
+        unsigned short port;
+        const char* object;
+    } cases[] = {
+        {"/other/x.dll", true, "h", 80, "/other/x.dll"},
+        {"y.dll", true, "h", 80, "/db/y.dll"},
+        {"sub/y.dll", true, "h", 80, "/db/sub/y.dll"},
+        {"http://mirror.example/db/a.dll", true, "mirror.example", 80, "/db/a.dll"},
+        {"HTTP://mirror.example:8080/a", true, "mirror.example", 8080, "/a"},
+        {"http://mirror.example", true, "mirror.example", 80, "/"},
+        {"http://mirror.example?x", true, "mirror.example", 80, "/?x"},
+        {"https://mirror.example/a", false, "", 0, ""},
+        {"ftp://mirror.example/a", false, "", 0, ""},
+        {"//mirror.example/a", false, "", 0, ""},
+        {"http://user:pw@mirror.example/a", false, "", 0, ""},
+        {"http://mirror.example:0/a", false, "", 0, ""},
+        {"http://mirror.example:99999/a", false, "", 0, ""},
+        {"http:///a", false, "", 0, ""},
+        {"/a\r\nHost: evil", false, "", 0, ""},
+        {"", false, "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location);
+        core::RedirectTarget t;
+        ASSERT_EQ(core::ResolveRedirect("h", 80, "/db/a.dll?v=1", c.location, t), c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(t.host, c.host);
+        EXPECT_EQ(t.port, c.port);
+        EXPECT_EQ(t.object, c.object);
+    }
+}
+
+TEST(HttpTargets, HighBytesArePercentEncoded) {
+    // "업데이트" in code page 949, as a version-info file lists it.
+    EXPECT_EQ(core::PercentEncodeHighBytes("/k/\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE.dll"), "/k/%BE%F7%B5%A5%C0%CC%C6%AE.dll");
+    EXPECT_EQ(core::PercentEncodeHighBytes("http://h/update/db//a b%20.gdb"), "http://h/update/db//a b%20.gdb");
+    EXPECT_EQ(core::PercentEncodeHighBytes("\x80\xFF"), "%80%FF");
+}
+
+struct StringSink : core::ByteSink {
+    std::string data;
+    std::size_t limit = std::string::npos;
+    bool Write(const char* p, std::size_t n) override {
+        data.append(p, n);
+        return data.size() <= limit;
+    }
+};
+
+TEST(BodyDecoder, WholeBodiesDecodeAndCutOrCorruptOnesFail) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    const std::string gzip = Compressed(text, 15 + 16), zlib = Compressed(text, 15), raw = Compressed(text, -15);
+    std::string corruptCrc = gzip;
+    corruptCrc[corruptCrc.size() - 6] ^= 1;
+    std::string corruptData = zlib;
+    corruptData[zlib.size() / 2] ^= 0x55;
+    using C = core::ContentCoding;
+    const struct {
+        const char* name;
+        C coding;
+        std::string body;
+        bool whole;
+    } cases[] = {
+        {"identity", C::Identity, text, true},
+        {"empty identity", C::Identity, "", true},
+        {"gzip", C::Gzip, gzip, true},
+        {"deflate in the zlib format", C::Deflate, zlib, true},
+        {"raw deflate", C::Deflate, raw, true},
+        {"gzip cut after a third", C::Gzip, gzip.substr(0, gzip.size() / 3), false},
+        {"gzip without its trailer", C::Gzip, gzip.substr(0, gzip.size() - 8), false},
+        {"gzip with a wrong CRC", C::Gzip, corruptCrc, false},
+        {"gzip with bytes after its end", C::Gzip, gzip + "x", false},
+        {"zlib cut short", C::Deflate, zlib.substr(0, zlib.size() - 2), false},
+        {"zlib with a changed byte", C::Deflate, corruptData, false},
+        {"raw deflate cut short", C::Deflate, raw.substr(0, raw.size() / 2), false},
+        {"empty gzip", C::Gzip, "", false},
+        {"one byte of deflate", C::Deflate, "x", false},
+        {"plain text called gzip", C::Gzip, text, false},
+        {"an encoding the program cannot undo", C::Unsupported, text, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Fed in pieces of every size from 1 byte to a whole 4096-byte chunk.
+        for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+            core::BodyDecoder decoder(c.coding);
+            StringSink sink;
+            bool ok = true;
+            for (std::size_t off = 0; ok && off < c.body.size(); off += piece) {
+                ok = decoder.Feed(c.body.data() + off, std::min(piece, c.body.size() - off), sink);
+            }
+            ok = ok && decoder.Finish(sink);
+            EXPECT_EQ(ok, c.whole) << "pieces of " << piece;
+            if (c.whole) EXPECT_TRUE(sink.data == (c.body.empty() ? "" : text)) << "pieces of " << piece;
+        }
+    }
+}
+
+TEST(BodyDecoder, TheSinkCanRefuseMore) {
+    const std::string big(3 * 1024 * 1024, 'x');  // a few KiB compressed, megabytes decoded
+    const std::string gzip = Compressed(big, 31);
+    core::BodyDecoder decoder(core::ContentCoding::Gzip);
+    StringSink sink;
+    sink.limit = 1024 * 1024;
+    EXPECT_FALSE(decoder.Feed(gzip.data(), gzip.size(), sink) && decoder.Finish(sink));
+    EXPECT_LE(sink.data.size(), 1024u * 1024u + 16384u) << "decoding stopped near the limit";
+}
+
+}  // namespace
