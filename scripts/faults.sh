@@ -14,8 +14,26 @@ env_dir=$build/faults-wine
 trap '"$root/scripts/wine-env.sh" down "$env_dir"' EXIT
 run() { "$@" 2>/dev/null | tr -d '\r' || true; }
 out=$(run "$root/scripts/wine-env.sh" exec "$env_dir" "$build/tests/updater_dialog_tests.exe" --gtest_filter='FaultTest.*')
+out+=$'\n'$(WINE_LOCALE=C.UTF-8 EXPECT_ACP=1252 run "$root/scripts/wine-env.sh" exec "$env_dir" \
+  "$build/tests/updater_dialog_tests.exe" --gtest_filter='FaultTest.KoreanNames')
 out+=$'\n'$(run "$root/tests/win/tools/offline.sh" "$root/scripts/wine-env.sh" exec "$env_dir" \
   "$build/tests/updater_offline_tests.exe" --gtest_filter='FaultTest.*')
+# Every group the test programs hold, so that a group that never started shows in the table too.
+groups=$( { run "$root/scripts/wine-env.sh" exec "$env_dir" "$build/tests/updater_dialog_tests.exe" --gtest_list_tests \
+              --gtest_filter='FaultTest.*'
+            run "$root/scripts/wine-env.sh" exec "$env_dir" "$build/tests/updater_offline_tests.exe" --gtest_list_tests \
+              --gtest_filter='FaultTest.*'; } | awk '/^  /{print $1}')
+# One row per case a group planned: its verdict, or FAILED when it never reported (the group stopped early);
+# one FAILED row per group that planned nothing.
+table=$(awk -F'\t' -v groups="$groups" '
+  $1 == "PLAN" { key = $2 "\t" $3; if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
+  $1 == "CASE" { key = $2 "\t" $3; verdict[key] = (key in verdict && verdict[key] == "FAILED") ? "FAILED" : $4
+                 if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
+  END {
+    for (i = 1; i <= n; i++) { split(order[i], p, "\t"); v = (order[i] in verdict) ? verdict[order[i]] : "FAILED (did not run)"
+                               printf "| %s | %s | %s |\n", p[1], p[2], v }
+    split(groups, g, "\n"); for (i in g) if (g[i] != "" && !(g[i] in seen)) printf "| %s | (the group did not run) | FAILED |\n", g[i]
+  }' <<<"$out")
 {
   echo "# Fault matrix"
   echo
@@ -49,7 +67,7 @@ out+=$'\n'$(run "$root/tests/win/tools/offline.sh" "$root/scripts/wine-env.sh" e
   echo
   echo "| group | case | result |"
   echo "|---|---|---|"
-  grep -P '^CASE\t' <<<"$out" | awk -F'\t' '{ printf "| %s | %s | %s |\n", $2, $3, $4 }' \
-    | sed 's/\\/\\\\/g'  # a backslash shown as such in Markdown
+  sed 's/\\/\\\\/g' <<<"$table"  # a backslash shown as such in Markdown
 } > "$root/docs/faults.md"
-echo "$(grep -cP '^CASE\t.*\tok$' <<<"$out") of $(grep -cP '^CASE\t' <<<"$out") cases hold every invariant"
+echo "$(grep -c '| ok |$' <<<"$table") of $(grep -c '^|' <<<"$table") cases hold every invariant"
+! grep -q 'FAILED' <<<"$table"

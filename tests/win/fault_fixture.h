@@ -65,11 +65,10 @@ struct Case {
 
 // What undoes a case's local fault, run as the case ends.
 inline std::shared_ptr<void> Undo(std::function<void()> undo) {
-    struct Undoer {
-        std::function<void()> f;
-        ~Undoer() { f(); }
-    };
-    return std::make_shared<Undoer>(Undoer{std::move(undo)});
+    return std::shared_ptr<void>(new char(0), [undo](char* p) {
+        delete p;
+        undo();
+    });
 }
 
 class FaultTest : public UpdatorFixture {

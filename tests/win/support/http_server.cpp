@@ -115,6 +115,19 @@ std::string TestHttpServer::TargetOf(const std::string& request) {
     return request.substr(a + 1, b - a - 1);
 }
 
+// Silent until the client gives up (closes its end) or the server stops, so that the next connection
+// is served again.
+void TestHttpServer::WaitForPeerToLeave(SOCKET s) {
+    char buf[512];
+    while (WaitForSingleObject(m_stopping, 0) == WAIT_TIMEOUT) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval step{0, 100000};
+        if (select(0, &readable, nullptr, nullptr, &step) > 0 && recv(s, buf, sizeof buf, 0) <= 0) return;
+    }
+}
+
 void TestHttpServer::AcceptLoop() {
     for (;;) {
         SOCKET s = accept(m_listener, nullptr, nullptr);
@@ -133,7 +146,7 @@ void TestHttpServer::Handle(SOCKET s) {
         answer = it != m_answers.end() ? it->second : m_anyOther;
     }
     if (answer.stall) {
-        WaitForSingleObject(m_stopping, INFINITE);
+        WaitForPeerToLeave(s);
         closesocket(s);
         return;
     }
@@ -144,7 +157,7 @@ void TestHttpServer::Handle(SOCKET s) {
     }
     SendAll(s, head.data(), head.size());
     if (answer.stallAfterHead) {
-        WaitForSingleObject(m_stopping, INFINITE);
+        WaitForPeerToLeave(s);
         closesocket(s);
         return;
     }

@@ -21,8 +21,8 @@ struct HttpAnswer {
     bool contentLength = true;       // add "Content-Length: <body size>"
     size_t sendBodyBytes = std::string::npos;  // send only this much of the body, then close
     bool reset = false;              // close with a reset instead of an orderly close
-    bool stall = false;              // read the request, then answer nothing until the server stops
-    bool stallAfterHead = false;     // send the status line and headers, then nothing until the server stops
+    bool stall = false;              // read the request, then answer nothing (until the client leaves)
+    bool stallAfterHead = false;     // send the status line and headers, then nothing (until the client leaves)
     DWORD delayPerKiB = 0;           // pause (ms) after each KiB of body sent
     bool raw = false;                // send the body bytes alone: no status line, no headers
 
@@ -71,6 +71,7 @@ public:
 private:
     void AcceptLoop();
     void Handle(SOCKET s);
+    void WaitForPeerToLeave(SOCKET s);
 
     SOCKET m_listener = INVALID_SOCKET;
     HANDLE m_stopping = nullptr;
