@@ -31,8 +31,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "bootstrap: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get update -qq || { echo "bootstrap: apt-get update failed: is the package registry reachable?" >&2; exit 1; }
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/bootstrap-apt.log 2>&1; then
+    echo "bootstrap: these packages would not install: ${missing[*]}" >&2
+    grep -E '^E:' /tmp/bootstrap-apt.log >&2 || tail -5 /tmp/bootstrap-apt.log >&2
+    exit 1
+  fi
 fi
 
 # Wine needs a UTF-8 Unix locale that exists; the Korean one lets the demo run as a Korean desktop would.

@@ -12,7 +12,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}/demo
 update_host=127.0.0.2
 stats_host=127.0.0.3
-"$root/scripts/bootstrap.sh"
+source "$root/scripts/lib.sh"
+trap_failures
+"$root/scripts/bootstrap.sh" || die "the packages the demo needs could not be installed (see above)"
+# Once more with the packages and locales in place: a shell started before the Korean locale was made
+# cannot switch to it.
+[ -n "${DEMO_BOOTSTRAPPED:-}" ] || DEMO_BOOTSTRAPPED=1 exec "$0" "$@"
+require_port80_free $update_host
+require_port80_free $stats_host
 
 echo "== building"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
@@ -24,8 +31,10 @@ echo "== sample release, update server (nginx on $update_host:80), statistics li
 "$root/scripts/make-release.sh" "$build/release" "$update_host" "$build/tests/standin.exe" "$build/tests/regprobe.dll"
 "$root/scripts/nginx.sh" start "$build/nginx" "$update_host" "$build/release"
 rm -f "$build/stats.log"
-python3 "$root/scripts/stats-listener.py" "$stats_host" "$build/stats.log" </dev/null >/dev/null 2>&1 &
+python3 "$root/scripts/stats-listener.py" "$stats_host" "$build/stats.log" </dev/null >/dev/null 2>"$build/stats.err" &
 listener=$!
+sleep 0.3
+kill -0 $listener 2>/dev/null || die "the statistics listener on $stats_host:80 did not start: $(tail -1 "$build/stats.err")"
 own_display=${DISPLAY:-}
 cleanup() {
   kill "$listener" 2>/dev/null || true
@@ -33,7 +42,7 @@ cleanup() {
   "$root/scripts/wine-env.sh" down "$build/wine"
 }
 trap cleanup EXIT
-"$root/scripts/wine-env.sh" up "$build/wine" >/dev/null
+"$root/scripts/wine-env.sh" up "$build/wine" >/dev/null || die "the Wine environment did not start (prefix $build/wine/prefix)"
 eval "$("$root/scripts/wine-env.sh" env "$build/wine")"
 [ -n "$own_display" ] && export DISPLAY=$own_display
 

@@ -26,9 +26,13 @@ case "$cmd" in
     mkdir -p "$dir/tmp"
     sed -e "s|@RUN@|$dir|g" -e "s|@LISTEN@|$address|g" -e "s|@RELEASE@|$release|g" \
       "$here/../server/nginx.conf.in" > "$dir/nginx.conf"
-    nginx -c "$dir/nginx.conf" -e "$dir/error.log" </dev/null >/dev/null 2>&1
+    if ! nginx -c "$dir/nginx.conf" -e "$dir/error.log" </dev/null >"$dir/start.log" 2>&1; then
+      echo "nginx.sh: nginx did not start on $address:80:" >&2
+      cat "$dir/start.log" "$dir/error.log" 2>/dev/null | tail -3 >&2
+      exit 1
+    fi
     for _ in $(seq 50); do [ -s "$dir/nginx.pid" ] && break; sleep 0.1; done
-    [ -s "$dir/nginx.pid" ] || { cat "$dir/error.log" >&2; exit 1; }
+    [ -s "$dir/nginx.pid" ] || { echo "nginx.sh: nginx wrote no pid file:" >&2; tail -3 "$dir/error.log" >&2; exit 1; }
     ;;
   stop) stop ;;
   *) echo "unknown command $cmd" >&2; exit 2 ;;

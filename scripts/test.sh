@@ -6,14 +6,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 jobs=${JOBS:-$(nproc)}
 
-"$root/scripts/bootstrap.sh"
+source "$root/scripts/lib.sh"
+trap_failures
+"$root/scripts/bootstrap.sh" || die "the packages the build and the tests need could not be installed (see above)"
 
-# The tests run their own servers on loopback port 80; a server already listening on every address there
-# (a system nginx started by its package) would take those addresses.
-if ss -ltn 2>/dev/null | awk '{print $4}' | grep -qE '^(0\.0\.0\.0|\*|\[::\]):80$'; then
-  echo "test.sh: another server listens on port 80 of every address; stop it (e.g. the system nginx) first" >&2
-  exit 1
-fi
+# The tests run their own servers on loopback port 80 (127.0.0.2 and others); a server already listening
+# there, or on every address (a system nginx started by its package), would take those addresses.
+for address in 127.0.0.2 127.0.0.3 127.0.0.4; do require_port80_free $address; done
 
 echo "== native build (core, sanitizers)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null

@@ -9,7 +9,7 @@
 #include "host/registry_key.h"
 #include "res/resource.h"
 
-CString CUpdaterDlg::GetUpdateTempFolder() { return UpdateTempFolder(); }
+CString CUpdaterDlg::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }
 
 void CUpdaterDlg::SettleInstallFolder() { SettleInstallFolderPath(m_strInstallPath); }
 
@@ -23,7 +23,7 @@ void CUpdaterDlg::PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempF
         CString status;
         status.Format("%s를 업데이트 중입니다", record.szFileName.GetString());
         ShowText(IDC_STATIC_STATUS, status);
-        record.bPlaced = ReplaceWithDownloaded(strTempFolder + "\\" + record.szFileName, destination);
+        record.bPlaced = ReplaceWithDownloaded(strTempFolder + "\\" + record.szFileName, destination, m_stop);
         if (!m_stop.Pause(kFileStepPauseMs)) return;
     }
 }
@@ -36,7 +36,7 @@ void CUpdaterDlg::RegisterPlacedFiles(CUpdateFileArray* pList) {
         const CString path = m_strInstallPath + "\\" + record.szFileName;
         if (record.bPlaced && ::PathFileExistsW(Wide(path).c_str())) {
             if (record.bRegister) StartRegistration(systemFolder, path);
-            if (record.bOpen) OpenWithShell(path);
+            if (record.bOpen) OpenWithShell(path, m_stop);
         }
         if (!m_stop.Pause(kFileStepPauseMs)) return;
     }

@@ -51,6 +51,7 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
     m_strSubDir.Empty();
 
     const CString temp = GetUpdateTempFolder();
+    if (temp.IsEmpty()) return FALSE;  // nowhere to download to
     CTempCopies copies;  // whatever the pass downloads leaves the temp folder when it ends, however it ends
     std::string local;
     if (!core::JoinPath(temp.str(), s.localName.str(), local)) return FALSE;

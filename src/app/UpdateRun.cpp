@@ -41,6 +41,12 @@ DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
 }
 
 DWORD CUpdaterDlg::RunUpdate() {
+    // The run's download folder goes with the run, however it ends.
+    struct RemoveRunFolder {
+        CRunFolder& folder;
+        ~RemoveRunFolder() { folder.Remove(); }
+    } removeRunFolder{m_runFolder};
+
     CString installPath;
     if (ReadProductValue("InstallPath", kInstallPathChars, installPath) && !installPath.IsEmpty()) {
         m_strInstallPath = installPath;
@@ -96,6 +102,7 @@ void CUpdaterDlg::PrepareInstallDir() { m_strInstallDir = PrepareInstallFolder(m
 
 void CUpdaterDlg::StopProductProcesses(CString strInstallDir) {
     for (const char* program : kProductPrograms) {
+        if (m_stop.Raised()) return;  // a close before an attempt ends nothing more
         std::string path;
         // A path too long to form is never cut short (it would name another program): the attempt is skipped.
         if (core::JoinPath(strInstallDir.str(), program, path)) TerminateProcessByPath(path.c_str());
@@ -121,5 +128,5 @@ BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer,
     // a closing dialog never has to wait for it or take it down.
     const HWND bar = m_progFile.m_hWnd;
     const CStopSignal stop = m_stop;
-    return RunDetached<int>([request, bar, stop] { return Download(request, bar, stop); }, m_stop, 0);
+    return RunDetached<int>([request, bar, stop] { return Download(request, bar, stop); }, m_stop, 0, &m_hStoppedDownload);
 }

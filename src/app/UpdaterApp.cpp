@@ -20,9 +20,13 @@ BOOL CUpdaterApp::InitInstance() {
     const CString title = m_strAppName;  // the title from string 57344, loaded as the application started
     m_hMutex.reset(::CreateMutexW(nullptr, TRUE, Wide(title).c_str()));
     if (m_hMutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        // Another copy runs: bring its window forward (it carries the application title) and end.
-        ::ShowWindow(::FindWindowW(nullptr, Wide(title).c_str()), SW_SHOW);
-        ::SetForegroundWindow(::FindWindowW(nullptr, Wide(title).c_str()));
+        // Another copy runs: bring its window forward (it carries the application title) and end at once.
+        // Nothing here waits on the other copy's window thread, which may be busy for long.
+        const HWND other = ::FindWindowW(nullptr, Wide(title).c_str());
+        if (other) {
+            ::ShowWindowAsync(other, SW_SHOW);
+            ::SetForegroundWindow(other);
+        }
         return FALSE;
     }
 

@@ -63,7 +63,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
     if (m_strVersionFile.IsEmpty()) m_strVersionFile = kVersionFileName;
 
     PrepareInstallDir();
-    SendInstallStats(GetMacAddress());
+    StartInstallStats();
 
     ::PostMessageW(m_hWnd, WM_UPDATE_START, 0, 0);
     return TRUE;
@@ -147,4 +147,15 @@ void CUpdaterDlg::OnDestroy() {
     if (::PathFileExistsW(Wide(monitor).c_str())) {
         ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW);
     }
+    FinishLeftWork();
+}
+
+void CUpdaterDlg::FinishLeftWork() {
+    HANDLE left[2];
+    DWORD count = 0;
+    for (const ScopedHandle* h : {&m_hStats, &m_hStoppedDownload}) {
+        if (*h) left[count++] = h->get();
+    }
+    if (count) ::WaitForMultipleObjects(count, left, TRUE, kLeftWorkGraceMs);
+    m_runFolder.Remove();
 }

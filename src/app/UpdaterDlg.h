@@ -18,9 +18,16 @@ public:
 
     // Dialog start: install folder and statistics report.
     void PrepareInstallDir();
-    CString GetMacAddress();
-    int SendInstallStats(CString strAdapter);
-    int SendHttpRequest(CString strHost, CString strObject, CString strBody);
+    // The statistics report touches nothing of the dialog: it may outlive it on its own thread.
+    static CString GetMacAddress();
+    static int SendInstallStats(CString strAdapter);
+    static int SendHttpRequest(CString strHost, CString strObject, CString strBody);
+    // SendInstallStats(GetMacAddress()) on a thread of its own.
+    void StartInstallStats();
+    // As the dialog goes: the statistics report and a stopped download get a moment to end, never more
+    // (the process then ends without them); then the run's download folder goes.
+    void FinishLeftWork();
+    static constexpr DWORD kLeftWorkGraceMs = 500;
 
     // The update run, on the worker thread.
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
@@ -100,5 +107,8 @@ private:
     DWORD RunUpdate();
     void StopWorker();
 
-    CStopSignal m_stop;  // raised when the dialog closes
+    CStopSignal m_stop;      // raised when the dialog closes
+    CRunFolder m_runFolder;  // the run's own download folder inside the temp folder
+    ScopedHandle m_hStats;   // the thread sending the install statistics report
+    ScopedHandle m_hStoppedDownload;  // a download a stop left to end by itself (it then drops its file)
 };

@@ -23,10 +23,31 @@ DWORD WINAPI DetachedThreadProc(LPVOID p) {
     ::SetEvent((*own)->done.get());
     return 0;
 }
+inline DWORD WINAPI StartedThreadProc(LPVOID p) {
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(p));
+    try {
+        (*job)();
+    } catch (...) {
+        // nothing of it may take the process down
+    }
+    return 0;
+}
 }  // namespace detail
 
+// Starts call on a thread of its own and does not wait for it: the thread owns the call and everything it
+// holds. The returned handle (empty when no thread could be made, and then the call is not made) lets the
+// starter wait for it, or not.
+inline ScopedHandle StartDetached(std::function<void()> call) {
+    auto* own = new std::function<void()>(std::move(call));
+    ScopedHandle thread(::CreateThread(nullptr, 0, &detail::StartedThreadProc, own, 0, nullptr));
+    if (!thread) delete own;
+    return thread;
+}
+
+// leftRunning, when given, receives the thread of a call that a stop left running, so that its starter can
+// give it a moment to finish before the process ends.
 template <typename R>
-R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopped) {
+R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopped, ScopedHandle* leftRunning = nullptr) {
     struct Job {
         std::function<R()> call;
         R result{};
@@ -42,5 +63,6 @@ R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopp
     }
     const HANDLE waits[] = {job->done.get(), stop.handle()};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return job->result;
+    if (leftRunning) *leftRunning = std::move(thread);
     return valueWhenStopped;
 }

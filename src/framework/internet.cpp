@@ -26,10 +26,6 @@ CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD a
 
 CInternetSession::~CInternetSession() { Close(); }
 
-BOOL CInternetSession::SetOption(DWORD option, DWORD value) {
-    return ::InternetSetOptionW(m_hSession, option, &value, sizeof value);
-}
-
 void CInternetSession::Close() {
     if (m_hSession) ::InternetCloseHandle(m_hSession);
     m_hSession = nullptr;

@@ -34,7 +34,7 @@ public:
 
     std::unique_ptr<CHttpConnection> GetHttpConnection(const char* server, INTERNET_PORT port, const char* user,
                                                        const char* password);
-    BOOL SetOption(DWORD option, DWORD value);
+    HINTERNET GetHandle() const { return m_hSession; }
     void Close();
 
 private:
@@ -72,6 +72,7 @@ public:
     // The header's text, whatever its length.
     BOOL QueryInfo(DWORD infoLevel, CString& value);
     BOOL SetOption(DWORD option, DWORD value);
+    HINTERNET GetHandle() const { return m_hFile; }
     // Bytes that can be read now (waits for the first ones to arrive).
     DWORD GetLength();
     // 0 at the end of the body.

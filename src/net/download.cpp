@@ -23,11 +23,6 @@ static_assert(sizeof kRequestHeaders - 1 == kRequestHeadersLength, "the header b
 namespace {
 
 constexpr DWORD kChunkPauseMs = 10;
-// The time-outs Windows documents as its defaults, set explicitly: Wine's own waits are longer, and a
-// server that goes silent must never hold the run (and the stopped product) for longer than this.
-constexpr DWORD kConnectTimeoutMs = 60000;
-constexpr DWORD kSendTimeoutMs = 30000;
-constexpr DWORD kReceiveTimeoutMs = 30000;
 
 // The request target as the server must see it: names in code page 949 whatever the system's code page,
 // their bytes percent-encoded so that no conversion on the way can change them.
@@ -87,7 +82,10 @@ int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const
     FileSink sink(out.get(), request.maxBytes);
     core::BodyDecoder decoder(coding);
     for (;;) {
-        const UINT n = file.Read(buffer, kDownloadChunk);
+        // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
+        // with it.
+        const DWORD available = file.GetLength();
+        const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
         if (n == 0) break;
         received += n;
         if (!decoder.Feed(buffer, n, sink)) return 0;
@@ -104,19 +102,19 @@ int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const
     return decoder.Finish(sink) ? 1 : 0;
 }
 
-void SetTimeouts(CInternetSession& session) {
-    session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-    session.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
-    session.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
-}
-
-void SetTimeouts(CHttpFile& request) {
-    request.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-    request.SetOption(INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
-    request.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
-}
-
 }  // namespace
+
+void SetWindowsTimeouts(HINTERNET handle) {
+    // Wine's own waits are longer, and a server that goes silent must never hold the run (and the
+    // stopped product) for longer than this.
+    const DWORD timeouts[][2] = {{INTERNET_OPTION_CONNECT_TIMEOUT, 60000},
+                                 {INTERNET_OPTION_SEND_TIMEOUT, 30000},
+                                 {INTERNET_OPTION_RECEIVE_TIMEOUT, 30000}};
+    for (const auto& t : timeouts) {
+        DWORD value = t[1];
+        ::InternetSetOptionW(handle, t[0], &value, sizeof value);
+    }
+}
 
 int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal& stop) {
     core::RedirectTarget at;
@@ -128,7 +126,7 @@ int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal
     } catch (const CInternetException&) {
         return 0;
     }
-    SetTimeouts(*session);
+    SetWindowsTimeouts(session->GetHandle());
     int result = 0;
     bool sent = false, created = false;
     try {
@@ -137,7 +135,7 @@ int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal
             const auto connection = session->GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
             const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
                                                       INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT);
-            SetTimeouts(*file);
+            SetWindowsTimeouts(file->GetHandle());
             file->SendRequest(kRequestHeaders, kRequestHeadersLength, request.optional.data(),
                               static_cast<DWORD>(request.optional.size()));
             sent = true;

@@ -1,6 +1,7 @@
 #pragma once
 // One HTTP request and its body stored in a local file, with progress shown on a progress bar.
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,10 @@ struct DownloadRequest {
     std::string localFile;      // created anew
     std::uint64_t maxBytes = 0; // more (after decoding) fails the download; 0: no bound
 };
+
+// The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
+// explicitly on an internet handle so that no platform waits longer on a silent server.
+void SetWindowsTimeouts(HINTERNET handle);
 
 // Code page of the names in request targets: the version-info files' own.
 constexpr unsigned kRequestTargetCodePage = 949;

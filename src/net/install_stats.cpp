@@ -60,6 +60,7 @@ int SendStatsRequest(const CString& host, const CString& object, const CString& 
     const UniqueHandle<InternetHandleTraits> session(
         ::InternetOpenW(Wide(kStatsAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) return 0;
+    SetWindowsTimeouts(session.get());
     const UniqueHandle<InternetHandleTraits> connection(::InternetConnectW(
         session.get(), Wide(host).c_str(), INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return 0;

@@ -2,8 +2,12 @@
 
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <objbase.h>
+
+#include <vector>
 
 #include "core/platform.h"
+#include "framework/detached_call.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
@@ -45,22 +49,89 @@ bool PlacementDestination(PlacementRule rule, const CString& installPath, const 
     return true;
 }
 
-bool ReplaceWithDownloaded(const CString& source, const CString& destination) {
-    const std::wstring from = Wide(source), to = Wide(destination);
-    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    if (::GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
-    // Another volume: bring the whole file next to the destination first, then swap it in by renaming.
-    const std::wstring staged = to + L".~new";
-    if (!::CopyFileW(from.c_str(), staged.c_str(), FALSE)) {
-        ::DeleteFileW(staged.c_str());
-        return false;
+namespace {
+
+constexpr DWORD kCopyChunk = 256 * 1024;
+
+// from into a new file at to, in chunks, stopping when stop is raised; the data is on disk when it returns
+// true.
+bool CopyInChunks(const std::wstring& from, const std::wstring& to, const CStopSignal& stop) {
+    const ScopedFile in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return false;
+    const ScopedFile out(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr));
+    if (!out) return false;
+    std::vector<char> buffer(kCopyChunk);  // one buffer per file
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(in.get(), buffer.data(), kCopyChunk, &read, nullptr)) return false;
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
+        if (stop.Raised()) return false;
     }
-    if (!::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return ::FlushFileBuffers(out.get()) != FALSE;
+}
+
+}  // namespace
+
+bool ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop) {
+    const std::wstring from = Wide(source), to = Wide(destination);
+    const std::wstring staged = to + L".~new";
+    if (!CopyInChunks(from, staged, stop) ||
+        !::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ::DeleteFileW(staged.c_str());
         return false;
     }
     ::DeleteFileW(from.c_str());
     return true;
+}
+
+namespace {
+
+constexpr wchar_t kRunFolderPrefix[] = L"BrinsoUpdator.{";
+
+// Empty folders of earlier runs (only an empty folder can be removed, so nothing else is touched).
+void RemoveEmptyRunFolders(const std::wstring& parent) {
+    WIN32_FIND_DATAW found;
+    const HANDLE h = ::FindFirstFileW((parent + L"\\" + kRunFolderPrefix + L"*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ::RemoveDirectoryW((parent + L"\\" + found.cFileName).c_str());
+    } while (::FindNextFileW(h, &found));
+    ::FindClose(h);
+}
+
+}  // namespace
+
+const CString& CRunFolder::Get(const CString& parent) {
+    if (m_path.IsEmpty()) RemoveEmptyRunFolders(Wide(parent));
+    // 128 random bits from the system's generator, as a GUID is made.
+    for (int attempt = 0; m_path.IsEmpty() && attempt < 4; ++attempt) {
+        GUID id{};
+        if (FAILED(::CoCreateGuid(&id))) break;
+        wchar_t text[40] = {};
+        ::StringFromGUID2(id, text, 40);
+        const CString path = parent + "\\" + CString(Narrow(kRunFolderPrefix + std::wstring(text + 1)));
+        // Fails when anything (file, folder, link) is there already: then another name is drawn.
+        if (::CreateDirectoryW(Wide(path).c_str(), nullptr)) m_path = path;
+    }
+    return m_path;
+}
+
+void CRunFolder::Remove() {
+    if (m_path.IsEmpty()) return;
+    WIN32_FIND_DATAW found;
+    const std::wstring folder = Wide(m_path);
+    const HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (::FindNextFileW(h, &found));
+        ::FindClose(h);
+    }
+    if (::RemoveDirectoryW(folder.c_str())) m_path.Empty();
 }
 
 CTempCopies::~CTempCopies() {
@@ -85,6 +156,15 @@ void StartRegistration(const CString& systemFolder, const CString& path) {
     }
 }
 
-void OpenWithShell(const CString& path) {
-    ::ShellExecuteW(nullptr, L"open", Wide(path).c_str(), nullptr, nullptr, SW_SHOW);
+void OpenWithShell(const CString& path, const CStopSignal& stop) {
+    const std::wstring file = Wide(path);
+    RunDetached<bool>(
+        [file] {
+            // The shell wants COM on the calling thread for some handlers.
+            const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+            ::ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOW);
+            if (SUCCEEDED(com)) ::CoUninitialize();
+            return true;
+        },
+        stop, false);
 }

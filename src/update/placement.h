@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/cstring.h"
+#include "framework/stop_signal.h"
 
 // The pause after each file placed, looked at for registration, or recorded (and after each download).
 constexpr DWORD kFileStepPauseMs = 10;
@@ -19,6 +20,27 @@ enum class PlacementRule {
 // The Windows folder's "Temp" folder, created when missing.
 CString UpdateTempFolder();
 
+// A folder of the run's own inside the temp folder, under a name nobody can guess ahead, made fresh
+// (never one that was already there, so nothing another user put in the temp folder is read, replaced or
+// followed); removed, with whatever the run left in it, when the object goes. Empty when none could be made.
+// A folder that a download cut off by the process's end kept from going is left empty; the next run
+// removes such empty folders before it makes its own.
+class CRunFolder {
+public:
+    CRunFolder() = default;
+    ~CRunFolder() { Remove(); }
+    CRunFolder(const CRunFolder&) = delete;
+    CRunFolder& operator=(const CRunFolder&) = delete;
+    // The folder, made inside parent on first use.
+    const CString& Get(const CString& parent);
+    // Deletes what is in the folder and the folder; the folder stays known while something in it is
+    // still held open, so that a later call can try again.
+    void Remove();
+
+private:
+    CString m_path;
+};
+
 // An install folder that names no existing folder becomes Program Files\Yelvan\Marrowtide, created
 // level by level (the registry is not changed).
 void SettleInstallFolderPath(CString& installPath);
@@ -27,10 +49,12 @@ void SettleInstallFolderPath(CString& installPath);
 // the path would be too long to form.
 bool PlacementDestination(PlacementRule rule, const CString& installPath, const CString& name, CString& destination);
 
-// Moves source over destination so that the destination is always either the old file or the whole
-// new one: a replacing rename on one volume; across volumes a copy next to the destination first,
-// then the replacing rename. FALSE (old file untouched) when that cannot be done.
-bool ReplaceWithDownloaded(const CString& source, const CString& destination);
+// Puts source in place of destination so that the destination is always either the old file or the
+// whole new one: a copy is made next to the destination ("name.~new"), then renamed over it, and the
+// source is deleted. The copy is a new file of the install folder, so it takes that folder's inherited
+// permissions (a file moved from the temp folder would keep the temp folder's). The copy stops when
+// stop is raised. FALSE (old file untouched, no copy left) when any of it cannot be done.
+bool ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop);
 
 // Temp copies a pass made, deleted when it ends, by success, failure or stop. A copy a stopped download
 // still holds open goes as soon as that download lets go of it.
@@ -48,5 +72,7 @@ private:
 
 // regsvr32 -s "path" from the system folder, hidden, not waited for.
 void StartRegistration(const CString& systemFolder, const CString& path);
-// The shell's "open" on path, shown normally, not waited for.
-void OpenWithShell(const CString& path);
+// The shell's "open" on path, shown normally, not waited for. The shell itself can take long (it waits
+// for the started program to become idle): the call runs on a thread of its own, and a stop ends the
+// wait for it at once.
+void OpenWithShell(const CString& path, const CStopSignal& stop);

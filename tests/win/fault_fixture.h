@@ -34,17 +34,6 @@ inline std::string DbVer(const std::string& extra = "") {
     return "SITE=127.0.0.2\r\nSUBDIR=db\r\na.dll=2\r\nb.gdb=2\r\nc.adb=2\r\n" + extra;
 }
 
-// Files directly in the folders where nothing of the update belongs.
-inline std::set<std::wstring> Listing(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do names.insert(d.cFileName);
-    while (FindNextFileW(h, &d));
-    FindClose(h);
-    return names;
-}
 // The temp folder among them: whatever a pass downloads is gone from it when the pass ends.
 const wchar_t* const kWatched[] = {L"C:", L"C:\\Program Files", L"C:\\windows", L"C:\\windows\\system32",
                                    L"C:\\windows\\Temp"};
@@ -62,14 +51,6 @@ struct Case {
     DWORD endsWithinMs = 0;         // the run must end by itself this soon (0: the general limit)
     bool monitor = false;           // the monitor is installed: the closing dialog must start it
 };
-
-// What undoes a case's local fault, run as the case ends.
-inline std::shared_ptr<void> Undo(std::function<void()> undo) {
-    return std::shared_ptr<void>(new char(0), [undo](char* p) {
-        delete p;
-        undo();
-    });
-}
 
 class FaultTest : public UpdatorFixture {
 protected:

@@ -247,6 +247,16 @@ TEST_F(FaultTest, StopAtEveryStep) {
          }},
         {"during recording", ServeMany(""), StopWhen([](HWND) { return AnyRecorded(0, 2); }), true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1") << "recording went on after the stop"; }},
+        // The shell's "open" waits for a DDE handler that takes twenty seconds: the stop does not.
+        {"during a long \"open\"",
+         [](TestHttpServer& s) {
+             s.Serve("/update/db/DBUpdate.ver", Ok(DbVer("doc.mtxslow=2,0,0,1\r\n")));
+             ServeListed(s);
+             s.Serve("/db/doc.mtxslow", Ok("document"));
+             ServeProgramCurrent(s);
+         },
+         StopWhen([](HWND) { return StartCount(L"C:\\standins\\slow\\slow.exe") > 0; }), true,
+         [] { EXPECT_EQ(RecordedVersion(L"doc.mtxslow"), L"<none>"); }, true, &SlowOpenHandler},
         // The files fetched before the stop never reach their place, and leave the temp folder.
         {"during the last download, the others fetched",
          [slow](TestHttpServer& s) {
@@ -307,6 +317,17 @@ TEST_F(FaultTest, LocalFaults) {
              const bool room = !GetDiskFreeSpaceExW((InstallFolder() + L"\\").c_str(), &freeBytes, nullptr, nullptr) ||
                                freeBytes.QuadPart >= 20000u;
              return full->holds() && !room ? full : nullptr;
+         }},
+        // Anyone may make folders in the shared temp folder: none of them stands in the run's way.
+        {"folders planted in the temp folder under the downloaded names", fetchA, nullptr, true,
+         [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
+         [this] {
+             const wchar_t* const planted[] = {L"DBUpdate.ver", L"MarrowtideWeb.ver", L"a.dll", L"b.gdb"};
+             for (const wchar_t* name : planted) CreateDirectoryW((std::wstring(L"C:\\windows\\Temp\\") + name).c_str(), nullptr);
+             Rewatch();
+             return Undo([planted] {
+                 for (const wchar_t* name : planted) RemoveDirectoryW((std::wstring(L"C:\\windows\\Temp\\") + name).c_str());
+             });
          }},
         {"the product key refusing full access", fetchA, nullptr, false, nullptr, true,
          []() -> std::shared_ptr<void> {
@@ -396,11 +417,20 @@ TEST_F(FaultTest, HostileServers) {
         {"a gzip answer of 150 KB that decodes to 150 MB", WithDbVer(Ok(bomb).With("Content-Encoding: gzip")), nullptr, true,
          nothingAskedAfterTheList},
         {"a version-info file of 3000 entries", WithDbVer(Ok(many)), nullptr, true, nothingAskedAfterTheList},
+        // The report changes nothing in the update: a statistics server that never answers holds nothing up.
+        {"a statistics server that never answers", WithFile("a.dll", Ok(kListed.at("a.dll"))), nullptr, true,
+         [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
+         [] {
+             auto stats = std::make_shared<TestHttpServer>("127.0.0.3");
+             stats->ServeAnyOther(Stall());
+             return stats->listening() ? stats : nullptr;
+         }},
     };
     for (Case& c : cases) {
         c.monitor = true;
         c.endsWithinMs = 45000;  // the 30 s receive time-out, the pauses of the run, a few seconds
     }
+    cases.back().endsWithinMs = 15000;  // as fast as with a working statistics server
     RunAll(cases);
 }
 

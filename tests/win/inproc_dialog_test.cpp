@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
+
 #include "app/UpdaterDlg.h"
 #include "build_config.h"
 #include "res/resource.h"
@@ -15,6 +17,7 @@ namespace {
 struct Clicker {
     DWORD clickedAt = 0;
     DWORD delayMs = 0;
+    std::function<bool()> when;  // the moment to click, after the delay
 };
 
 DWORD WINAPI ClickStopLater(LPVOID param) {
@@ -22,6 +25,7 @@ DWORD WINAPI ClickStopLater(LPVOID param) {
     HWND dlg = WaitForTopWindow(GetCurrentProcessId(), L"BrinsoUpdator", 15000);
     if (!dlg) return 1;
     Sleep(c->delayMs);
+    if (c->when && !WaitUntil(c->when, 20000)) return 1;
     c->clickedAt = GetTickCount();
     PostMessageW(GetDlgItem(dlg, IDC_BUTTON_STOP), BM_CLICK, 0, 0);
     return 0;
@@ -29,10 +33,29 @@ DWORD WINAPI ClickStopLater(LPVOID param) {
 
 TEST(InProcessDialog, StopEndsTheWorkerOnItsOwnWithinItsGraceTime) {
     CleanProductPrograms();
-    // Inside each of the four half-second pauses of the shutdown step, and right at the start.
-    for (DWORD delay : {0u, 250u, 800u, 1300u}) {
-        SCOPED_TRACE(delay);
-        Clicker clicker{0, delay};
+    DeleteFileW(L"C:\\Program Files\\Marrowtide\\doc.mtxslow");
+    const auto slowOpen = SlowOpenHandler();
+    ASSERT_TRUE(slowOpen);
+    TestHttpServer server(UPDATER_SERVER_HOST);
+    ASSERT_TRUE(server.listening());
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SUBDIR=db\r\ndoc.mtxslow=1,0,0,1\r\n"));
+    server.Serve("/db/doc.mtxslow", HttpAnswer::Ok("document"));
+    const struct {
+        const char* name;
+        DWORD delay;
+        std::function<bool()> when;
+    } moments[] = {
+        // Inside each of the four half-second pauses of the shutdown step, and right at the start.
+        {"at the start", 0, nullptr},
+        {"in the first pause", 250, nullptr},
+        {"in the second pause", 800, nullptr},
+        {"in the third pause", 1300, nullptr},
+        // The shell's "open" waits twenty seconds for its handler.
+        {"during a long \"open\"", 0, [] { return StartCount(L"C:\\standins\\slow\\slow.exe") > 0; }},
+    };
+    for (const auto& m : moments) {
+        SCOPED_TRACE(m.name);
+        Clicker clicker{0, m.delay, m.when};
         HANDLE t = CreateThread(nullptr, 0, &ClickStopLater, &clicker, 0, nullptr);
         CUpdaterDlg dlg(nullptr);
         dlg.DoModal();

@@ -184,11 +184,47 @@ TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
     EXPECT_EQ(recorded, L"D:\\gone");  // not written back
 }
 
-TEST(UpdateTempFolder, IsTheWindowsFoldersTempCreatedWhenMissing) {
+TEST(UpdateTempFolder, IsAFreshFolderOfTheRunsOwnInsideTheWindowsTempFolder) {
     RemoveTree(L"C:\\windows\\Temp");
-    CUpdaterDlg dlg(nullptr);
-    EXPECT_EQ(dlg.GetUpdateTempFolder(), "C:\\windows\\Temp");
-    EXPECT_TRUE(PathIsDirectoryW(L"C:\\windows\\Temp"));
+    std::wstring first;
+    {
+        CUpdaterDlg dlg(nullptr), other(nullptr);
+        first = Utf16(dlg.GetUpdateTempFolder().str());
+        EXPECT_EQ(first.rfind(L"C:\\windows\\Temp\\BrinsoUpdator.{", 0), 0u) << Utf8(first);
+        EXPECT_TRUE(PathIsDirectoryW(first.c_str()));
+        EXPECT_EQ(Utf16(dlg.GetUpdateTempFolder().str()), first) << "one folder for the whole run";
+        EXPECT_NE(Utf16(other.GetUpdateTempFolder().str()), first) << "never guessable from another run's";
+        WriteAll(first + L"\\left.dll", "what a stopped run left");
+    }
+    EXPECT_FALSE(Exists(first)) << "removed with what was in it as the run ended";
+    EXPECT_TRUE(Listing(L"C:\\windows\\Temp").empty());
+}
+
+// A file placed from the temp folder is a new file of the install folder (it takes that folder's
+// permissions), never the temp file moved; a stop ends the copy and leaves no part of it.
+TEST_F(PlacementTest, PlacingCopiesIntoTheInstallFolderAndAStopEndsTheCopy) {
+    const auto fileIndex = [](const std::wstring& path) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+        return (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    };
+    Downloaded(L"a.dll", "new a");
+    const ULONGLONG downloaded = fileIndex(m_temp + L"\\a.dll");
+    ASSERT_TRUE(ReplaceWithDownloaded(Utf8(m_temp + L"\\a.dll").c_str(), Utf8(m_install + L"\\a.dll").c_str(), CStopSignal()));
+    EXPECT_EQ(ReadAll(m_install + L"\\a.dll"), "new a");
+    EXPECT_NE(fileIndex(m_install + L"\\a.dll"), downloaded) << "the temp file itself was moved into place";
+    EXPECT_FALSE(Exists(m_temp + L"\\a.dll"));
+
+    WriteAll(m_install + L"\\big.dat", "installed");
+    Downloaded(L"big.dat", std::string(64 * 1024 * 1024, 'b'));
+    CStopSignal stop;
+    stop.Raise();  // as if the dialog closed while the copy was under way
+    EXPECT_FALSE(ReplaceWithDownloaded(Utf8(m_temp + L"\\big.dat").c_str(), Utf8(m_install + L"\\big.dat").c_str(), stop));
+    EXPECT_EQ(ReadAll(m_install + L"\\big.dat"), "installed");
+    EXPECT_FALSE(Exists(m_install + L"\\big.dat.~new")) << "a part of the copy left behind";
 }
 
 }  // namespace

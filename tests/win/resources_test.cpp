@@ -203,4 +203,27 @@ TEST_F(ResourcesTest, StringsIconBannerAndVersion) {
     EXPECT_STREQ(name, L"BrinsoUpdator.exe");
 }
 
+TEST_F(ResourcesTest, ApplicationManifest) {
+    HRSRC res = FindResourceW(m_module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_NE(res, nullptr) << "no application manifest";
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(m_module, res))),
+                               SizeofResource(m_module, res));
+    // Elevated: never virtualised into the user's VirtualStore.
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"),
+              std::string::npos);
+    const struct {
+        const char* system;
+        const char* id;
+    } systems[] = {{"Vista", "{e2011457-1546-43c5-a5fe-008deee3d3f0}"},
+                   {"7", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"},
+                   {"8", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"},
+                   {"8.1", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"},
+                   {"10 and 11", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}};
+    for (const auto& s : systems) {
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + s.id + "\"/>"), std::string::npos) << s.system;
+    }
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos) << "the banner is a fixed bitmap: no DPI awareness";
+    EXPECT_EQ(manifest.find("dpiAwareness"), std::string::npos);
+}
+
 }  // namespace

@@ -340,6 +340,44 @@ void DrainQuit() {
     }
 }
 
+std::shared_ptr<void> Undo(std::function<void()> undo) {
+    return std::shared_ptr<void>(new char(0), [undo](char* p) {
+        delete p;
+        undo();
+    });
+}
+
+std::shared_ptr<void> SlowOpenHandler() {
+    if (!PlaceStandIn(L"C:\\standins\\slow", L"slow.exe")) return nullptr;
+    const std::wstring cls = L"MarrowtideSlowOpen";
+    const auto set = [](const std::wstring& key, const std::wstring& value) {
+        return RegSetValueW(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), 0) == ERROR_SUCCESS;
+    };
+    const bool ok = set(L".mtxslow", cls) &&
+                    set(cls + L"\\shell\\open\\command", L"\"C:\\standins\\slow\\slow.exe\" \"%1\"") &&
+                    set(cls + L"\\shell\\open\\ddeexec", L"[open(\"%1\")]") &&
+                    set(cls + L"\\shell\\open\\ddeexec\\application", cls) &&
+                    set(cls + L"\\shell\\open\\ddeexec\\topic", L"System");
+    const auto undo = Undo([cls] {
+        KillAll(L"slow.exe");
+        SHDeleteKeyW(HKEY_CLASSES_ROOT, L".mtxslow");
+        SHDeleteKeyW(HKEY_CLASSES_ROOT, cls.c_str());
+    });
+    return ok ? undo : nullptr;
+}
+
+std::set<std::wstring> Listing(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (wcscmp(d.cFileName, L".") != 0 && wcscmp(d.cFileName, L"..") != 0) names.insert(d.cFileName);
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+    return names;
+}
+
 void EnsureFolder(const std::wstring& path) {
     for (size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);

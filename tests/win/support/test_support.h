@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,10 +87,18 @@ void DrainQuit();
 
 // The stand-in program, copied to dir\name (folders created). Each start of a copy appends a line to
 // "<copy>.log"; StartCount reads how many there were.
+// What undoes a change a test made, run as the last copy of the returned pointer goes.
+std::shared_ptr<void> Undo(std::function<void()> undo);
+// A file type, ".mtxslow", whose "open" goes through DDE to a stand-in (C:\standins\slow\slow.exe) that
+// never answers: the shell waits for it until the stand-in ends, twenty seconds later. nullptr when it
+// could not be set up; the returned pointer takes it away again.
+std::shared_ptr<void> SlowOpenHandler();
+
 std::wstring StandInExePath();
 bool PlaceStandIn(const std::wstring& dir, const std::wstring& name);
 int StartCount(const std::wstring& exePath);
 void EnsureFolder(const std::wstring& path);  // every level
+std::set<std::wstring> Listing(const std::wstring& folder);  // names directly in a folder ("." and ".." aside)
 void RemoveTree(const std::wstring& path);    // a folder and everything in it
 std::wstring InstallFolder();                 // C:\Program Files\Marrowtide of the prefix
 

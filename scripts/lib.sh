@@ -1,0 +1,26 @@
+# Shared by the project's scripts (sourced): every failure names its cause.
+
+# Stops the script with a message that says what went wrong.
+die() { echo "$(basename "$0"): $*" >&2; exit 1; }
+
+# Reports the command that failed, for failures no check below foresaw.
+trap_failures() {
+  trap 'echo "$(basename "$0"): failed (status $?) at line $LINENO: $BASH_COMMAND" >&2' ERR
+}
+
+# What listens on port 80 of ADDRESS, or of every address (which takes ADDRESS too): "address (program)"
+# per line; nothing when the port is free there.
+port80_holders() {
+  local address=$1
+  ss -ltnpH 2>/dev/null | awk -v a="$address" '
+    { split($4, p, ":"); port = p[length(p)]; host = substr($4, 1, length($4) - length(port) - 1)
+      if (port == "80" && (host == a || host == "0.0.0.0" || host == "*" || host == "[::]")) {
+        prog = $6; sub(/^users:\(\("/, "", prog); sub(/".*/, "", prog); print $4 " (" prog ")" } }'
+}
+
+# Stops with a message naming the holder when port 80 of ADDRESS is taken.
+require_port80_free() {
+  local address=$1 holders
+  holders=$(port80_holders "$address")
+  [ -z "$holders" ] || die "port 80 of $address is taken by: $(echo $holders) (stop it first; e.g. a system nginx)"
+}
