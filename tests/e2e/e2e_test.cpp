@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -37,6 +39,14 @@ std::vector<std::string> AccessLog() {
         if (a != std::string::npos) lines.push_back(line.substr(a + 5, line.find(' ', a + 5) - a - 5));
     }
     return lines;
+}
+
+// Code page 949 text (as version-info files hold it) as UTF-16.
+std::wstring Cp949(const std::string& bytes) {
+    std::wstring out(bytes.size() + 1, L'\0');
+    out.resize(static_cast<size_t>(MultiByteToWideChar(949, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0],
+                                                       static_cast<int>(out.size()))));
+    return out;
 }
 
 // Entries of a release version-info file: name and version text.
@@ -120,7 +130,10 @@ protected:
     ChildProcess m_app;
 };
 
+// Also run under a Western code page (EXPECT_ACP=1252): the Korean folder and file of the release are asked
+// for by the same bytes.
 TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
+    if (const char* acp = std::getenv("EXPECT_ACP")) ASSERT_EQ(GetACP(), std::strtoul(acp, nullptr, 10));
     InstallRunningProduct();
     const size_t logBefore = AccessLog().size();
     const Watch first = RunAndWatch(L"e2e-run1");
@@ -128,16 +141,16 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     EXPECT_LT(first.exitedAt - first.lastStatusChange, 5000u) << "closed within seconds of the last step";
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
-    EXPECT_TRUE(first.counters.count(L"1/4") && first.counters.count(L"4/4") && first.counters.count(L"6/6"));
+    EXPECT_TRUE(first.counters.count(L"1/5") && first.counters.count(L"5/5") && first.counters.count(L"6/6"));
     const struct {
         const wchar_t* ver;
         const wchar_t* releaseFolder;
         bool byExtension;
-    } lists[] = {{L"update\\db\\DBUpdate.ver", L"update\\db\\", true}, {L"marrowtide\\MarrowtideWeb.ver", L"marrowtide\\", false}};
+    } lists[] = {{L"update\\db\\DBUpdate.ver", L"엔진DB\\", true}, {L"marrowtide\\MarrowtideWeb.ver", L"marrowtide\\", false}};
     for (const auto& list : lists) {
         for (const auto& e : Entries(Release(list.ver))) {
-            SCOPED_TRACE(e.first);
-            const std::wstring name = Utf16(e.first);
+            const std::wstring name = Cp949(e.first);
+            SCOPED_TRACE(Utf8(name));
             std::wstring sub;
             if (list.byExtension && name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".gdb") == 0) sub = L"gdb\\";
             if (list.byExtension && name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".adb") == 0) sub = L"adb\\";
@@ -145,7 +158,7 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
             EXPECT_TRUE(ReadAll(InstallFolder() + L"\\" + sub + name) == ReadAll(Release((std::wstring(list.releaseFolder) + name).c_str())));
             std::wstring recorded;
             EXPECT_TRUE(ReadHklmString(kProductKey, name.c_str(), recorded));
-            EXPECT_EQ(Utf8(recorded), e.second);
+            EXPECT_EQ(recorded, Cp949(e.second));
         }
     }
     for (ChildProcess& p : m_programs) EXPECT_FALSE(p.Running());
@@ -160,13 +173,16 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     std::wstring uninstall;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Marrowtide UnInstall",
                                L"UninstallString", uninstall));
-    EXPECT_EQ(AccessLog().size() - logBefore, 2u + 4u + 6u);
+    const auto log = AccessLog();
+    EXPECT_EQ(log.size() - logBefore, 2u + 5u + 6u);
+    // "엔진DB/엔진정보.dat" as its code page 949 bytes, percent-encoded.
+    EXPECT_NE(std::find(log.begin(), log.end(), "/%BF%A3%C1%F8DB/%BF%A3%C1%F8%C1%A4%BA%B8.dat"), log.end());
 
     KillAll(L"MarRtime.exe");
     const size_t logMiddle = AccessLog().size();
     const Watch second = RunAndWatch(L"e2e-run2");
-    const auto log = AccessLog();
-    EXPECT_EQ(std::vector<std::string>(log.begin() + logMiddle, log.end()),
+    const auto later = AccessLog();
+    EXPECT_EQ(std::vector<std::string>(later.begin() + logMiddle, later.end()),
               (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
     EXPECT_FALSE(second.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
     EXPECT_EQ(m_stats->Requests().size(), 2u) << "one statistics report per start";

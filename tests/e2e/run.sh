@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end: the sample release served by nginx on the built-in update host for as long as the
 # end-to-end test program runs (under Wine, in the test run's prefix).
-#   run.sh BUILD_DIR WINE_ENV_DIR
+#   run.sh BUILD_DIR WINE_ENV_DIR [TEST-PROGRAM ARGUMENTS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1 wine_dir=$2 e2e=$1/e2e
+shift 2
 "$root/scripts/make-release.sh" "$e2e/release" 127.0.0.2 "$build/tests/standin.exe" "$build/tests/regprobe.dll"
 rm -f "$e2e/nginx/access.log"
 "$root/scripts/nginx.sh" start "$e2e/nginx" 127.0.0.2 "$e2e/release"
 trap '"$root/scripts/nginx.sh" stop "$e2e/nginx"' EXIT
-"$root/scripts/wine-env.sh" exec "$wine_dir" "$build/tests/updater_e2e_tests.exe"
+"$root/scripts/wine-env.sh" exec "$wine_dir" "$build/tests/updater_e2e_tests.exe" "$@"
