@@ -1,5 +1,6 @@
 // Measures one download of a file on a loopback server.
-//   download_bench.exe HOST OBJECT LOCALFILE           wall time and CPU time of this process
+//   download_bench.exe HOST OBJECT LOCALFILE [DIGEST]  wall time and CPU time of this process; with DIGEST
+//                                                      ("sha256:..."), checked as a signed release's entry is
 //   download_bench.exe --paints HOST OBJECT LOCALFILE  paints of a current-file bar driven by the download
 //                                                      from another thread, against the fill widths it took
 #include <windows.h>
@@ -13,6 +14,7 @@
 
 #include "controls/LabeledProgressCtrl.h"
 #include "core/control_layout.h"
+#include "core/release.h"
 #include "net/download.h"
 
 namespace {
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
     r.server = argv[1];
     r.object = argv[2];
     r.localFile = argv[3];
+    if (argc >= 5) r.checkDigest = core::ParseDigestField(argv[4], r.digest);
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     const double cpu0 = CpuSeconds();

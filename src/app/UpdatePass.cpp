@@ -105,7 +105,9 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
         CString counter;
         counter.Format("%ld/%ld", i, count);
         ShowText(IDC_STATIC_COUNT, counter);
-        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile)) break;  // the rest is not attempted
+        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr)) {
+            break;  // the rest is not attempted
+        }
         record.bFetched = true;
         SendProgress(m_progTotal, PBM_SETPOS, static_cast<WPARAM>(i), 0);
         if (!m_stop.Pause(kFileStepPauseMs)) break;

@@ -115,7 +115,8 @@ int CUpdaterDlg::TerminateProcessByPath(const char* pszPath) {
 }
 
 BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject,
-                               CString strOptional, CString strLocalFile, ULONGLONG nMaxBytes) {
+                               CString strOptional, CString strLocalFile, ULONGLONG nMaxBytes,
+                               const core::Sha256Digest* pDigest) {
     DownloadRequest request;
     request.showProgress = bShowProgress != FALSE;
     request.verb = nVerb;
@@ -124,6 +125,8 @@ BOOL CUpdaterDlg::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer,
     request.optional = strOptional.str();
     request.localFile = strLocalFile.str();
     request.maxBytes = nMaxBytes;
+    request.checkDigest = pDigest != nullptr;
+    if (pDigest) request.digest = *pDigest;
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
     // a closing dialog never has to wait for it or take it down.
     const HWND bar = m_progFile.m_hWnd;

@@ -33,9 +33,10 @@ public:
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
     void StopProductProcesses(CString strInstallDir);
     int TerminateProcessByPath(const char* pszPath);
-    // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound.
+    // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound. pDigest: the
+    // SHA-256 the file must have, or nullptr.
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                      CString strLocalFile, ULONGLONG nMaxBytes = 0);
+                      CString strLocalFile, ULONGLONG nMaxBytes = 0, const core::Sha256Digest* pDigest = nullptr);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     BOOL IsUpdateNeeded(CString strFileName, CString strVersion);

@@ -1,11 +1,20 @@
 // The update dialog's version-info steps: read a file, handle its lines, compare an entry with what is
 // installed.
 #include "app/UpdaterDlg.h"
+#include "core/release.h"
 #include "core/version_info.h"
+#include "update/release_check.h"
 #include "update/version_info_file.h"
 
 BOOL CUpdaterDlg::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
-    return ForEachVersionInfoLine(strPath, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
+    std::string bytes;
+    if (!ReadVersionInfoBytes(strPath, bytes)) return FALSE;
+    // With the vendor's keys built in, a file that is not its signed release is unreadable: nothing of it
+    // is used. The bytes checked are the bytes then read.
+    const std::string path = strPath.str();
+    if (!AcceptVersionInfo(bytes, CString(path.substr(path.find_last_of('\\') + 1)), BuiltInReleaseKeys())) return FALSE;
+    ForEachVersionInfoLine(bytes, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
+    return TRUE;
 }
 
 void CUpdaterDlg::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) {
@@ -29,6 +38,11 @@ void CUpdaterDlg::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList)
     record.nReserved = fields.reserved;
     record.bRegister = fields.registerFlag;
     record.bOpen = fields.openFlag;
+    // A digest the entry claims must be one: an entry that cannot be checked is never fetched.
+    if (fields.digest.compare(0, 7, "sha256:") == 0) {
+        if (!core::ParseDigestField(fields.digest, record.digest)) return;
+        record.bHasDigest = true;
+    }
     // A name listed again replaces what its earlier line said: the last line wins, as for SITE and SUBDIR.
     RemoveUpdateFile(*pList, record.szFileName);
     if (IsUpdateNeeded(line.key, record.szVersion)) AppendUpdateFile(*pList, record);

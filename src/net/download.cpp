@@ -3,10 +3,12 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <optional>
 
 #include "core/body_decoder.h"
 #include "core/http.h"
 #include "core/progress.h"
+#include "framework/cng.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
 #include "framework/win_text.h"
@@ -33,13 +35,15 @@ bool RequestTarget(const std::string& utf8, std::string& target) {
     return true;
 }
 
-// The decoded body into the local file, refused past the byte bound.
+// The decoded body into the local file, refused past the byte bound, hashed on its way when a digest is
+// to be checked.
 class FileSink : public core::ByteSink {
 public:
-    FileSink(HANDLE file, std::uint64_t maxBytes) : m_file(file), m_maxBytes(maxBytes) {}
+    FileSink(HANDLE file, std::uint64_t maxBytes, CSha256* hash) : m_file(file), m_maxBytes(maxBytes), m_hash(hash) {}
     bool Write(const char* data, std::size_t size) override {
         m_written += size;
         if (m_maxBytes && m_written > m_maxBytes) return false;
+        if (m_hash) m_hash->Update(data, size);
         DWORD n = 0;
         return ::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size;
     }
@@ -47,6 +51,7 @@ public:
 private:
     HANDLE m_file;
     std::uint64_t m_maxBytes;
+    CSha256* m_hash;
     std::uint64_t m_written = 0;
 };
 
@@ -79,7 +84,9 @@ int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const
     if (request.showProgress) ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
     if (!out) return 0;
 
-    FileSink sink(out.get(), request.maxBytes);
+    std::optional<CSha256> hash;  // one per download, never per chunk
+    if (request.checkDigest) hash.emplace();
+    FileSink sink(out.get(), request.maxBytes, hash ? &*hash : nullptr);
     core::BodyDecoder decoder(coding);
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
@@ -99,7 +106,11 @@ int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const
     // The platform ends a body cut off by the server as if it were complete: the count tells for a body
     // with a length, the coding's own end for a compressed one.
     if (haveLength && received != contentLength) return 0;
-    return decoder.Finish(sink) ? 1 : 0;
+    if (!decoder.Finish(sink)) return 0;
+    // Where the platform cannot hash, a digest cannot be checked: the download fails.
+    core::Sha256Digest got;
+    if (hash && (!hash->Finish(got) || got != request.digest)) return 0;
+    return 1;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // One due file of a version-info file, and the ordered list of them.
 #include <vector>
 
+#include "core/release.h"
 #include "framework/cstring.h"
 
 struct UPDATE_FILE_INFO {
@@ -10,6 +11,8 @@ struct UPDATE_FILE_INFO {
     int nReserved = 0;
     int bRegister = 0;   // register with regsvr32 once placed
     int bOpen = 0;       // open with the shell once placed
+    bool bHasDigest = false;      // the entry gives the SHA-256 of the file
+    core::Sha256Digest digest{};  // the download must have it
     bool bFetched = false;  // downloaded completely in this run
     bool bPlaced = false;   // moved into its destination in this run
 };

@@ -30,7 +30,7 @@ void RemoveUpdateFile(CUpdateFileArray& list, const CString& name) {
     }
 }
 
-bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine) {
+bool ReadVersionInfoBytes(const CString& path, std::string& bytes) {
     const std::wstring wide = Wide(path);
     if (!::PathFileExistsW(wide.c_str())) return false;
     const ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -38,20 +38,25 @@ bool ForEachVersionInfoLine(const CString& path, const std::function<void(const 
     if (!file) return false;
     const DWORD size = ::GetFileSize(file.get(), nullptr);
     if (size == 0 || size == INVALID_FILE_SIZE || size > core::kMaxVersionInfoBytes) return false;
-    std::vector<char> buffer;
+    std::string buffer;
     try {
-        buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+        buffer.assign(size, '\0');
     } catch (const std::bad_alloc&) {
         return false;
     }
     DWORD read = 0;
-    if (!::ReadFile(file.get(), buffer.data(), size, &read, nullptr)) return false;
-    if (!core::WithinVersionInfoBounds(buffer.data(), read)) return false;
-    core::ForEachLine(buffer.data(), read, [&](const std::string& line) {
+    if (!::ReadFile(file.get(), &buffer[0], size, &read, nullptr)) return false;
+    buffer.resize(read);
+    if (!core::WithinVersionInfoBounds(buffer.data(), buffer.size())) return false;
+    bytes.swap(buffer);
+    return true;
+}
+
+void ForEachVersionInfoLine(const std::string& bytes, const std::function<void(const CString&)>& onLine) {
+    core::ForEachLine(bytes.data(), bytes.size(), [&](const std::string& line) {
         std::string text;
         if (DecodeCodePage(kVersionInfoCodePage, line, text)) onLine(CString(text));
     });
-    return true;
 }
 
 CString EntryFolder(const CString& installPath, const CString& name) {

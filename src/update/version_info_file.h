@@ -1,15 +1,19 @@
 #pragma once
 #include <functional>
+#include <string>
 
 #include "framework/cstring.h"
 
 // Version-info files are written in code page 949.
 constexpr unsigned kVersionInfoCodePage = 949;
 
-// Reads the whole file and hands each line (without its CR LF, as UTF-8) to onLine; a line whose bytes
-// are no code page 949 text is skipped. FALSE when the file is missing, cannot be opened, is empty,
-// cannot be read, or exceeds the bounds of a version-info file (size, number of file entries).
-bool ForEachVersionInfoLine(const CString& path, const std::function<void(const CString&)>& onLine);
+// The whole file as it was served. false when it is missing, cannot be opened, is empty, cannot be read,
+// or exceeds the bounds of a version-info file (size, number of file entries).
+bool ReadVersionInfoBytes(const CString& path, std::string& bytes);
+
+// Hands each line of the text (without its CR LF, as UTF-8) to onLine; a line whose bytes are no code
+// page 949 text is skipped.
+void ForEachVersionInfoLine(const std::string& bytes, const std::function<void(const CString&)>& onLine);
 
 // Whether an entry must be fetched: never for a name that is not acceptable (a bare file name that is
 // no product value) or whose installed

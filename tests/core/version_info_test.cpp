@@ -116,7 +116,7 @@ TEST(VersionInfoFields, TakenAsStrtokAndAtoiTakeThem) {
         {"1.0,0,1,", "1.0", 0, 1, 0},
         {"", "", 0, 0, 0},
         {",,,", "", 0, 0, 0},
-        {"v, 7x,-3,+4,9,9", "v", 7, -3, 4},  // blanks before a number, text after it, fields past the fourth
+        {"v, 7x,-3,+4,9,9", "v", 7, -3, 4},  // blanks before a number, text after it, fields past the fifth
         {"v,abc,1", "v", 0, 1, 0},
         {"1.0 beta,0,0,0", "1.0 beta", 0, 0, 0},
         {v128 + ",1", std::string(127, 'v'), 1, 0, 0},
@@ -130,6 +130,9 @@ TEST(VersionInfoFields, TakenAsStrtokAndAtoiTakeThem) {
         EXPECT_EQ(f.registerFlag, c.reg);
         EXPECT_EQ(f.openFlag, c.open);
     }
+    // The fifth field, a signed release's digest, is kept as it stands; a sixth is ignored.
+    EXPECT_EQ(core::ParseEntryFields("1,0,0,0,sha256:ab,x").digest, "sha256:ab");
+    EXPECT_EQ(core::ParseEntryFields("1,,0,0,sha256:ab").digest, "");  // an empty field moves it up
 }
 
 TEST(VersionInfoFields, AtoiLike) {

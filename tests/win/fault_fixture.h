@@ -172,7 +172,9 @@ protected:
             EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
             EXPECT_EQ(flag, L"YES");
         }
-        EXPECT_TRUE(ProcessIds(L"BrinsoUpdator.exe").empty()) << "no process of ours left running";
+        for (const wchar_t* ours : {L"BrinsoUpdator.exe", L"BrinsoUpdatorSigned.exe"}) {
+            EXPECT_TRUE(ProcessIds(ours).empty()) << "no process of ours left running";
+        }
     }
 
     static void ExpectInstallPathKept() {

@@ -434,5 +434,118 @@ TEST_F(FaultTest, HostileServers) {
     RunAll(cases);
 }
 
+// The DB version-info file of the listed files (version 2) with their digests, the serial line and more lines.
+std::string DbVerWithDigests(const std::string& serialLines = "#serial 5\r\n", const std::string& more = "") {
+    std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
+    for (const char* name : {"a.dll", "b.gdb", "c.adb"}) text += std::string(name) + "=2,0,0,0," + DigestField(kListed.at(name)) + "\r\n";
+    return text + serialLines + more;
+}
+
+std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer, const std::string& listedA = kListed.at("a.dll")) {
+    return [dbVer, listedA](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", Ok(dbVer));
+        ServeListed(s);
+        s.Serve("/db/a.dll", Ok(listedA));
+        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(Signed("#serial 1\r\n", 0)));
+    };
+}
+
+std::wstring StoredSerial(const wchar_t* file) {
+    std::wstring v;
+    return ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", file, v) ? v : L"<none>";
+}
+
+// Whole runs of the program built with the release keys "one" and "two".
+TEST_F(FaultTest, SignedReleases) {
+    m_exe = SignedUpdatorExePath();
+    const auto everything = [] {
+        for (const char* name : {"a.dll", "b.gdb", "c.adb"}) EXPECT_EQ(RecordedVersion(Utf16(name).c_str()), L"2") << name;
+        EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5");
+        EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"1");
+    };
+    // A version-info file that fails a check is unreadable: its pass fails and nothing of it is asked for.
+    const auto unreadable = [this] {
+        EXPECT_EQ(m_targets, std::vector<std::string>{"/update/db/DBUpdate.ver"});
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+    };
+    const auto storedSerial = [](const wchar_t* serial) {
+        return [serial] {
+            HKEY k = nullptr;
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &k, nullptr);
+            RegSetValueExW(k, L"DBUpdate.ver", 0, REG_SZ, reinterpret_cast<const BYTE*>(serial),
+                           static_cast<DWORD>((wcslen(serial) + 1) * 2));
+            RegCloseKey(k);
+            return Undo([] {});
+        };
+    };
+    const std::string good = Signed(DbVerWithDigests(), 0);
+    std::string changedSigned = good;
+    changedSigned[changedSigned.find("SUBDIR=db") + 7] = 'D';
+    std::string changedA = kListed.at("a.dll");
+    changedA[100] = 'B';
+    // What an installed product holds, listed at its installed version: nothing is due.
+    const std::string current = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\na.dll=1,0,0,0," + DigestField("installed a") +
+                                       "\r\n#serial 5\r\n", 0);
+    const std::string digestA = DigestField(kListed.at("a.dll"));
+    std::string upper = DbVerWithDigests();
+    for (size_t i = upper.find(digestA) + 7; i < upper.find(digestA) + digestA.size(); ++i) upper[i] = static_cast<char>(toupper(upper[i]));
+    std::string short63 = DbVerWithDigests();
+    short63.erase(short63.find(digestA) + digestA.size() - 1, 1);
+    RunAll({
+        {"a correctly signed release", ServeSigned(good), nullptr, true, everything},
+        {"the same release again", ServeSigned(current), nullptr, true,
+         [this] {
+             EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
+             EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5");
+         },
+         true, storedSerial(L"5")},
+        {"a release signed with the second key", ServeSigned(Signed(DbVerWithDigests(), 1)), nullptr, true, everything},
+        {"one changed byte in a listed file", ServeSigned(good, changedA), nullptr, true,
+         [this] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+             EXPECT_EQ(m_targets.size(), 3u) << "the rest of the list is not attempted";
+         }},
+        {"one changed byte in the signed part", ServeSigned(changedSigned), nullptr, true, unreadable},
+        {"a signature by an unknown key", ServeSigned(Signed(DbVerWithDigests(), 2)), nullptr, true, unreadable},
+        {"no signature line", ServeSigned(DbVerWithDigests()), nullptr, true, unreadable},
+        {"a line after the signature line", ServeSigned(good + "x.dll=2\r\n"), nullptr, true, unreadable},
+        {"a lower serial than the one stored (rollback)", ServeSigned(good), nullptr, true,
+         [&] {
+             unreadable();
+             EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"7");
+         },
+         true, storedSerial(L"7")},
+        {"two serial lines", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#serial 6\r\n"), 0)), nullptr, true, unreadable},
+        {"an entry without a digest", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n", "z.dat=2,0,0,0\r\n"), 0)), nullptr,
+         true, unreadable},
+        {"a digest in upper case", ServeSigned(Signed(upper, 0)), nullptr, true, unreadable},
+        {"a digest of 63 hexadecimal digits", ServeSigned(Signed(short63, 0)), nullptr, true, unreadable},
+        {"the version-info file served cut short", ServeSigned(good.substr(0, good.size() - 40)), nullptr, true, unreadable},
+    });
+}
+
+// Without release keys, a digest an entry gives is still checked; a whole file with the right one is placed,
+// and a plain chunked body cut before its final chunk, which the platform takes as whole, is refused by it.
+TEST_F(FaultTest, DigestsWithoutReleaseKeys) {
+    const std::string a = kListed.at("a.dll");
+    HttpAnswer chunkedCut = HttpAnswer::Chunked({a.substr(0, 6000)}, false);
+    RunAll({
+        {"a digest that matches", ServeSigned(DbVerWithDigests()), nullptr, true,
+         [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }},
+        {"a digest mismatch", ServeSigned(DbVerWithDigests(), a.substr(1) + "x"), nullptr, true,
+         [this] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+             EXPECT_EQ(m_targets.size(), 3u) << "the rest of the list is not attempted";
+         }},
+        {"a chunked body cut before its final chunk",
+         [chunkedCut](TestHttpServer& s) {
+             ServeSigned(DbVerWithDigests())(s);
+             s.Serve("/db/a.dll", chunkedCut);
+         },
+         nullptr, true, [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }},
+    });
+}
+
 }  // namespace
 }  // namespace fault_matrix

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bcrypt.h>
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -11,6 +12,10 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "core/release.h"
+#include "framework/cng.h"
+#include "test_release_keys.h"
 
 namespace testing_support {
 
@@ -83,6 +88,46 @@ HostFault::~HostFault() {
 }
 
 std::wstring UpdatorExePath() { return UnixToWindows(UPDATOR_EXE_UNIX); }
+std::wstring SignedUpdatorExePath() { return UnixToWindows(SIGNED_UPDATOR_EXE_UNIX); }
+
+namespace {
+
+std::string HexToBytes(const char* hex) {
+    std::string out;
+    for (; hex[0] && hex[1]; hex += 2) out.push_back(static_cast<char>(std::stoi(std::string(hex, 2), nullptr, 16)));
+    return out;
+}
+
+}  // namespace
+
+std::string DigestField(const std::string& bytes) {
+    core::Sha256Digest d;
+    Sha256(bytes.data(), bytes.size(), d);
+    return "sha256:" + core::HexLower(d.data(), d.size());
+}
+
+std::string Signed(const std::string& text, int key) {
+    const std::string d = HexToBytes(kTestReleaseKeys[key].d), point = HexToBytes(kTestReleaseKeys[key].point);
+    std::string blob(sizeof(BCRYPT_ECCKEY_BLOB), '\0');
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 32};
+    memcpy(&blob[0], &header, sizeof header);
+    blob += point + d;
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    BCRYPT_KEY_HANDLE k = nullptr;
+    core::Sha256Digest digest, pointDigest;
+    Sha256(text.data(), text.size(), digest);
+    Sha256(point.data(), point.size(), pointDigest);
+    std::string signature(64, '\0');
+    ULONG got = 0;
+    BCryptOpenAlgorithmProvider(&alg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+    BCryptImportKeyPair(alg, nullptr, BCRYPT_ECCPRIVATE_BLOB, &k, reinterpret_cast<PUCHAR>(&blob[0]),
+                        static_cast<ULONG>(blob.size()), 0);
+    const NTSTATUS status = BCryptSignHash(k, nullptr, digest.data(), 32, reinterpret_cast<PUCHAR>(&signature[0]), 64, &got, 0);
+    BCryptDestroyKey(k);
+    BCryptCloseAlgorithmProvider(alg, 0);
+    EXPECT_EQ(status, 0) << "signing failed";
+    return text + "#signature " + core::KeyIdFromPointDigest(pointDigest) + " " + core::EncodeBase64(signature) + "\r\n";
+}
 
 std::wstring StandInExePath() { return UnixToWindows(STANDIN_EXE_UNIX); }
 

@@ -13,6 +13,12 @@
 namespace testing_support {
 
 std::wstring UpdatorExePath();  // the built BrinsoUpdator.exe, as a Windows path
+std::wstring SignedUpdatorExePath();  // the same program built with the test release keys "one" and "two"
+
+// Signed releases: "sha256:" and the digest of bytes, as a file entry gives it; text with the signature line
+// of a test key appended (0 "one" and 1 "two", built into the signed program; 2 "unknown", not).
+std::string DigestField(const std::string& bytes);
+std::string Signed(const std::string& text, int key);
 std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
 
 std::string Utf8(const std::wstring& s);

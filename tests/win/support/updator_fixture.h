@@ -20,7 +20,7 @@ protected:
 
     // Starts the program and waits for its dialog.
     HWND StartUpdator(const std::wstring& args = L"") {
-        m_app = ChildProcess(UpdatorExePath(), args);
+        m_app = ChildProcess(m_exe, args);
         EXPECT_TRUE(m_app.started());
         HWND dlg = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator", 15000);
         EXPECT_NE(dlg, nullptr) << "no dialog";
@@ -28,6 +28,7 @@ protected:
     }
 
     ChildProcess m_app;
+    std::wstring m_exe = UpdatorExePath();  // the program under test
 };
 
 }  // namespace testing_support

@@ -1,0 +1,42 @@
+# updater_release_keys(TARGET KEYS...): a static library defining BuiltInReleaseKeys() with the P-256 public
+# keys of the PEM files KEYS (SubjectPublicKeyInfo). A file that is no P-256 public key stops the
+# configuration with a message that names it. OpenSSL's command reads the PEM.
+function(updater_release_keys target)
+  set(points "")
+  set(count 0)
+  foreach(pem IN LISTS ARGN)
+    if(NOT EXISTS "${pem}")
+      message(FATAL_ERROR "release key ${pem}: no such file")
+    endif()
+    find_program(UPDATER_OPENSSL openssl REQUIRED)
+    set(der "${CMAKE_CURRENT_BINARY_DIR}/${target}-${count}.der")
+    execute_process(COMMAND "${UPDATER_OPENSSL}" pkey -pubin -in "${pem}" -outform DER -out "${der}"
+                    RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+    set(hex "")
+    if(NOT failed)
+      file(READ "${der}" hex HEX)
+    endif()
+    # SubjectPublicKeyInfo of an uncompressed P-256 point: id-ecPublicKey, prime256v1, 04 || X || Y.
+    if(failed OR NOT hex MATCHES "^3059301306072a8648ce3d020106082a8648ce3d03010703420004([0-9a-f]+)$")
+      message(FATAL_ERROR "release key ${pem} is not a P-256 public key in PEM (SubjectPublicKeyInfo); "
+                          "make one with: openssl ec -in PRIVATE.pem -pubout")
+    endif()
+    string(LENGTH "${CMAKE_MATCH_1}" length)
+    if(NOT length EQUAL 128)
+      message(FATAL_ERROR "release key ${pem} is not a P-256 public key")
+    endif()
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${CMAKE_MATCH_1}")
+    string(APPEND points "    {{${bytes}}},\n")
+    math(EXPR count "${count} + 1")
+  endforeach()
+  set(source "${CMAKE_CURRENT_BINARY_DIR}/${target}.cpp")
+  if(count EQUAL 0)
+    set(body "ReleaseKeys BuiltInReleaseKeys() { return {}; }\n")
+  else()
+    set(body "namespace {\nconst core::P256Point kKeys[] = {\n${points}};\n}  // namespace\n\n"
+             "ReleaseKeys BuiltInReleaseKeys() { return {kKeys, ${count}}; }\n")
+  endif()
+  file(CONFIGURE OUTPUT "${source}" CONTENT "// Made by the build from the release keys given to it.\n#include \"update/release_check.h\"\n\n${body}")
+  add_library(${target} STATIC "${source}")
+  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src")
+endfunction()

@@ -1,0 +1,112 @@
+#include "framework/cng.h"
+
+#include <bcrypt.h>
+
+#include <cstring>
+
+namespace {
+
+// The CNG calls in use, all present since Windows Vista, looked up at run time.
+struct Bcrypt {
+    decltype(&::BCryptOpenAlgorithmProvider) OpenAlgorithmProvider = nullptr;
+    decltype(&::BCryptCloseAlgorithmProvider) CloseAlgorithmProvider = nullptr;
+    decltype(&::BCryptGetProperty) GetProperty = nullptr;
+    decltype(&::BCryptCreateHash) CreateHash = nullptr;
+    decltype(&::BCryptHashData) HashData = nullptr;
+    decltype(&::BCryptFinishHash) FinishHash = nullptr;
+    decltype(&::BCryptDestroyHash) DestroyHash = nullptr;
+    decltype(&::BCryptImportKeyPair) ImportKeyPair = nullptr;
+    decltype(&::BCryptVerifySignature) VerifySignature = nullptr;
+    decltype(&::BCryptDestroyKey) DestroyKey = nullptr;
+    bool complete = false;
+};
+
+template <typename F>
+bool Load(HMODULE module, const char* name, F& fn) {
+    fn = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    return fn != nullptr;
+}
+
+const Bcrypt& Api() {
+    static const Bcrypt api = [] {
+        Bcrypt b;
+        // From the system folder only: never a bcrypt.dll planted beside the program.
+        const HMODULE m = ::LoadLibraryExW(L"bcrypt.dll", nullptr, 0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+        const HMODULE module = m ? m : ::LoadLibraryW(L"bcrypt.dll");
+        if (!module) return b;
+        b.complete = Load(module, "BCryptOpenAlgorithmProvider", b.OpenAlgorithmProvider) &&
+                     Load(module, "BCryptCloseAlgorithmProvider", b.CloseAlgorithmProvider) &&
+                     Load(module, "BCryptGetProperty", b.GetProperty) && Load(module, "BCryptCreateHash", b.CreateHash) &&
+                     Load(module, "BCryptHashData", b.HashData) && Load(module, "BCryptFinishHash", b.FinishHash) &&
+                     Load(module, "BCryptDestroyHash", b.DestroyHash) &&
+                     Load(module, "BCryptImportKeyPair", b.ImportKeyPair) &&
+                     Load(module, "BCryptVerifySignature", b.VerifySignature) &&
+                     Load(module, "BCryptDestroyKey", b.DestroyKey);
+        return b;
+    }();
+    return api;
+}
+
+bool Ok(NTSTATUS status) { return status >= 0; }
+
+}  // namespace
+
+bool CngAvailable() { return Api().complete; }
+
+CSha256::CSha256() {
+    const Bcrypt& api = Api();
+    if (!api.complete) return;
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
+    m_algorithm = alg;
+    // The hash object's room, given by the caller: Windows Vista needs it.
+    DWORD objectSize = 0, got = 0;
+    if (!Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
+        return;
+    }
+    m_object.resize(objectSize);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (Ok(api.CreateHash(alg, &hash, m_object.data(), objectSize, nullptr, 0, 0))) m_hash = hash;
+}
+
+CSha256::~CSha256() {
+    const Bcrypt& api = Api();
+    if (m_hash) api.DestroyHash(m_hash);
+    if (m_algorithm) api.CloseAlgorithmProvider(m_algorithm, 0);
+}
+
+void CSha256::Update(const void* data, std::size_t size) {
+    if (!m_hash || m_failed || size == 0) return;
+    m_failed = !Ok(Api().HashData(m_hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0));
+}
+
+bool CSha256::Finish(core::Sha256Digest& digest) {
+    if (!m_hash || m_failed) return false;
+    return Ok(Api().FinishHash(m_hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+}
+
+bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest) {
+    CSha256 hash;
+    hash.Update(data, size);
+    return hash.Finish(digest);
+}
+
+bool VerifyP256(const core::P256Point& point, const core::Sha256Digest& digest, const core::P256Signature& signature) {
+    const Bcrypt& api = Api();
+    if (!api.complete) return false;
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
+    BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+    std::memcpy(blob, &header, sizeof header);
+    std::memcpy(blob + sizeof header, point.data(), point.size());
+    BCRYPT_KEY_HANDLE key = nullptr;
+    bool verified = false;
+    if (Ok(api.ImportKeyPair(alg, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob, sizeof blob, 0))) {
+        verified = Ok(api.VerifySignature(key, nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
+                                          const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0));
+        api.DestroyKey(key);
+    }
+    api.CloseAlgorithmProvider(alg, 0);
+    return verified;
+}

@@ -1,0 +1,58 @@
+#include "update/release_check.h"
+
+#include "framework/cng.h"
+#include "host/registry_key.h"
+
+const char kReleasesSubKey[] = "Releases";
+
+namespace {
+
+CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + kReleasesSubKey; }
+
+// The serial accepted before for the file; 0 when none was (or what is kept there is no serial).
+std::uint64_t StoredSerial(const CString& name) {
+    CRegistryKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS) return 0;
+    CString text;
+    std::uint64_t serial = 0;
+    if (!QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), serial)) return 0;
+    return serial;
+}
+
+// Kept where it can be: a key that cannot be written only weakens the refusal of older releases on this
+// machine; it never makes an unsigned file acceptable, so the run goes on.
+void StoreSerial(const CString& name, std::uint64_t serial) {
+    CRegistryKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
+    key.SetKeyValue(kReleasesSubKey, std::to_string(serial).c_str(), name);
+}
+
+const core::P256Point* KeyOf(const std::string& keyId, const ReleaseKeys& keys) {
+    for (std::size_t i = 0; i < keys.count; ++i) {
+        core::Sha256Digest digest;
+        if (Sha256(keys.points[i].data(), keys.points[i].size(), digest) && core::KeyIdFromPointDigest(digest) == keyId) {
+            return &keys.points[i];
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys) {
+    if (keys.count == 0) return true;
+    core::SignatureLine line;
+    if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return false;
+    const core::P256Point* key = KeyOf(line.keyId, keys);
+    core::Sha256Digest digest;
+    if (!key || !Sha256(bytes.data(), line.signedLength, digest) || !VerifyP256(*key, digest, line.signature)) {
+        return false;
+    }
+    const std::string signedText = bytes.substr(0, line.signedLength);
+    std::uint64_t serial = 0;
+    if (!core::FindSerial(signedText, serial) || !core::EveryEntryHasDigest(signedText)) return false;
+    const std::uint64_t stored = StoredSerial(name);
+    if (serial < stored) return false;  // an older release served again: a rollback
+    if (serial > stored) StoreSerial(name, serial);
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Signed releases on the updater's side: what a version-info file must be before anything of it is used,
+// when the program carries the vendor's release keys.
+#include <cstddef>
+#include <string>
+
+#include "core/release.h"
+#include "framework/cstring.h"
+
+// The release keys built into the program (the build option UPDATER_RELEASE_KEYS); none in a build without.
+struct ReleaseKeys {
+    const core::P256Point* points = nullptr;
+    std::size_t count = 0;
+};
+ReleaseKeys BuiltInReleaseKeys();  // defined by the source the build makes from the keys
+
+// Where accepted serials are kept: a string value per version-info file under the product key's "Releases".
+extern const char kReleasesSubKey[];  // "Releases"
+
+// Whether the bytes of the version-info file name (as served) may be used. Without release keys, always.
+// With them, only when its last line is a signature by one of the keys over every byte before it, it holds
+// exactly one serial no lower than the one accepted before for that file, and every file entry carries a
+// digest; the accepted serial is then kept. Where the platform has no CNG, nothing can be trusted.
+bool AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys);

@@ -1,0 +1,113 @@
+#include "core/release.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kSig88 = core::EncodeBase64(std::string(64, '\x5a'));
+const std::string kKeyId = "0123456789abcdef";
+const std::string kDigest = "sha256:" + std::string(64, 'a');
+
+TEST(ReleaseFormat, TheSignatureLineIsTheLastLineAndNothingFollowsIt) {
+    using S = core::SignatureStatus;
+    const std::string body = "SITE=h\r\na.dll=1,0,0,0," + kDigest + "\r\n#serial 3\r\n";
+    const std::string line = "#signature " + kKeyId + " " + kSig88;
+    const struct {
+        const char* name;
+        std::string file;
+        S status;
+        std::size_t signedLength;
+    } cases[] = {
+        {"ended by CR LF", body + line + "\r\n", S::Present, body.size()},
+        {"ended by the file's end", body + line, S::Present, body.size()},
+        {"the only line", line, S::Present, 0},
+        {"no signature line", body, S::Absent, 0},
+        {"an empty line after it", body + line + "\r\n\r\n", S::Absent, 0},
+        {"a line after it", body + line + "\r\nx.dll=1\r\n", S::Absent, 0},
+        {"a byte after it", body + line + "\r\nx", S::Absent, 0},
+        {"a blank after it", body + line + " ", S::Malformed, 0},
+        {"a lone LF before it: not a line of its own", "SITE=h\n" + line, S::Absent, 0},
+        {"upper-case KEYID", body + "#signature 0123456789ABCDEF " + kSig88, S::Malformed, 0},
+        {"short KEYID", body + "#signature 0123456789abcde " + kSig88, S::Malformed, 0},
+        {"two blanks", body + "#signature " + kKeyId + "  " + kSig88.substr(1), S::Malformed, 0},
+        {"a signature of 63 bytes", body + "#signature " + kKeyId + " " + core::EncodeBase64(std::string(63, 'x')) + "=",
+         S::Malformed, 0},
+        {"not base64", body + "#signature " + kKeyId + " " + std::string(88, '!'), S::Malformed, 0},
+        {"\"#signaturex\" is a comment", body + "#signaturex", S::Absent, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::SignatureLine sig;
+        ASSERT_EQ(core::FindSignatureLine(c.file, sig), c.status);
+        if (c.status != S::Present) continue;
+        EXPECT_EQ(sig.signedLength, c.signedLength);
+        EXPECT_EQ(sig.keyId, kKeyId);
+        core::P256Signature expected;
+        expected.fill(0x5a);
+        EXPECT_EQ(sig.signature, expected);
+    }
+}
+
+TEST(ReleaseFormat, ExactlyOneValidSerial) {
+    const struct {
+        std::string text;
+        bool ok;
+        std::uint64_t serial;
+    } cases[] = {
+        {"#serial 1\r\n", true, 1},
+        {"a=1\r\n#serial 42\r\nb=2", true, 42},
+        {"#serial 9223372036854775807", true, 9223372036854775807ull},
+        {"#serial 9223372036854775808", false, 0},
+        {"#serial 0", false, 0},
+        {"#serial 007", false, 0},
+        {"#serial -5", false, 0},
+        {"#serial +5", false, 0},
+        {"#serial 5 ", false, 0},
+        {"#serial ", false, 0},
+        {"#serial 1\r\n#serial 2\r\n", false, 0},  // two serial lines
+        {"#serial 1\r\n#serial 1\r\n", false, 0},
+        {"", false, 0},
+        {"#serial5\r\n#serialize=1\r\n", false, 0},  // comments, not serial lines
+        {" #serial 5", false, 0},
+        {"#serial 5\n#serial 6", false, 0},  // one line (a lone LF ends nothing), and not a number
+    };
+    for (const auto& c : cases) {
+        std::uint64_t serial = 0;
+        EXPECT_EQ(core::FindSerial(c.text, serial), c.ok) << testing::PrintToString(c.text);
+        if (c.ok) EXPECT_EQ(serial, c.serial);
+    }
+}
+
+TEST(ReleaseFormat, DigestsAndEntries) {
+    core::Sha256Digest d;
+    EXPECT_TRUE(core::ParseDigestField("sha256:" + std::string(62, '0') + "0f", d));
+    EXPECT_EQ(d[31], 0x0f);
+    for (const std::string bad : {"sha256:" + std::string(63, 'a'), "sha256:" + std::string(65, 'a'),
+                                  "sha256:" + std::string(64, 'A'), "SHA256:" + std::string(64, 'a'),
+                                  "sha512:" + std::string(64, 'a'), std::string(64, 'a'), std::string("sha256:")}) {
+        EXPECT_FALSE(core::ParseDigestField(bad, d)) << bad;
+    }
+    EXPECT_TRUE(core::EveryEntryHasDigest("SITE=h\r\n;c\r\na.dll=1,0,0,0," + kDigest + "\r\n#serial 1\r\n"));
+    EXPECT_FALSE(core::EveryEntryHasDigest("a.dll=1,0,0,0," + kDigest + "\r\nb.dll=1,0,0,0\r\n"));
+    EXPECT_FALSE(core::EveryEntryHasDigest("a.dll=1,,0,0," + kDigest + "\r\n"));  // the digest moved up a place
+    EXPECT_TRUE(core::EveryEntryHasDigest("\r\n"));
+}
+
+TEST(ReleaseFormat, Base64AndKeyIds) {
+    for (const std::string bytes : {std::string(), std::string("f"), std::string("fo"), std::string("foo"),
+                                    std::string("foob"), std::string(64, '\xff'), std::string("\0\x01\x02", 3)}) {
+        std::string back;
+        ASSERT_TRUE(core::DecodeBase64(core::EncodeBase64(bytes), back));
+        EXPECT_EQ(back, bytes);
+    }
+    EXPECT_EQ(core::EncodeBase64("foobar"), "Zm9vYmFy");
+    std::string out;
+    for (const char* bad : {"Zm9", "Zm9v=", "Z===", "Zm=v", "Zm9vYg", "Zm9vYh==", "Zm 9v"}) {
+        EXPECT_FALSE(core::DecodeBase64(bad, out)) << bad;
+    }
+    core::Sha256Digest d{};
+    for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 17);
+    EXPECT_EQ(core::KeyIdFromPointDigest(d), "0011223344556677");
+}
+
+}  // namespace
