@@ -18,8 +18,11 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw3
   -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$address -DUPDATER_STATS_HOST=127.0.0.42 >/dev/null
 cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator download_bench run_bench standin regprobe >/dev/null
 
+source "$root/scripts/lib.sh"
 release="$build/release"
-"$root/scripts/make-release.sh" "$release" "$address" "$build/tests/standin.exe" "$build/tests/regprobe.dll"
+rm -rf "$release"
+"$root/scripts/make-release.sh" "$release" "$address" "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
+  "$(build_release_tool "$build-tool")"
 head -c $((4 * 1024 * 1024)) /dev/urandom > "$release/update/db/bench4m.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$release/update/db/bench1m.bin"
 rm -f "$build/nginx/access.log"

@@ -9,7 +9,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-nanum locales
   googletest nginx-light curl python3
   iproute2 util-linux mount
-  libz-mingw-w64-dev zlib1g-dev openssl
+  libz-mingw-w64-dev zlib1g-dev openssl libssl-dev
 )
 
 missing=()

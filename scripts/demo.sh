@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The demo: a whole update run of BrinsoUpdator.exe under Wine against a local update server.
-#  - builds the program for the servers 127.0.0.2 (updates) and 127.0.0.3 (statistics), and our stand-ins
+# The demo: whole update runs of BrinsoUpdator.exe under Wine against a local update server.
+#  - builds the vendor's publishing tool, makes a release key with it (once per build folder), and builds the
+#    program with that key for the servers 127.0.0.2 (updates) and 127.0.0.3 (statistics), and our stand-ins
 #    for the product's programs;
-#  - makes a sample release (scripts/make-release.sh), serves it with nginx (server/nginx.conf.in) and
-#    starts a listener for the statistics report;
-#  - installs nothing but the stand-in programs, starts them, runs the updater twice on a virtual display
-#    (or on $DISPLAY when set), saves screenshots, and prints what each run changed;
+#  - publishes a signed sample release with the tool (scripts/make-release.sh), checks it, serves it with
+#    nginx (server/nginx.conf.in) and starts a listener for the statistics report;
+#  - installs nothing but the stand-in programs, starts them, runs the updater on a virtual display (or on
+#    $DISPLAY when set): a first run, a second that finds everything current, and a third after one file of
+#    the release changed and was published again; saves screenshots and prints what each run changed;
 #  - stops everything it started.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,14 +23,34 @@ trap_failures
 require_port80_free $update_host
 require_port80_free $stats_host
 
-echo "== building"
+echo "== building the publishing tool and a release key"
+tool=$(build_release_tool "$build-tool")
+key="$build-key/release-key.pem"
+if [ ! -f "$key" ]; then
+  mkdir -p "$(dirname "$key")"
+  "$tool" keygen "$key" > "$build-key/release-key.txt" || die "no release key could be made"
+  sed -n '/BEGIN PUBLIC KEY/,/END PUBLIC KEY/p' "$build-key/release-key.txt" > "$build-key/release-key.pub"
+fi
+echo "   key: $key ($(grep KEYID "$build-key/release-key.txt"))"
+
+echo "== building the program with that key"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host >/dev/null
+  -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host \
+  -DUPDATER_RELEASE_KEYS="$build-key/release-key.pub" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator standin regprobe linktarget >/dev/null
 exe="$build/src/BrinsoUpdator.exe"
 
 echo "== sample release, update server (nginx on $update_host:80), statistics listener ($stats_host:80)"
-"$root/scripts/make-release.sh" "$build/release" "$update_host" "$build/tests/standin.exe" "$build/tests/regprobe.dll"
+rm -rf "$build/release"
+"$root/scripts/make-release.sh" "$build/release" "$update_host" "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
+  "$tool" "$key"
+signed() {
+  "$tool" verify "$build/release" --key "$build-key/release-key.pub" | sed 's/^/   /'
+  for f in update/db/DBUpdate.ver marrowtide/MarrowtideWeb.ver; do
+    echo "   $f: $(grep -a '^#serial' "$build/release/$f" | tr -d '\r'), signed by $(grep -a '^#signature' "$build/release/$f" | cut -d' ' -f2)"
+  done
+}
+signed
 "$root/scripts/nginx.sh" start "$build/nginx" "$update_host" "$build/release"
 rm -f "$build/stats.log"
 python3 "$root/scripts/stats-listener.py" "$stats_host" "$build/stats.log" </dev/null >/dev/null 2>"$build/stats.err" &
@@ -92,6 +114,8 @@ run() {  # run N: one start of the updater, screenshots, and what it changed
    done)
   echo "-- product key HKLM\\SOFTWARE\\Yelvan\\Marrowtide:"
   wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide' 2>/dev/null | console | tr -d '\r' | grep -v '^$' | sed 's/^/ /'
+  echo "-- release serials the updater accepted (HKLM\\SOFTWARE\\Yelvan\\Marrowtide\\Releases):"
+  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide\Releases' 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/^/ /'
   echo "-- monitor started as the dialog closed: $(( $(grep -c started "$install/MarRtime.exe.log") - monitor_before )) time(s)"
   echo "-- registered by regsvr32: $(grep -c registered "$install/MarwShell.dll.log" 2>/dev/null || echo 0) time(s) in all (MarwShell.dll)"
 }
@@ -104,6 +128,12 @@ echo "-- uninstall entry:"
 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Marrowtide UnInstall' 2>/dev/null | console |
   tr -d '\r' | grep -v '^$' | sed 's/^/ /'
 run 2
+echo
+echo "== the release changes: Tessvane.exe gets new bytes and the release is published again"
+printf 'new build' >> "$build/release/marrowtide/Tessvane.exe"
+"$tool" publish "$build/release" "$build/release.description" --key "$key" | sed 's/^/   /'
+signed
+run 3
 echo
 echo "== statistics reports received (one per start):"
 tr -d '\r' < "$build/stats.log" | grep -E '^GET|^InstallInfo' | sed 's/^/   /'

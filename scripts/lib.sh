@@ -24,3 +24,12 @@ require_port80_free() {
   holders=$(port80_holders "$address")
   [ -z "$holders" ] || die "port 80 of $address is taken by: $(echo $holders) (stop it first; e.g. a system nginx)"
 }
+
+# Builds the vendor's publishing tool (a native program) in DIR and prints its path.
+build_release_tool() {
+  local dir=$1 root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  cmake -S "$root" -B "$dir" -DUPDATER_TESTS=OFF >/dev/null || die "the publishing tool could not be configured"
+  cmake --build "$dir" -j "$(nproc)" --target marrowtide-release >/dev/null || die "the publishing tool did not build"
+  echo "$dir/tools/release/marrowtide-release"
+}

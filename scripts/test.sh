@@ -20,7 +20,8 @@ cmake --build "$build/native" -j "$jobs"
 
 echo "== windows build (BrinsoUpdator.exe and its tests, loopback hosts)"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 \
+  -DUPDATER_RELEASE_TOOL="$build/native/tools/release/marrowtide-release" >/dev/null
 cmake --build "$build/win" -j "$jobs"
 
 status=0

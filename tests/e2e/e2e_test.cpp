@@ -95,7 +95,7 @@ protected:
     // Starts the updater and watches its dialog until the process ends. onPoll may act (press stop).
     Watch RunAndWatch(const wchar_t* shotPrefix, const std::function<bool(HWND)>& onPoll = nullptr) {
         Watch w;
-        m_app = ChildProcess(UpdatorExePath(), L"");
+        m_app = ChildProcess(SignedUpdatorExePath(), L"");  // built with the key the release is signed with
         HWND dlg = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator", 15000);
         EXPECT_NE(dlg, nullptr);
         bool shotStatus = false, shotDownload = false;
@@ -170,6 +170,9 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     wchar_t programs[MAX_PATH];
     SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
     EXPECT_NE(GetFileAttributesW((std::wstring(programs) + L"\\Marrowtide\\Marrowtide 실행.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::wstring serial;
+    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", L"DBUpdate.ver", serial));
+    EXPECT_EQ(serial, L"1") << "the release's serial kept";
     std::wstring uninstall;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Marrowtide UnInstall",
                                L"UninstallString", uninstall));
@@ -192,8 +195,11 @@ TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
     // A large first file: paced at 4096 bytes per 10 ms it takes seconds.
     const std::wstring ver = Release(L"update\\db\\DBUpdate.ver");
     const std::string original = ReadAll(ver);
-    WriteAll(Release(L"update\\db\\Slow.gdb"), std::string(3 * 1024 * 1024, 's'));
-    WriteAll(ver, "SUBDIR=update/db/\r\nSlow.gdb=1\r\nMarwEngine.dat=1\r\n");
+    const std::string slow(3 * 1024 * 1024, 's');
+    WriteAll(Release(L"update\\db\\Slow.gdb"), slow);
+    WriteAll(Release(L"update\\db\\After.dat"), "after");
+    WriteAll(ver, Signed("SUBDIR=update/db/\r\nSlow.gdb=1,0,0,0," + DigestField(slow) + "\r\nAfter.dat=1,0,0,0," +
+                             DigestField("after") + "\r\n#serial 1\r\n", 0));
     ASSERT_TRUE(PlaceStandIn(InstallFolder(), L"MarRtime.exe"));  // the monitor's file, not running
     DWORD clicked = 0, hidden = 0;
     RunAndWatch(L"e2e-stop", [&](HWND dlg) {
@@ -211,7 +217,7 @@ TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
     EXPECT_LE(hidden - clicked, 500u) << "the window closes at once";
     EXPECT_LE(GetTickCount() - clicked, 3000u);
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb\\Slow.gdb").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\MarwEngine.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\After.dat").c_str()), INVALID_FILE_ATTRIBUTES);
     std::wstring flag;
     EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
     EXPECT_EQ(flag, L"YES");
