@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 
 #include "framework/detached_call.h"
 #include "net/download.h"
@@ -289,6 +290,14 @@ TEST(Download, LocalFailuresAndTheNetwork) {
         ASSERT_TRUE(ReadFileBytes(local, stored));
         EXPECT_EQ(stored, "new bytes");
     }
+}
+
+// A call that throws on its own thread has failed; it never takes the process down.
+TEST(Download, AThrowingDetachedCallFailsQuietly) {
+    EXPECT_EQ(RunDetached<int>([]() -> int { throw std::runtime_error("thrown"); }, CStopSignal(), -1), 0);
+    ScopedHandle started = StartDetached([] { throw std::bad_alloc(); });
+    ASSERT_TRUE(started);
+    EXPECT_EQ(WaitForSingleObject(started.get(), 5000), WAIT_OBJECT_0);
 }
 
 DWORD WINAPI RaiseAfter300ms(LPVOID p) {
