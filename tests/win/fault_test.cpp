@@ -256,7 +256,12 @@ TEST_F(FaultTest, StopAtEveryStep) {
              ServeProgramCurrent(s);
          },
          StopWhen([](HWND) { return StartCount(L"C:\\standins\\slow\\slow.exe") > 0; }), true,
-         [] { EXPECT_EQ(RecordedVersion(L"doc.mtxslow"), L"<none>"); }, true, &SlowOpenHandler},
+         [] { EXPECT_EQ(RecordedVersion(L"doc.mtxslow"), L"<none>"); }, true,
+         [this] {
+             auto handler = SlowOpenHandler();
+             Rewatch();  // the handler's stand-in lives in C:\standins
+             return handler;
+         }},
         // The files fetched before the stop never reach their place, and leave the temp folder.
         {"during the last download, the others fetched",
          [slow](TestHttpServer& s) {
