@@ -13,7 +13,6 @@ void CUpdaterDlg::StartInstallStats() {
     m_hStats = StartDetached([] { SendInstallStats(GetMacAddress()); });
 }
 
-
 int CUpdaterDlg::SendInstallStats(CString strAdapter) {
     CString body;
     body.Format("InstallInfo=%s,%s,%s", kPartnerCode, kPartnerCode, strAdapter.GetString());

@@ -52,11 +52,10 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
 
     const CString temp = GetUpdateTempFolder();
     if (temp.IsEmpty()) return FALSE;  // nowhere to download to
-    CTempCopies copies;  // whatever the pass downloads leaves the temp folder when it ends, however it ends
+    // The folder is fresh, and goes with everything the pass put in it when the pass ends, however it ends.
+    const CRunFolder::RemovedAtScopeEnd removeFolder{m_runFolder};
     std::string local;
     if (!core::JoinPath(temp.str(), s.localName.str(), local)) return FALSE;
-    ::DeleteFileW(Wide(local).c_str());
-    copies.Add(local);
 
     {
         CRegistryKey key;
@@ -97,8 +96,6 @@ BOOL CUpdaterDlg::RunUpdatePass(const PassSettings& s) {
         object.Format("%s/%s", m_strSubDir.GetString(), record.szFileName.GetString());
         std::string tempFile;
         if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) break;
-        ::DeleteFileW(Wide(tempFile).c_str());
-        copies.Add(tempFile);
         CString line;
         line.Format(s.fileLineFormat, record.szFileName.GetString());
         ShowText(IDC_STATIC_FILE, line);

@@ -41,12 +41,6 @@ DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
 }
 
 DWORD CUpdaterDlg::RunUpdate() {
-    // The run's download folder goes with the run, however it ends.
-    struct RemoveRunFolder {
-        CRunFolder& folder;
-        ~RemoveRunFolder() { folder.Remove(); }
-    } removeRunFolder{m_runFolder};
-
     CString installPath;
     if (ReadProductValue("InstallPath", kInstallPathChars, installPath) && !installPath.IsEmpty()) {
         m_strInstallPath = installPath;

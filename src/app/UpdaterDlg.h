@@ -109,7 +109,7 @@ private:
     void StopWorker();
 
     CStopSignal m_stop;      // raised when the dialog closes
-    CRunFolder m_runFolder;  // the run's own download folder inside the temp folder
+    CRunFolder m_runFolder;  // the current pass's own download folder inside the temp folder
     ScopedHandle m_hStats;   // the thread sending the install statistics report
     ScopedHandle m_hStoppedDownload;  // a download a stop left to end by itself (it then drops its file)
 };

@@ -39,7 +39,7 @@ void CUpdaterDlg::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList)
     record.bRegister = fields.registerFlag;
     record.bOpen = fields.openFlag;
     // A digest the entry claims must be one: an entry that cannot be checked is never fetched.
-    if (fields.digest.compare(0, 7, "sha256:") == 0) {
+    if (core::ClaimsDigest(fields.digest)) {
         if (!core::ParseDigestField(fields.digest, record.digest)) return;
         record.bHasDigest = true;
     }

@@ -4,20 +4,8 @@
 
 namespace core {
 
-namespace {
-
-std::string Trim(const std::string& s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    std::size_t b = 0, e = s.size();
-    while (b < e && blank(s[b])) ++b;
-    while (e > b && blank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
-}  // namespace
-
 bool ParseContentLength(const std::string& text, std::uint64_t& length) {
-    const std::string t = Trim(text);
+    const std::string t = TrimBlanks(text);
     if (t.empty() || t.size() > 20) return false;
     std::uint64_t v = 0;
     for (const char c : t) {
@@ -31,7 +19,7 @@ bool ParseContentLength(const std::string& text, std::uint64_t& length) {
 }
 
 ContentCoding ClassifyContentEncoding(const std::string& value) {
-    const std::string v = AsciiLower(Trim(value));
+    const std::string v = AsciiLower(TrimBlanks(value));
     if (v.empty() || v == "identity") return ContentCoding::Identity;
     if (v == "gzip" || v == "x-gzip") return ContentCoding::Gzip;
     if (v == "deflate") return ContentCoding::Deflate;
@@ -48,7 +36,7 @@ bool HasHeaderLines(const std::string& rawHeaders) {
 
 bool ResolveRedirect(const std::string& host, unsigned short port, const std::string& object,
                      const std::string& location, RedirectTarget& target) {
-    const std::string loc = Trim(location);
+    const std::string loc = TrimBlanks(location);
     if (loc.empty() || HasControlCharacter(loc)) return false;
     RedirectTarget t;
     static const char kScheme[] = "http://";

@@ -31,15 +31,16 @@ int Base64Value(char c) {
     return -1;
 }
 
+const char kDigestPrefix[] = "sha256:";
 const char kSignaturePrefix[] = "#signature ";
 const char kSerialPrefix[] = "#serial ";
 
 }  // namespace
 
+bool ClaimsDigest(const std::string& field) { return field.compare(0, sizeof kDigestPrefix - 1, kDigestPrefix) == 0; }
+
 bool ParseDigestField(const std::string& field, Sha256Digest& digest) {
-    static const char kPrefix[] = "sha256:";
-    if (field.compare(0, sizeof kPrefix - 1, kPrefix) != 0) return false;
-    return ParseHex(field.substr(sizeof kPrefix - 1), digest.data(), digest.size());
+    return ClaimsDigest(field) && ParseHex(field.substr(sizeof kDigestPrefix - 1), digest.data(), digest.size());
 }
 
 SignatureStatus FindSignatureLine(const std::string& file, SignatureLine& line) {

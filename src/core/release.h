@@ -15,6 +15,8 @@ using P256Point = std::array<std::uint8_t, 64>;      // X || Y, each 32 bytes bi
 
 // "sha256:" and 64 lowercase hexadecimal digits.
 bool ParseDigestField(const std::string& field, Sha256Digest& digest);
+// Whether a fifth field claims to be a digest (begins "sha256:"); any other fifth field means nothing.
+bool ClaimsDigest(const std::string& field);
 
 struct SignatureLine {
     std::size_t signedLength = 0;  // the bytes before the line's "#"

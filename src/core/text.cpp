@@ -102,6 +102,14 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
 }
 
+std::string TrimBlanks(const std::string& s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t b = 0, e = s.size();
+    while (b < e && blank(s[b])) ++b;
+    while (e > b && blank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
 bool HasControlCharacter(const std::string& s) {
     for (const char ch : s) {
         const unsigned char c = static_cast<unsigned char>(ch);

@@ -17,6 +17,9 @@ std::size_t Utf8PrefixBytes(const std::string& s, std::size_t maxUnits);
 std::string AsciiLower(std::string s);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 
+// s without the blanks and tabs at either end.
+std::string TrimBlanks(const std::string& s);
+
 // Whether s holds a byte below 0x20 or DEL.
 bool HasControlCharacter(const std::string& s);
 

@@ -51,8 +51,6 @@ bool Ok(NTSTATUS status) { return status >= 0; }
 
 }  // namespace
 
-bool CngAvailable() { return Api().complete; }
-
 CSha256::CSha256() {
     const Bcrypt& api = Api();
     if (!api.complete) return;

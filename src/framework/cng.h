@@ -9,9 +9,6 @@
 
 #include "core/release.h"
 
-// Whether bcrypt.dll and every call used here are available.
-bool CngAvailable();
-
 // SHA-256 over data given in pieces; no allocation per piece.
 class CSha256 {
 public:
@@ -20,7 +17,6 @@ public:
     CSha256(const CSha256&) = delete;
     CSha256& operator=(const CSha256&) = delete;
 
-    bool ok() const { return m_hash != nullptr; }
     void Update(const void* data, std::size_t size);
     // The digest of everything given; false when any step failed.
     bool Finish(core::Sha256Digest& digest);

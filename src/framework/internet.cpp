@@ -96,10 +96,6 @@ BOOL CHttpFile::QueryInfo(DWORD infoLevel, CString& value) {
     return TRUE;
 }
 
-BOOL CHttpFile::SetOption(DWORD option, DWORD value) {
-    return ::InternetSetOptionW(m_hFile, option, &value, sizeof value);
-}
-
 DWORD CHttpFile::GetLength() {
     DWORD available = 0;
     if (!::InternetQueryDataAvailable(m_hFile, &available, 0, 0)) ThrowLastError();

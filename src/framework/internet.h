@@ -71,7 +71,6 @@ public:
     BOOL QueryInfo(DWORD infoLevel, DWORD& value);
     // The header's text, whatever its length.
     BOOL QueryInfo(DWORD infoLevel, CString& value);
-    BOOL SetOption(DWORD option, DWORD value);
     HINTERNET GetHandle() const { return m_hFile; }
     // Bytes that can be read now (waits for the first ones to arrive).
     DWORD GetLength();

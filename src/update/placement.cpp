@@ -134,12 +134,6 @@ void CRunFolder::Remove() {
     if (::RemoveDirectoryW(folder.c_str())) m_path.Empty();
 }
 
-CTempCopies::~CTempCopies() {
-    for (const std::string& path : m_paths) ::DeleteFileW(Wide(path).c_str());
-}
-
-void CTempCopies::Add(const std::string& path) { m_paths.push_back(path); }
-
 void StartRegistration(const CString& systemFolder, const CString& path) {
     // The path is quoted: paths under Program Files hold blanks.
     CString command;

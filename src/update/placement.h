@@ -2,9 +2,6 @@
 // File-system and process steps of placing downloaded files.
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "framework/cstring.h"
 #include "framework/stop_signal.h"
 
@@ -20,9 +17,10 @@ enum class PlacementRule {
 // The Windows folder's "Temp" folder, created when missing.
 CString UpdateTempFolder();
 
-// A folder of the run's own inside the temp folder, under a name nobody can guess ahead, made fresh
-// (never one that was already there, so nothing another user put in the temp folder is read, replaced or
-// followed); removed, with whatever the run left in it, when the object goes. Empty when none could be made.
+// A download folder of the pass's own inside the temp folder, under a name nobody can guess ahead, made
+// fresh (never one that was already there, so nothing another user put in the temp folder is read,
+// replaced or followed); removed, with whatever was left in it, when the pass ends and when the object
+// goes. Empty when none could be made.
 // A folder that a download cut off by the process's end kept from going is left empty; the next run
 // removes such empty folders before it makes its own.
 class CRunFolder {
@@ -36,6 +34,12 @@ public:
     // Deletes what is in the folder and the folder; the folder stays known while something in it is
     // still held open, so that a later call can try again.
     void Remove();
+
+    // Remove() as a scope ends.
+    struct RemovedAtScopeEnd {
+        CRunFolder& folder;
+        ~RemovedAtScopeEnd() { folder.Remove(); }
+    };
 
 private:
     CString m_path;
@@ -55,20 +59,6 @@ bool PlacementDestination(PlacementRule rule, const CString& installPath, const 
 // permissions (a file moved from the temp folder would keep the temp folder's). The copy stops when
 // stop is raised. FALSE (old file untouched, no copy left) when any of it cannot be done.
 bool ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop);
-
-// Temp copies a pass made, deleted when it ends, by success, failure or stop. A copy a stopped download
-// still holds open goes as soon as that download lets go of it.
-class CTempCopies {
-public:
-    CTempCopies() = default;
-    ~CTempCopies();
-    CTempCopies(const CTempCopies&) = delete;
-    CTempCopies& operator=(const CTempCopies&) = delete;
-    void Add(const std::string& path);
-
-private:
-    std::vector<std::string> m_paths;
-};
 
 // regsvr32 -s "path" from the system folder, hidden, not waited for.
 void StartRegistration(const CString& systemFolder, const CString& path);

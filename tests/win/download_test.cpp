@@ -133,12 +133,8 @@ TEST(Download, AnswersTable) {
     reset.sendBodyBytes = 5000;
     reset.reset = true;
     const std::string gz = Compressed(big, 31);
-    std::string badCrc = gz;
-    badCrc[badCrc.size() - 5] ^= 1;
     HttpAnswer gzipCut = HttpAnswer::Ok(gz).With("Content-Encoding: gzip");
     gzipCut.sendBodyBytes = gz.size() / 3;
-    HttpAnswer longLength = HttpAnswer::Ok("0123456789").With("Content-Length: 4294967306");
-    longLength.contentLength = false;
     const Case cases[] = {
         {"200 with Content-Length, one chunk", HttpAnswer::Ok(text), true, 1, true, text, {kRange, kFull, kFull}, true},
         {"200 without progress", HttpAnswer::Ok(text), false, 1, true, text, {kFull}, true},
@@ -148,27 +144,17 @@ TEST(Download, AnswersTable) {
         {"chunked", chunkedAnswer, true, 1, true, text, {}, false},
         {"gzip is stored decoded", gzip, true, 1, true, text, {}, false},
         {"gzip by zlib", HttpAnswer::Ok(gz).With("Content-Encoding: gzip"), true, 1, true, big, {}, false},
-        {"deflate in the zlib format", HttpAnswer::Ok(Compressed(big, 15)).With("Content-Encoding: deflate"), true, 1,
-         true, big, {}, false},
-        {"raw deflate", HttpAnswer::Ok(Compressed(big, -15)).With("Content-Encoding: deflate"), true, 1, true, big, {},
-         false},
         {"chunked gzip", HttpAnswer::Chunked({gz.substr(0, 300), gz.substr(300)}, true, "Content-Encoding: gzip"), true,
          1, true, big, {}, false},
-        // Failed downloads leave no local file, whatever arrived of them.
+        // Failed downloads leave no local file, whatever arrived of them. (The other statuses and codings run
+        // whole, in the fault matrix.)
         {"404 with a body", HttpAnswer::Status(404, "Not Found", "<html>missing</html>"), true, 0, false, "", {kFull}, true},
         {"500 with a body", HttpAnswer::Status(500, "Server Error", "<html>oops</html>"), true, 0, false, "", {kFull}, true},
-        {"204 No Content", HttpAnswer::Status(204, "No Content", ""), true, 0, false, "", {kFull}, true},
-        {"206 Partial Content", HttpAnswer::Status(206, "Partial Content", big.substr(0, 100)), true, 0, false, "", {kFull}, true},
-        {"raw bytes without a status line", HttpAnswer::Raw("MZ planted\r\nbytes\r\n"), true, 0, false, "", {kFull}, true},
         {"cut mid-body", cut, true, 0, false, "", {}, false},
         {"reset mid-body", reset, true, 0, false, "", {}, false},
         {"gzip cut after a third", gzipCut, true, 0, false, "", {}, false},
-        {"gzip with a wrong CRC", HttpAnswer::Ok(badCrc).With("Content-Encoding: gzip"), true, 0, false, "", {}, false},
         {"chunked gzip cut before its final chunk", HttpAnswer::Chunked({gz.substr(0, 300)}, false, "Content-Encoding: gzip"),
          true, 0, false, "", {}, false},
-        {"an encoding the program cannot undo", HttpAnswer::Ok(text).With("Content-Encoding: br"), true, 0, false, "", {kFull},
-         true},
-        {"Content-Length past 32 bits", longLength, true, 0, false, "", {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -66,9 +66,11 @@ protected:
         Rewatch();
         m_placedIn = InstallFolder();
     }
-    static void WriteProductValueW(const std::wstring& name, const std::wstring& value) {
+    // A value under the product key, or under its sub-key subKey.
+    static void WriteProductValueW(const std::wstring& name, const std::wstring& value, const std::wstring& subKey = L"") {
         HKEY k = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kProductKey + (subKey.empty() ? L"" : L"\\" + subKey)).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &k, nullptr);
         RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * 2));
         RegCloseKey(k);

@@ -475,12 +475,7 @@ TEST_F(FaultTest, SignedReleases) {
     };
     const auto storedSerial = [](const wchar_t* serial) {
         return [serial] {
-            HKEY k = nullptr;
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &k, nullptr);
-            RegSetValueExW(k, L"DBUpdate.ver", 0, REG_SZ, reinterpret_cast<const BYTE*>(serial),
-                           static_cast<DWORD>((wcslen(serial) + 1) * 2));
-            RegCloseKey(k);
+            WriteProductValueW(L"DBUpdate.ver", serial, L"Releases");
             return Undo([] {});
         };
     };

@@ -36,13 +36,6 @@ std::string Folder(const std::string& path) {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-    return s.substr(b, e - b);
-}
-
 // Where the listed files of a version-info file lie in the release folder: its SUBDIR, as the server maps it,
 // or, without one, the folder of the version-info file itself (both passes' defaults).
 std::string FilesFolder(const std::string& releaseDir, const std::string& versionFile, const std::string& subDirCp949) {
@@ -77,11 +70,12 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
     int n = 0;
     for (std::string raw; std::getline(in, raw);) {
         ++n;
-        const std::string line = Trim(raw);
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();  // a description written with CR LF
+        const std::string line = core::TrimBlanks(raw);
         const std::string where = path + ":" + std::to_string(n);
         if (line.empty() || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
-            sections.push_back({Trim(line.substr(1, line.size() - 2)), "", "", {}, n});
+            sections.push_back({core::TrimBlanks(line.substr(1, line.size() - 2)), "", "", {}, n});
             for (const Section& s : sections) {
                 if (&s != &sections.back() && s.versionFile == sections.back().versionFile) {
                     problems.push_back({where, "the version-info file " + s.versionFile + " is described twice"});
@@ -97,7 +91,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         Section& s = sections.back();
         const size_t bar = line.find('|'), eq = line.find('=');
         if (eq != std::string::npos && (bar == std::string::npos || eq < bar)) {
-            const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+            const std::string key = core::TrimBlanks(line.substr(0, eq)), value = core::TrimBlanks(line.substr(eq + 1));
             if (core::HasControlCharacter(value)) problems.push_back({where, "a control character in " + key});
             if (key == "site") s.site = value;
             else if (key == "subdir") s.subDir = value;
@@ -106,7 +100,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         }
         Entry e;
         e.line = n;
-        e.name = Trim(line.substr(0, bar));
+        e.name = core::TrimBlanks(line.substr(0, bar));
         std::istringstream options(bar == std::string::npos ? std::string() : line.substr(bar + 1));
         for (std::string word; options >> word;) {
             if (word == "register") e.registerFlag = true;
@@ -114,7 +108,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
             else if (word.compare(0, 8, "version=") == 0) {
                 std::string rest;
                 std::getline(options, rest);
-                e.version = Trim(word.substr(8) + rest);
+                e.version = core::TrimBlanks(word.substr(8) + rest);
                 if (e.version.empty() || e.version.find(',') != std::string::npos || core::HasControlCharacter(e.version)) {
                     problems.push_back({where, "a version text must be non-empty, without \",\" or control characters"});
                 }
