@@ -12,10 +12,12 @@
 
 #include <vector>
 
+#include "app/RunView.h"
 #include "controls/LabeledProgressCtrl.h"
 #include "core/control_layout.h"
 #include "core/release.h"
 #include "net/download.h"
+#include "update/update_run.h"
 
 namespace {
 
@@ -49,15 +51,19 @@ protected:
     }
 };
 
+// The dialog's own view of a download, on the current-file bar only.
 struct Job {
     DownloadRequest request;
-    HWND bar;
-    int result;
+    std::shared_ptr<CDialogRunView> view = std::make_shared<CDialogRunView>();
+    int result = 0;
 };
 
 DWORD WINAPI DownloadThread(LPVOID p) {
     auto* job = static_cast<Job*>(p);
-    job->result = Download(job->request, job->bar, CStopSignal());
+    CDownloadProgressRelay relay(job->view, CStopSignal());
+    const core::DownloadOutcome outcome = Download(job->request, &relay, CStopSignal());
+    job->view->DownloadEnded(job->request.object, outcome);
+    job->result = outcome.ok ? 1 : 0;
     return 0;
 }
 
@@ -84,7 +90,8 @@ int Paints(const char* host, const char* object, const char* local) {
     Pump();
     bar.paints = 0;
     bar.positions.clear();
-    Job job{{}, control, 0};
+    Job job;
+    job.view->Attach(nullptr, nullptr, control, CStopSignal());
     job.request.showProgress = true;
     job.request.server = host;
     job.request.object = object;
@@ -126,7 +133,7 @@ int main(int argc, char** argv) {
     QueryPerformanceFrequency(&f);
     const double cpu0 = CpuSeconds();
     QueryPerformanceCounter(&t0);
-    const int result = Download(r, nullptr, CStopSignal());
+    const int result = Download(r, nullptr, CStopSignal()).ok ? 1 : 0;
     QueryPerformanceCounter(&t1);
     const double cpu = CpuSeconds() - cpu0;
     const double wall = static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);

@@ -2,18 +2,26 @@
 
 #include "app/UpdaterCommandLineInfo.h"
 #include "app/UpdaterDlg.h"
-#include "build_config.h"
+#include <vector>
+
+#include "core/product.h"
 #include "core/server_url.h"
 #include "framework/win_text.h"
 
-const char kVersionFileName[] = "MarrowtideWeb.ver";
-
-CString BuiltInServerHost() { return UPDATER_SERVER_HOST; }
-
-CString BuiltInBaseUrl() {
-    CString url;
-    url.Format("http://%s/marrowtide/", UPDATER_SERVER_HOST);
-    return url;
+std::string ProgramVersionText() {
+    wchar_t path[MAX_PATH] = {};
+    if (!::GetModuleFileNameW(nullptr, path, MAX_PATH)) return "unknown";
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!size || !::GetFileVersionInfoW(path, 0, size, data.data()) ||
+        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || length < sizeof *info) {
+        return "unknown";
+    }
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
 BOOL CUpdaterApp::InitInstance() {
@@ -33,7 +41,7 @@ BOOL CUpdaterApp::InitInstance() {
     CUpdaterCommandLineInfo cmdInfo;
     ParseCommandLine(cmdInfo);
 
-    m_strVersionFile = kVersionFileName;
+    m_strVersionFile = product::kProgramVersionFile;
     SetServerUrl(BuiltInBaseUrl());
 
     Enable3dControls();

@@ -2,9 +2,10 @@
 #include "framework/handles.h"
 #include "framework/winapp.h"
 
-extern const char kVersionFileName[];  // "MarrowtideWeb.ver"
-CString BuiltInBaseUrl();               // "http://" + update server host + "/marrowtide/"
-CString BuiltInServerHost();
+#include <string>
+
+// The program's version from its version resource ("1.0.0.1"); "unknown" when it cannot be read.
+std::string ProgramVersionText();
 
 class CUpdaterApp : public CWinApp {
 public:

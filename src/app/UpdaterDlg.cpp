@@ -5,13 +5,20 @@
 
 #include "app/AboutDlg.h"
 #include "app/UpdaterApp.h"
+#include "core/product.h"
+#include "framework/detached_call.h"
 #include "framework/win_text.h"
+#include "host/install_dir.h"
+#include "host/os_type.h"
 #include "host/registry_key.h"
+#include "net/install_stats.h"
 #include "res/resource.h"
 
 namespace {
 constexpr COLORREF kBarColor = RGB(0, 128, 255);
 constexpr COLORREF kBarBackColor = RGB(236, 236, 255);
+constexpr DWORD kWorkerGraceMs = 100;
+constexpr DWORD kPassFailed = 0xFFFFFFFF;
 }  // namespace
 
 CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_BRINSOUPDATOR_DIALOG, parent) {
@@ -54,15 +61,17 @@ BOOL CUpdaterDlg::OnInitDialog() {
     }
 
     if (auto* app = dynamic_cast<CUpdaterApp*>(AfxGetApp())) {
-        m_strServerHost = app->GetServerHost();
-        m_strServerPath = app->GetServerPath();
-        m_strVersionFile = app->GetVersionFile();
+        m_run.m_strServerHost = app->GetServerHost();
+        m_run.m_strServerPath = app->GetServerPath();
+        m_run.m_strVersionFile = app->GetVersionFile();
     }
-    if (m_strServerHost.IsEmpty()) m_strServerHost = BuiltInServerHost();
-    if (m_strServerPath.IsEmpty()) m_strServerPath = "marrowtide";
-    if (m_strVersionFile.IsEmpty()) m_strVersionFile = kVersionFileName;
+    if (m_run.m_strServerHost.IsEmpty()) m_run.m_strServerHost = BuiltInServerHost();
+    if (m_run.m_strServerPath.IsEmpty()) m_run.m_strServerPath = product::kServerPath;
+    if (m_run.m_strVersionFile.IsEmpty()) m_run.m_strVersionFile = product::kProgramVersionFile;
+    m_view->Attach(m_hWnd, m_progTotal.m_hWnd, m_progFile.m_hWnd, m_run.StopSignal());
 
-    PrepareInstallDir();
+    m_strInstallDir = PrepareInstallFolder();
+    m_log->Open(m_strInstallDir, ProgramVersionText(), WindowsVersionText());
     StartInstallStats();
 
     ::PostMessageW(m_hWnd, WM_UPDATE_START, 0, 0);
@@ -140,22 +149,99 @@ void CUpdaterDlg::OnLButtonDown() {
 void CUpdaterDlg::OnDestroy() {
     CDialog::OnDestroy();
     StopWorker();
-    WriteProductValue("Update_Flag", "YES");
-
-    CString monitor;
-    monitor.Format("%s\\%s", m_strInstallDir.GetString(), "MarRtime.exe");
-    if (::PathFileExistsW(Wide(monitor).c_str())) {
-        ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW);
-    }
+    RestoreProduct();
     FinishLeftWork();
+}
+
+void CUpdaterDlg::RestoreProduct() {
+    const LONG flag = WriteProductValue(product::kUpdateFlagValue, product::kUpdateFlagDone);
+    if (flag != ERROR_SUCCESS) {
+        m_log->Note(std::string("could not set \"") + product::kUpdateFlagValue + "\" (" + ErrorText(flag) + ")", true);
+    }
+    CString monitor;
+    monitor.Format("%s\\%s", m_strInstallDir.GetString(), product::kMonitorProgram);
+    if (::PathFileExistsW(Wide(monitor).c_str())) {
+        const auto started = reinterpret_cast<INT_PTR>(
+            ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW));
+        if (started > 32) {
+            m_log->Note("monitor " + monitor.str() + " started");
+        } else {
+            m_log->Note("could not start the monitor " + monitor.str() + " (" + ErrorText(static_cast<unsigned long>(started)) + ")", true);
+        }
+    }
 }
 
 void CUpdaterDlg::FinishLeftWork() {
     HANDLE left[2];
     DWORD count = 0;
-    for (const ScopedHandle* h : {&m_hStats, &m_hStoppedDownload}) {
+    for (const ScopedHandle* h : {&m_hStats, &m_run.m_hStoppedDownload}) {
         if (*h) left[count++] = h->get();
     }
     if (count) ::WaitForMultipleObjects(count, left, TRUE, kLeftWorkGraceMs);
-    m_runFolder.Remove();
+    m_run.m_runFolder.Remove();
+}
+
+void CUpdaterDlg::StartInstallStats() {
+    // Its outcome changes nothing in the update: it goes out on a thread of its own, so a statistics
+    // server that never answers holds neither the dialog nor the run.
+    const std::shared_ptr<IRunEvents> log = m_log;
+    m_hStats = StartDetached([log] {
+        TellingFaults(*log, "statistics report", 0, [] { return SendInstallStats(GetMacAddress()); });
+    });
+}
+
+LRESULT CUpdaterDlg::OnUpdateStart() {
+    m_hThread.reset(::CreateThread(nullptr, 0, &UpdateThreadProc, this, 0, nullptr));
+    if (!m_hThread) {
+        m_log->Note("could not start the update: no thread (" + ErrorText(::GetLastError()) + ")", true);
+        ::PostMessageW(m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return -1;
+    }
+    return 0;
+}
+
+DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
+    auto* dlg = static_cast<CUpdaterDlg*>(param);
+    // Nothing thrown here may keep the dialog from closing: its close restarts the monitor and writes
+    // "Update_Flag".
+    const RunOutcome outcome =
+        TellingFaults(dlg->m_run.Events(), "update worker", RunOutcome::Failed, [dlg] { return dlg->m_run.Run(); });
+    switch (outcome) {
+    case RunOutcome::Updated:
+        ::SendMessageW(dlg->m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return 0;
+    case RunOutcome::Failed:
+        ::PostMessageW(dlg->m_hWnd, WM_UPDATE_DONE, 0, 0);
+        return kPassFailed;
+    case RunOutcome::Stopped:
+        break;  // the dialog is closing already
+    }
+    return kPassFailed;
+}
+
+void CUpdaterDlg::StopWorker() {
+    if (!m_hThread) return;
+    const HANDLE thread = m_hThread.get();
+    if (::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) m_run.Stop();
+    // The worker may be sending a message to this thread right now: let such messages through while
+    // waiting, so it is never left blocked in a send.
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const DWORD waited = ::GetTickCount() - start;
+        if (waited >= kWorkerGraceMs) break;
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &thread, FALSE, kWorkerGraceMs - waited, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) break;
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    DWORD code = 0;
+    ::GetExitCodeThread(thread, &code);
+    if (code == STILL_ACTIVE) {
+        ::TerminateThread(thread, STILL_ACTIVE);  // last resort: the worker missed its grace time
+        m_nWorkerEnd = WorkerEnd::Terminated;
+        m_log->Note("the update worker did not end within its grace time and was terminated", true);
+    } else {
+        m_nWorkerEnd = WorkerEnd::Returned;
+    }
+    m_hThread.reset();
 }

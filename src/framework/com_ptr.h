@@ -1,5 +1,7 @@
 #pragma once
 // An owned COM interface pointer, released when it goes out of scope. Move-only.
+#include <objbase.h>
+
 #include <utility>
 
 template <typename T>
@@ -32,4 +34,19 @@ public:
 
 private:
     T* m_p = nullptr;
+};
+
+// COM initialised on the calling thread for one scope; uninitialised when it goes, and only when the
+// initialisation succeeded (S_FALSE, already initialised, counts: each success needs its uninitialise).
+class CComInitialization {
+public:
+    explicit CComInitialization(unsigned long model) : m_hr(::CoInitializeEx(nullptr, model)) {}
+    ~CComInitialization() {
+        if (SUCCEEDED(m_hr)) ::CoUninitialize();
+    }
+    CComInitialization(const CComInitialization&) = delete;
+    CComInitialization& operator=(const CComInitialization&) = delete;
+
+private:
+    HRESULT m_hr;
 };

@@ -1,5 +1,7 @@
 #include "framework/win_text.h"
 
+#include <wininet.h>
+
 #include "core/text.h"
 
 std::wstring Wide(const std::string& utf8) {
@@ -65,4 +67,21 @@ CString GetWindowTextUtf8(HWND hwnd) {
 
 BOOL SetDlgItemTextUtf8(HWND dialog, int id, const char* text) {
     return SetDlgItemTextW(dialog, id, Wide(text).c_str());
+}
+
+std::string ErrorText(unsigned long error) {
+    wchar_t* text = nullptr;
+    const bool internet = error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST;
+    const HMODULE wininet = internet ? ::GetModuleHandleW(L"wininet.dll") : nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (wininet ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+    const DWORD n = ::FormatMessageW(flags, wininet, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string result = "error " + std::to_string(error);
+    if (n && text) {
+        std::string message = Narrow(text, static_cast<int>(n));
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) message.pop_back();
+        if (!message.empty()) result += ": " + message;
+    }
+    if (text) ::LocalFree(text);
+    return result;
 }

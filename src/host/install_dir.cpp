@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "core/platform.h"
+#include "core/product.h"
 #include "framework/win_text.h"
 #include "host/registry_key.h"
 
@@ -19,18 +20,18 @@ CString SystemFolder() {
     return CString(Narrow(path));
 }
 
-CString ProgramFilesFolder(HWND owner) {
+CString ProgramFilesFolder() {
     wchar_t path[MAX_PATH] = {};
-    if (::SHGetSpecialFolderPathW(owner, path, CSIDL_PROGRAM_FILES, FALSE) && path[0]) return CString(Narrow(path));
+    if (::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE) && path[0]) return CString(Narrow(path));
     return WindowsFolder().Left(2) + "\\Program Files";
 }
 
-CString PrepareInstallFolder(HWND owner) {
+CString PrepareInstallFolder() {
     std::string folder;
-    if (!core::JoinPath(ProgramFilesFolder(owner).str(), kProductWord, folder)) return CString();
+    if (!core::JoinPath(ProgramFilesFolder().str(), product::kProductWord, folder)) return CString();
     const std::wstring wide = Wide(folder);
     if (!::PathFileExistsW(wide.c_str())) ::CreateDirectoryW(wide.c_str(), nullptr);
     ::SetCurrentDirectoryW(wide.c_str());
-    WriteProductValue("InstallPath", folder.c_str());
+    WriteProductValue(product::kInstallPathValue, folder.c_str());
     return CString(folder);
 }

@@ -9,8 +9,8 @@ CString SystemFolder();
 
 // The Program Files folder from the shell; when it gives nothing, the Windows folder's drive and
 // "\Program Files".
-CString ProgramFilesFolder(HWND owner);
+CString ProgramFilesFolder();
 
 // The folder Marrowtide inside Program Files: created when missing (one level), made the process's
 // current folder and written to the product key as "InstallPath". Returns the folder.
-CString PrepareInstallFolder(HWND owner);
+CString PrepareInstallFolder();

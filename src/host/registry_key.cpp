@@ -5,16 +5,10 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "core/product.h"
 #include "framework/win_text.h"
 
-const char kMakerWord[] = "Yelvan";
-const char kProductWord[] = "Marrowtide";
-
-CString ProductKeyPath() {
-    CString path;
-    path.Format("SOFTWARE\\%s\\%s", kMakerWord, kProductWord);
-    return path;
-}
+CString ProductKeyPath() { return product::kProductKeyPath; }
 
 CRegistryKey& CRegistryKey::operator=(CRegistryKey&& other) noexcept {
     if (this != &other) {

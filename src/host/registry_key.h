@@ -5,9 +5,7 @@
 
 #include "framework/cstring.h"
 
-// Words the product key is formed from, always with "SOFTWARE\%s\%s".
-extern const char kMakerWord[];    // "Yelvan"
-extern const char kProductWord[];  // "Marrowtide"
+// "SOFTWARE\Yelvan\Marrowtide", the product key under HKEY_LOCAL_MACHINE.
 CString ProductKeyPath();
 
 class CRegistryKey {

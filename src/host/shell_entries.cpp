@@ -3,16 +3,11 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "core/product.h"
 #include "framework/com_ptr.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
-
-namespace {
-
-const char kUninstallList[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-}  // namespace
 
 CString ShellFolderPath(int csidl) {
     LPITEMIDLIST items = nullptr;
@@ -49,14 +44,14 @@ void SaveShortcut(const CString& linkPath, const CString& target) {
 }
 
 CString UninstallCommand(const CString& installPath) {
-    const CString path = installPath + "\\MarwDel.exe";
+    const CString path = installPath + "\\" + product::kUninstaller;
     return path.Find(' ') >= 0 ? CString("\"") + path + "\"" : path;
 }
 
-void WriteUninstallValues(const CString& installPath) {
+void WriteUninstallEntry(const CString& installPath) {
     CRegistryKey list;
-    if (list.Open(HKEY_LOCAL_MACHINE, kUninstallList, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;  // never created
-    list.SetKeyValue("Marrowtide UnInstall", "Marrowtide 삭제", "DisplayName");
-    list.SetKeyValue("Marrowtide UnInstall", UninstallCommand(installPath), "UninstallString");
+    if (list.Open(HKEY_LOCAL_MACHINE, product::kUninstallListPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;  // never created
+    list.SetKeyValue(product::kUninstallEntry, "Marrowtide 삭제", "DisplayName");
+    list.SetKeyValue(product::kUninstallEntry, UninstallCommand(installPath), "UninstallString");
     list.Close();
 }

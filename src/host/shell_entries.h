@@ -20,7 +20,7 @@ ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup);
 void SaveShortcut(const CString& linkPath, const CString& target);
 
 // "Marrowtide UnInstall" in the system's uninstall list, only when that list exists.
-void WriteUninstallValues(const CString& installPath);
+void WriteUninstallEntry(const CString& installPath);
 // The uninstaller's command: quoted when the path holds a blank, so the system cannot take a shorter
 // path ("C:\Program.exe") for it.
 CString UninstallCommand(const CString& installPath);

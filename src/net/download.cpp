@@ -1,7 +1,5 @@
 #include "net/download.h"
 
-#include <commctrl.h>
-
 #include <memory>
 #include <optional>
 
@@ -42,47 +40,94 @@ public:
     FileSink(HANDLE file, std::uint64_t maxBytes, CSha256* hash) : m_file(file), m_maxBytes(maxBytes), m_hash(hash) {}
     bool Write(const char* data, std::size_t size) override {
         m_written += size;
-        if (m_maxBytes && m_written > m_maxBytes) return false;
+        if (m_maxBytes && m_written > m_maxBytes) {
+            m_refusal = Refusal::TooLarge;
+            return false;
+        }
         if (m_hash) m_hash->Update(data, size);
         DWORD n = 0;
-        return ::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size;
+        if (::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size) return true;
+        m_refusal = Refusal::WriteFailed;
+        m_error = ::GetLastError();
+        return false;
     }
+    enum class Refusal { None, TooLarge, WriteFailed };
+    Refusal refusal() const { return m_refusal; }
+    DWORD error() const { return m_error; }
+    std::uint64_t bound() const { return m_maxBytes; }
 
 private:
     HANDLE m_file;
     std::uint64_t m_maxBytes;
     CSha256* m_hash;
     std::uint64_t m_written = 0;
+    Refusal m_refusal = Refusal::None;
+    DWORD m_error = 0;
 };
 
-// The body of a "200 OK" answer into the local file. 1 when all of it arrived, decoded and was written.
-// created tells whether the local file was made.
-int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const CStopSignal& stop, bool& created) {
+// A body the decoder gave up on: the file refused it (too large, not writable) or its coding was broken.
+bool FailedSink(core::DownloadOutcome& o, const FileSink& sink) {
+    switch (sink.refusal()) {
+    case FileSink::Refusal::TooLarge:
+        o.expected = sink.bound();
+        o.failure = core::DownloadFailure::TooLarge;
+        break;
+    case FileSink::Refusal::WriteFailed:
+        o.failure = core::DownloadFailure::WriteFailed;
+        o.error = sink.error();
+        break;
+    case FileSink::Refusal::None: o.failure = core::DownloadFailure::Corrupt; break;
+    }
+    return false;
+}
+
+using core::DownloadFailure;
+
+bool Fail(core::DownloadOutcome& o, DownloadFailure failure, DWORD error = 0) {
+    o.failure = failure;
+    o.error = error;
+    return false;
+}
+
+// The body of a "200 OK" answer into the local file. true when all of it arrived, decoded and was written;
+// otherwise the outcome says why. created tells whether the local file was made.
+bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                 core::DownloadOutcome& o, bool& created) {
     CString raw, encoding, lengthText;
-    if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) return 0;
+    if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
+        return Fail(o, DownloadFailure::NoHeaders);
+    }
     file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding);  // none: the body is the object itself
     const core::ContentCoding coding = core::ClassifyContentEncoding(encoding.str());
-    if (coding == core::ContentCoding::Unsupported) return 0;
+    if (coding == core::ContentCoding::Unsupported) {
+        o.detail = encoding.str();
+        return Fail(o, DownloadFailure::UnsupportedEncoding);
+    }
     std::uint64_t contentLength = 0;
     const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
-    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) return 0;
+    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) {
+        o.detail = lengthText.str();
+        return Fail(o, DownloadFailure::BadLength);
+    }
     if (haveLength && request.maxBytes && coding == core::ContentCoding::Identity && contentLength > request.maxBytes) {
-        return 0;
+        o.expected = request.maxBytes;
+        return Fail(o, DownloadFailure::TooLarge);
     }
 
     char buffer[kDownloadChunk] = {};
     CSteadyPause pause(kChunkPauseMs);
-    std::uint64_t received = 0;
     double total = static_cast<double>(file.GetLength());
     // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
     // still holds open.
     const ScopedFile out(::CreateFileW(Wide(request.localFile).c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD createError = ::GetLastError();
     created = static_cast<bool>(out);
     if (haveLength) total = static_cast<double>(contentLength);
-    if (request.showProgress) ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
-    if (!out) return 0;
+    const bool show = request.showProgress && progress;
+    if (show) progress->BodyStarted();
+    if (!out) return Fail(o, DownloadFailure::LocalFile, createError);
 
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
@@ -94,23 +139,24 @@ int ReceiveBody(CHttpFile& file, const DownloadRequest& request, HWND bar, const
         const DWORD available = file.GetLength();
         const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
         if (n == 0) break;
-        received += n;
-        if (!decoder.Feed(buffer, n, sink)) return 0;
-        if (stop.Raised()) return 0;
-        if (request.showProgress) {
-            ::SendMessageW(bar, PBM_SETPOS,
-                           static_cast<WPARAM>(core::DownloadPercent(static_cast<double>(received), total)), 0);
-        }
-        if (!pause.Pause(stop)) return 0;
+        o.bytes += n;
+        if (!decoder.Feed(buffer, n, sink)) return FailedSink(o, sink);
+        if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
+        if (show) progress->Received(core::DownloadPercent(static_cast<double>(o.bytes), total));
+        if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
     }
     // The platform ends a body cut off by the server as if it were complete: the count tells for a body
     // with a length, the coding's own end for a compressed one.
-    if (haveLength && received != contentLength) return 0;
-    if (!decoder.Finish(sink)) return 0;
+    if (haveLength && o.bytes != contentLength) {
+        o.expected = contentLength;
+        return Fail(o, DownloadFailure::CutShort);
+    }
+    if (!decoder.Finish(sink)) return FailedSink(o, sink);
     // Where the platform cannot hash, a digest cannot be checked: the download fails.
     core::Sha256Digest got;
-    if (hash && (!hash->Finish(got) || got != request.digest)) return 0;
-    return 1;
+    if (hash && !hash->Finish(got)) return Fail(o, DownloadFailure::NoHash);
+    if (hash && got != request.digest) return Fail(o, DownloadFailure::DigestMismatch);
+    return true;
 }
 
 }  // namespace
@@ -127,53 +173,73 @@ void SetWindowsTimeouts(HINTERNET handle) {
     }
 }
 
-int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal& stop) {
+core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop) {
+    using core::DownloadFailure;
+    core::DownloadOutcome o;
     core::RedirectTarget at;
     at.host = request.server;
-    if (!RequestTarget(request.object, at.object)) return 0;
+    if (!RequestTarget(request.object, at.object)) {
+        Fail(o, DownloadFailure::UnsendableName);
+        return o;
+    }
     std::unique_ptr<CInternetSession> session;
     try {
         session = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    } catch (const CInternetException&) {
-        return 0;
+    } catch (const CInternetException& e) {
+        Fail(o, DownloadFailure::NoConnection, e.m_dwError);
+        return o;
     }
     SetWindowsTimeouts(session->GetHandle());
-    int result = 0;
-    bool sent = false, created = false;
+    bool created = false;
     try {
         // Redirects are followed here, not by the platform, so that a loop of them ends.
-        for (int redirects = 0; !stop.Raised(); ++redirects) {
+        for (int redirects = 0;; ++redirects) {
+            if (stop.Raised()) {
+                Fail(o, DownloadFailure::Stopped);
+                break;
+            }
             const auto connection = session->GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
             const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
                                                       INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT);
             SetWindowsTimeouts(file->GetHandle());
             file->SendRequest(kRequestHeaders, kRequestHeadersLength, request.optional.data(),
                               static_cast<DWORD>(request.optional.size()));
-            sent = true;
-            DWORD status = 0;
-            if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, status)) break;
-            if (core::IsRedirectStatus(status)) {
+            o.sent = true;
+            if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, o.status)) {
+                Fail(o, DownloadFailure::NoHeaders);
+                break;
+            }
+            if (core::IsRedirectStatus(o.status)) {
                 CString location;
                 std::string target;
                 core::RedirectTarget next;
-                if (redirects == core::kMaxRedirects || !file->QueryInfo(HTTP_QUERY_LOCATION, location) ||
-                    !RequestTarget(location.str(), target) ||
-                    !core::ResolveRedirect(at.host, at.port, at.object, target, next)) {
+                if (redirects == core::kMaxRedirects) {
+                    Fail(o, DownloadFailure::TooManyRedirects);
+                    break;
+                }
+                file->QueryInfo(HTTP_QUERY_LOCATION, location);
+                if (!RequestTarget(location.str(), target) || !core::ResolveRedirect(at.host, at.port, at.object, target, next)) {
+                    o.detail = location.str();
+                    Fail(o, DownloadFailure::BadRedirect);
                     break;
                 }
                 at = next;
                 continue;
             }
             // An error answer's body is not the object: nothing is stored.
-            if (core::IsObjectStatus(status)) result = ReceiveBody(*file, request, progressBar, stop, created);
+            if (!core::IsObjectStatus(o.status)) {
+                Fail(o, DownloadFailure::Status);
+                break;
+            }
+            o.ok = ReceiveBody(*file, request, progress, stop, o, created);
             break;
         }
-    } catch (const CInternetException&) {
-        result = 0;
+    } catch (const CInternetException& e) {
+        o.ok = false;
+        Fail(o, stop.Raised() ? DownloadFailure::Stopped : DownloadFailure::NoConnection, e.m_dwError);
     }
     // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
-    if (result == 0 && created) ::DeleteFileW(Wide(request.localFile).c_str());
-    if (sent && !stop.Raised()) ::SendMessageW(progressBar, PBM_SETPOS, 100, 0);
+    if (!o.ok && created) ::DeleteFileW(Wide(request.localFile).c_str());
     session->Close();
-    return result;
+    return o;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// One HTTP request and its body stored in a local file, with progress shown on a progress bar.
+// One HTTP request and its body stored in a local file, its progress told to an observer.
 #include <windows.h>
 #include <wininet.h>
 
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/release.h"
+#include "core/run_report.h"
 #include "framework/stop_signal.h"
 
 // Extra headers of every request the program makes (downloads and the statistics report): 290 bytes.
@@ -15,7 +16,7 @@ constexpr DWORD kRequestHeadersLength = 290;
 constexpr UINT kDownloadChunk = 4096;
 
 struct DownloadRequest {
-    bool showProgress = false;  // range and per-chunk positions on the bar
+    bool showProgress = false;  // the observer hears of the body and of each chunk
     int verb = 1;               // index of the framework's verbs: 1 is GET
     std::string server;         // host name only; port 80
     std::string object;         // request target, sent as it stands
@@ -33,10 +34,19 @@ void SetWindowsTimeouts(HINTERNET handle);
 // Code page of the names in request targets: the version-info files' own.
 constexpr unsigned kRequestTargetCodePage = 949;
 
-// 1 when the answer was "200 OK" and its whole body is in the local file: every byte its Content-Length
+// Told of a download's body as it arrives (only when the request shows progress), on the download's thread.
+class IDownloadProgress {
+public:
+    virtual void BodyStarted() = 0;               // a "200 OK" answer's body is about to be read
+    virtual void Received(int percent) = 0;       // after each chunk: of the announced length, 0-100
+protected:
+    ~IDownloadProgress() = default;
+};
+
+// ok when the answer was "200 OK" and its whole body is in the local file: every byte its Content-Length
 // announced, and for a compressed answer the coding's own end and checks (the body is stored decoded);
 // with a digest to check, the object's SHA-256 (computed as it arrives) equals it.
-// 0 otherwise, and then no local file is left. Redirects are followed up to a bound; connect, send and
-// receive wait no longer than the platform's documented defaults. Sends PBM_SETPOS 100 to progressBar at
-// the end whenever a request was sent. Stops early, with 0 and no more messages, when stop is raised.
-int Download(const DownloadRequest& request, HWND progressBar, const CStopSignal& stop);
+// Otherwise the outcome names the cause, and no local file is left. Redirects are followed up to a bound;
+// connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
+// Stopped and with nothing more told, when stop is raised. progress may be null.
+core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop);

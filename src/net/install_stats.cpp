@@ -6,15 +6,13 @@
 
 #include <cstring>
 
+#include "build_config.h"
 #include "core/install_stats.h"
+#include "core/product.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
 #include "framework/win_text.h"
 #include "net/download.h"
-
-const char kPartnerCode[] = "R000046";
-const char kStatsAgent[] = "Darodoro";
-const char kStatsObject[] = "/member/stats.asp";
 
 namespace {
 
@@ -37,7 +35,7 @@ UCHAR Command(UCHAR command, UCHAR lana, void* buffer, WORD length, const char* 
 
 }  // namespace
 
-CString AdapterText() {
+CString GetMacAddress() {
     UCHAR enumeration[256] = {};
     if (Command(NCBENUM, 0, enumeration, sizeof enumeration) != NRC_GOODRET) return CString();
     const LANA_ENUM* lanas = reinterpret_cast<const LANA_ENUM*>(enumeration);
@@ -55,10 +53,17 @@ CString AdapterText() {
     return CString(text);
 }
 
-int SendStatsRequest(const CString& host, const CString& object, const CString& body) {
+int SendInstallStats(CString strAdapter) {
+    CString body;
+    body.Format("InstallInfo=%s,%s,%s", product::kPartnerCode, product::kPartnerCode, strAdapter.GetString());
+    SendHttpRequest(UPDATER_STATS_HOST, product::kStatsObject, body);
+    return 1;
+}
+
+int SendHttpRequest(CString host, CString object, CString body) {
     if (object.IsEmpty() || host.IsEmpty() || body.IsEmpty()) return ERROR_INVALID_PARAMETER;
     const UniqueHandle<InternetHandleTraits> session(
-        ::InternetOpenW(Wide(kStatsAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        ::InternetOpenW(Wide(product::kStatsAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) return 0;
     SetWindowsTimeouts(session.get());
     const UniqueHandle<InternetHandleTraits> connection(::InternetConnectW(

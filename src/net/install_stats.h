@@ -2,12 +2,12 @@
 // The install statistics report: the adapter address from NetBIOS, one GET whose answer is never read.
 #include "framework/cstring.h"
 
-extern const char kPartnerCode[];  // "R000046"
-extern const char kStatsAgent[];   // "Darodoro"
-extern const char kStatsObject[];  // "/member/stats.asp"
-
 // The text of the last adapter that answered an adapter-status command; empty when none did.
-CString AdapterText();
+CString GetMacAddress();
 
 // 87 when any text is empty (nothing sent); 1 when the request was sent, 0 when it could not be.
-int SendStatsRequest(const CString& host, const CString& object, const CString& body);
+int SendHttpRequest(CString strHost, CString strObject, CString strBody);
+
+// The report for this adapter to the statistics host built into the program. 1: its outcome is never
+// looked at.
+int SendInstallStats(CString strAdapter);

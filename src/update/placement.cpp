@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "core/product.h"
+#include "framework/com_ptr.h"
 #include "framework/detached_call.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
@@ -29,13 +31,13 @@ CString UpdateTempFolder() {
     return temp;
 }
 
-void SettleInstallFolderPath(CString& installPath) {
+void SettleInstallFolder(CString& installPath) {
     if (!installPath.IsEmpty() && ::PathIsDirectoryW(Wide(installPath).c_str())) return;
     installPath.Empty();
     std::string level;
-    if (!core::JoinPath(ProgramFilesFolder(nullptr).str(), kMakerWord, level)) return;
+    if (!core::JoinPath(ProgramFilesFolder().str(), product::kMakerWord, level)) return;
     CreateFolderWhenMissing(level);
-    if (!core::JoinPath(level, kProductWord, level)) return;
+    if (!core::JoinPath(level, product::kProductWord, level)) return;
     CreateFolderWhenMissing(level);
     installPath = CString(level);
 }
@@ -53,49 +55,56 @@ namespace {
 
 constexpr DWORD kCopyChunk = 256 * 1024;
 
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD e = ::GetLastError();
+    return e != ERROR_SUCCESS ? e : fallback;
+}
+
 // from into a new file at to, in chunks, stopping when stop is raised; the data is on disk when it returns
-// true.
-bool CopyInChunks(const std::wstring& from, const std::wstring& to, const CStopSignal& stop) {
+// ERROR_SUCCESS.
+DWORD CopyInChunks(const std::wstring& from, const std::wstring& to, const CStopSignal& stop) {
     const ScopedFile in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return false;
+    if (!in) return LastErrorOr(ERROR_OPEN_FAILED);
     const ScopedFile out(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                        nullptr));
-    if (!out) return false;
+    if (!out) return LastErrorOr(ERROR_OPEN_FAILED);
     std::vector<char> buffer(kCopyChunk);  // one buffer per file
     for (;;) {
         DWORD read = 0;
-        if (!::ReadFile(in.get(), buffer.data(), kCopyChunk, &read, nullptr)) return false;
+        if (!::ReadFile(in.get(), buffer.data(), kCopyChunk, &read, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
         if (read == 0) break;
         DWORD written = 0;
-        if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) return false;
-        if (stop.Raised()) return false;
+        if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr)) return LastErrorOr(ERROR_WRITE_FAULT);
+        if (written != read) return ERROR_DISK_FULL;
+        if (stop.Raised()) return ERROR_CANCELLED;
     }
-    return ::FlushFileBuffers(out.get()) != FALSE;
+    return ::FlushFileBuffers(out.get()) ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
 }
 
 }  // namespace
 
-bool ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop) {
+DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop) {
     const std::wstring from = Wide(source), to = Wide(destination);
     const std::wstring staged = to + L".~new";
-    if (!CopyInChunks(from, staged, stop) ||
-        !::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DWORD error = CopyInChunks(from, staged, stop);
+    if (error == ERROR_SUCCESS && !::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastErrorOr(ERROR_ACCESS_DENIED);
+    }
+    if (error != ERROR_SUCCESS) {
         ::DeleteFileW(staged.c_str());
-        return false;
+        return error;
     }
     ::DeleteFileW(from.c_str());
-    return true;
+    return ERROR_SUCCESS;
 }
 
 namespace {
 
-constexpr wchar_t kRunFolderPrefix[] = L"BrinsoUpdator.{";
-
 // Empty folders of earlier runs (only an empty folder can be removed, so nothing else is touched).
 void RemoveEmptyRunFolders(const std::wstring& parent) {
     WIN32_FIND_DATAW found;
-    const HANDLE h = ::FindFirstFileW((parent + L"\\" + kRunFolderPrefix + L"*").c_str(), &found);
+    const HANDLE h = ::FindFirstFileW((parent + L"\\" + Wide(product::kRunFolderPrefix) + L"*").c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ::RemoveDirectoryW((parent + L"\\" + found.cFileName).c_str());
@@ -113,7 +122,7 @@ const CString& CRunFolder::Get(const CString& parent) {
         if (FAILED(::CoCreateGuid(&id))) break;
         wchar_t text[40] = {};
         ::StringFromGUID2(id, text, 40);
-        const CString path = parent + "\\" + CString(Narrow(kRunFolderPrefix + std::wstring(text + 1)));
+        const CString path = parent + "\\" + CString(product::kRunFolderPrefix) + CString(Narrow(text + 1));
         // Fails when anything (file, folder, link) is there already: then another name is drawn.
         if (::CreateDirectoryW(Wide(path).c_str(), nullptr)) m_path = path;
     }
@@ -134,7 +143,7 @@ void CRunFolder::Remove() {
     if (::RemoveDirectoryW(folder.c_str())) m_path.Empty();
 }
 
-void StartRegistration(const CString& systemFolder, const CString& path) {
+DWORD StartRegistration(const CString& systemFolder, const CString& path) {
     // The path is quoted: paths under Program Files hold blanks.
     CString command;
     command.Format("\"%s\\regsvr32.exe\" -s \"%s\"", systemFolder.GetString(), path.GetString());
@@ -144,21 +153,23 @@ void StartRegistration(const CString& systemFolder, const CString& path) {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi{};
-    if (::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
+    const ScopedHandle process(pi.hProcess), thread(pi.hThread);  // not waited for
+    return ERROR_SUCCESS;
 }
 
-void OpenWithShell(const CString& path, const CStopSignal& stop) {
+void OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events) {
     const std::wstring file = Wide(path);
     RunDetached<bool>(
-        [file] {
-            // The shell wants COM on the calling thread for some handlers.
-            const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-            ::ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOW);
-            if (SUCCEEDED(com)) ::CoUninitialize();
-            return true;
+        [file, events] {
+            return TellingFaults(*events, "open", false, [&] {
+                // The shell wants COM on the calling thread for some handlers.
+                const CComInitialization com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+                ::ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOW);
+                return true;
+            });
         },
         stop, false);
 }

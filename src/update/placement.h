@@ -2,8 +2,11 @@
 // File-system and process steps of placing downloaded files.
 #include <windows.h>
 
+#include <memory>
+
 #include "framework/cstring.h"
 #include "framework/stop_signal.h"
+#include "update/run_events.h"
 
 // The pause after each file placed, looked at for registration, or recorded (and after each download).
 constexpr DWORD kFileStepPauseMs = 10;
@@ -47,7 +50,7 @@ private:
 
 // An install folder that names no existing folder becomes Program Files\Yelvan\Marrowtide, created
 // level by level (the registry is not changed).
-void SettleInstallFolderPath(CString& installPath);
+void SettleInstallFolder(CString& installPath);
 
 // The destination of name under rule; the "gdb" or "adb" folder is created when missing. FALSE when
 // the path would be too long to form.
@@ -57,12 +60,13 @@ bool PlacementDestination(PlacementRule rule, const CString& installPath, const 
 // whole new one: a copy is made next to the destination ("name.~new"), then renamed over it, and the
 // source is deleted. The copy is a new file of the install folder, so it takes that folder's inherited
 // permissions (a file moved from the temp folder would keep the temp folder's). The copy stops when
-// stop is raised. FALSE (old file untouched, no copy left) when any of it cannot be done.
-bool ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop);
+// stop is raised. ERROR_SUCCESS when placed; otherwise the error of the step that failed (old file
+// untouched, no copy left), ERROR_CANCELLED for a stop.
+DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop);
 
-// regsvr32 -s "path" from the system folder, hidden, not waited for.
-void StartRegistration(const CString& systemFolder, const CString& path);
+// regsvr32 -s "path" from the system folder, hidden, not waited for. ERROR_SUCCESS when it started.
+DWORD StartRegistration(const CString& systemFolder, const CString& path);
 // The shell's "open" on path, shown normally, not waited for. The shell itself can take long (it waits
 // for the started program to become idle): the call runs on a thread of its own, and a stop ends the
-// wait for it at once.
-void OpenWithShell(const CString& path, const CStopSignal& stop);
+// wait for it at once. Whatever the call throws is told to events.
+void OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events);

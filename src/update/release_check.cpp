@@ -1,13 +1,12 @@
 #include "update/release_check.h"
 
+#include "core/product.h"
 #include "framework/cng.h"
 #include "host/registry_key.h"
 
-const char kReleasesSubKey[] = "Releases";
-
 namespace {
 
-CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + kReleasesSubKey; }
+CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
 
 // The serial accepted before for the file; 0 when none was (or what is kept there is no serial).
 std::uint64_t StoredSerial(const CString& name) {
@@ -24,7 +23,7 @@ std::uint64_t StoredSerial(const CString& name) {
 void StoreSerial(const CString& name, std::uint64_t serial) {
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
-    key.SetKeyValue(kReleasesSubKey, std::to_string(serial).c_str(), name);
+    key.SetKeyValue(product::kReleasesSubKey, std::to_string(serial).c_str(), name);
 }
 
 const core::P256Point* KeyOf(const std::string& keyId, const ReleaseKeys& keys) {
@@ -39,20 +38,23 @@ const core::P256Point* KeyOf(const std::string& keyId, const ReleaseKeys& keys) 
 
 }  // namespace
 
-bool AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys) {
-    if (keys.count == 0) return true;
+VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys) {
+    if (keys.count == 0) return VersionInfoProblem::None;
     core::SignatureLine line;
-    if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return false;
-    const core::P256Point* key = KeyOf(line.keyId, keys);
+    if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return VersionInfoProblem::NoSignature;
     core::Sha256Digest digest;
-    if (!key || !Sha256(bytes.data(), line.signedLength, digest) || !VerifyP256(*key, digest, line.signature)) {
-        return false;
+    if (!Sha256(bytes.data(), 0, digest)) return VersionInfoProblem::NoCrypto;
+    const core::P256Point* key = KeyOf(line.keyId, keys);
+    if (!key) return VersionInfoProblem::UnknownKey;
+    if (!Sha256(bytes.data(), line.signedLength, digest) || !VerifyP256(*key, digest, line.signature)) {
+        return VersionInfoProblem::BadSignature;
     }
     const std::string signedText = bytes.substr(0, line.signedLength);
     std::uint64_t serial = 0;
-    if (!core::FindSerial(signedText, serial) || !core::EveryEntryHasDigest(signedText)) return false;
+    if (!core::FindSerial(signedText, serial)) return VersionInfoProblem::NoSerial;
+    if (!core::EveryEntryHasDigest(signedText)) return VersionInfoProblem::EntryWithoutDigest;
     const std::uint64_t stored = StoredSerial(name);
-    if (serial < stored) return false;  // an older release served again: a rollback
+    if (serial < stored) return VersionInfoProblem::Rollback;  // an older release served again
     if (serial > stored) StoreSerial(name, serial);
-    return true;
+    return VersionInfoProblem::None;
 }

@@ -6,6 +6,7 @@
 
 #include "core/release.h"
 #include "framework/cstring.h"
+#include "update/run_events.h"
 
 // The release keys built into the program (the build option UPDATER_RELEASE_KEYS); none in a build without.
 struct ReleaseKeys {
@@ -14,11 +15,9 @@ struct ReleaseKeys {
 };
 ReleaseKeys BuiltInReleaseKeys();  // defined by the source the build makes from the keys
 
-// Where accepted serials are kept: a string value per version-info file under the product key's "Releases".
-extern const char kReleasesSubKey[];  // "Releases"
-
-// Whether the bytes of the version-info file name (as served) may be used. Without release keys, always.
-// With them, only when its last line is a signature by one of the keys over every byte before it, it holds
-// exactly one serial no lower than the one accepted before for that file, and every file entry carries a
-// digest; the accepted serial is then kept. Where the platform has no CNG, nothing can be trusted.
-bool AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys);
+// Whether the bytes of the version-info file name (as served) may be used (None), or why not. Without
+// release keys, always. With them, only when its last line is a signature by one of the keys over every
+// byte before it, it holds exactly one serial no lower than the one accepted before for that file (kept
+// as a string value per file under the product key's "Releases"), and every file entry carries a digest;
+// the accepted serial is then kept. Where the platform has no CNG, nothing can be trusted.
+VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "core/product.h"
 #include "core/text.h"
 #include "core/version_info.h"
 #include "framework/handles.h"
@@ -30,26 +31,28 @@ void RemoveUpdateFile(CUpdateFileArray& list, const CString& name) {
     }
 }
 
-bool ReadVersionInfoBytes(const CString& path, std::string& bytes) {
+VersionInfoProblem ReadVersionInfoBytes(const CString& path, std::string& bytes) {
     const std::wstring wide = Wide(path);
-    if (!::PathFileExistsW(wide.c_str())) return false;
+    if (!::PathFileExistsW(wide.c_str())) return VersionInfoProblem::Unreadable;
     const ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    if (!file) return VersionInfoProblem::Unreadable;
     const DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == 0 || size == INVALID_FILE_SIZE || size > core::kMaxVersionInfoBytes) return false;
+    if (size == INVALID_FILE_SIZE) return VersionInfoProblem::Unreadable;
+    if (size == 0) return VersionInfoProblem::Empty;
+    if (size > core::kMaxVersionInfoBytes) return VersionInfoProblem::TooLarge;
     std::string buffer;
     try {
         buffer.assign(size, '\0');
     } catch (const std::bad_alloc&) {
-        return false;
+        return VersionInfoProblem::TooLarge;
     }
     DWORD read = 0;
-    if (!::ReadFile(file.get(), &buffer[0], size, &read, nullptr)) return false;
+    if (!::ReadFile(file.get(), &buffer[0], size, &read, nullptr)) return VersionInfoProblem::Unreadable;
     buffer.resize(read);
-    if (!core::WithinVersionInfoBounds(buffer.data(), buffer.size())) return false;
+    if (!core::WithinVersionInfoBounds(buffer.data(), buffer.size())) return VersionInfoProblem::TooLarge;
     bytes.swap(buffer);
-    return true;
+    return VersionInfoProblem::None;
 }
 
 void ForEachVersionInfoLine(const std::string& bytes, const std::function<void(const CString&)>& onLine) {
@@ -61,8 +64,8 @@ void ForEachVersionInfoLine(const std::string& bytes, const std::function<void(c
 
 CString EntryFolder(const CString& installPath, const CString& name) {
     switch (core::DestinationByExtension(name.str())) {
-    case core::Destination::GdbFolder: return installPath + "\\gdb";
-    case core::Destination::AdbFolder: return installPath + "\\adb";
+    case core::Destination::GdbFolder: return installPath + "\\" + product::kGdbFolder;
+    case core::Destination::AdbFolder: return installPath + "\\" + product::kAdbFolder;
     case core::Destination::InstallFolder: break;
     }
     return installPath;
@@ -75,16 +78,16 @@ bool InstalledPath(const CString& installPath, const CString& name, CString& pat
     return true;
 }
 
-bool IsEntryDue(CString& installPath, const CString& name, const CString& version) {
+EntryVerdict CheckEntry(CString& installPath, const CString& name, const CString& version) {
     // The name becomes a path in the temp and install folders and a registry value name: anything but a
     // bare file name would reach outside them or over the product's own values, so it is never fetched.
-    if (!core::IsAcceptableEntryName(name.str())) return false;
-    if (installPath.IsEmpty()) ReadProductValue("InstallPath", kInstallPathChars, installPath);
+    if (!core::IsAcceptableEntryName(name.str())) return EntryVerdict::RefusedName;
+    if (installPath.IsEmpty()) ReadProductValue(product::kInstallPathValue, kInstallPathChars, installPath);
     CString installed;
-    if (!InstalledPath(installPath, name, installed)) return false;
-    if (!::PathFileExistsW(Wide(installed).c_str())) return true;
+    if (!InstalledPath(installPath, name, installed)) return EntryVerdict::RefusedPath;
+    if (!::PathFileExistsW(Wide(installed).c_str())) return EntryVerdict::DueMissing;
     CString recorded;
-    if (!ReadProductValue(name, kVersionChars, recorded)) return true;
+    if (!ReadProductValue(name, kVersionChars, recorded)) return EntryVerdict::DueNotRecorded;
     const bool current = recorded.GetLength() == version.GetLength() && core::EqualsNoCase(recorded.str(), version.str());
-    return !current;
+    return current ? EntryVerdict::Current : EntryVerdict::DueNewVersion;
 }

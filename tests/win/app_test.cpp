@@ -4,6 +4,7 @@
 #include <map>
 
 #include "app/UpdaterApp.h"
+#include "update/update_run.h"
 #include "app/UpdaterCommandLineInfo.h"
 #include "build_config.h"
 

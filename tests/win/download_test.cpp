@@ -8,8 +8,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "app/RunView.h"
 #include "framework/detached_call.h"
 #include "net/download.h"
+#include "update/update_run.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 
@@ -67,13 +69,24 @@ std::string Pattern(size_t n) {
     return s;
 }
 
+// The download as the dialog shows it, with bar as its current-file bar: 1 when it succeeded.
+int Viewed(const DownloadRequest& r, HWND bar) {
+    const CStopSignal stop;
+    const auto view = std::make_shared<CDialogRunView>();
+    view->Attach(nullptr, nullptr, bar, stop);
+    CDownloadProgressRelay relay(view, stop);
+    const core::DownloadOutcome outcome = Download(r, &relay, stop);
+    view->DownloadEnded(r.object, outcome);
+    return outcome.ok ? 1 : 0;
+}
+
 int Fetch(const char* host, const std::string& object, const std::wstring& local, bool show, HWND bar) {
     DownloadRequest r;
     r.showProgress = show;
     r.server = host;
     r.object = object;
     r.localFile = Utf8(local);
-    return Download(r, bar, CStopSignal());
+    return Viewed(r, bar);
 }
 
 const BarMessage kRange{PBM_SETRANGE32, 0, 100};
@@ -238,7 +251,7 @@ TEST(Download, RedirectsAreFollowedAFewTimesAndBodiesAreBounded) {
         r.localFile = Utf8(TempFile("redirected.bin"));
         r.maxBytes = c.maxBytes;
         DeleteFileW(Utf16(r.localFile).c_str());
-        EXPECT_EQ(Download(r, bar.hwnd(), CStopSignal()), c.result);
+        EXPECT_EQ(Viewed(r, bar.hwnd()), c.result);
         const size_t now = server.Requests().size() + other.Requests().size();
         EXPECT_EQ(now - before, c.requests);
         before = now;
@@ -310,7 +323,7 @@ TEST(Download, AStalledServerDoesNotHoldUpAStop) {
         r.localFile = Utf8(TempFile("stalled.bin"));
         HANDLE raiser = CreateThread(nullptr, 0, &RaiseAfter300ms, &stop, 0, nullptr);
         const DWORD t0 = GetTickCount();
-        const int result = RunDetached<int>([r, stop] { return Download(r, nullptr, stop); }, stop, -7);
+        const int result = RunDetached<int>([r, stop] { return Download(r, nullptr, stop).ok ? 1 : 0; }, stop, -7);
         const DWORD took = GetTickCount() - t0;
         EXPECT_EQ(result, -7);
         EXPECT_LT(took, 600u);

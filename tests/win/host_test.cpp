@@ -18,7 +18,7 @@ TEST(PrepareInstallFolder, MakesTheFolderCurrentAndRecordsIt) {
     wchar_t before[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, before);
 
-    const CString folder = PrepareInstallFolder(nullptr);
+    const CString folder = PrepareInstallFolder();
     EXPECT_EQ(Utf16(folder.str()), InstallFolder());
     EXPECT_EQ(folder, "C:\\Program Files\\Marrowtide");
     EXPECT_TRUE(PathIsDirectoryW(InstallFolder().c_str()));
@@ -29,7 +29,7 @@ TEST(PrepareInstallFolder, MakesTheFolderCurrentAndRecordsIt) {
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", L"InstallPath", recorded));
     EXPECT_EQ(recorded, InstallFolder());
 
-    EXPECT_EQ(PrepareInstallFolder(nullptr), folder);  // an existing folder is fine
+    EXPECT_EQ(PrepareInstallFolder(), folder);  // an existing folder is fine
     SetCurrentDirectoryW(before);
 }
 

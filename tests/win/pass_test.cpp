@@ -63,9 +63,9 @@ protected:
         EnsureFolder(kInstall);
         DeleteProductKey();
         ASSERT_EQ(WriteProductValue("InstallPath", Utf8(kInstall).c_str()), 0);
-        m_dlg.m_strServerHost = UPDATER_SERVER_HOST;
-        m_dlg.m_strServerPath = "/marrowtide";
-        m_dlg.m_strVersionFile = "MarrowtideWeb.ver";
+        m_run.m_strServerHost = UPDATER_SERVER_HOST;
+        m_run.m_strServerPath = "/marrowtide";
+        m_run.m_strVersionFile = "MarrowtideWeb.ver";
     }
     void TearDown() override { CleanProductPrograms(); }
 
@@ -80,7 +80,7 @@ protected:
     }
 
     std::unique_ptr<TestHttpServer> m_server = std::make_unique<TestHttpServer>(UPDATER_SERVER_HOST);
-    CUpdaterDlg m_dlg{nullptr};
+    CUpdateRun m_run;
 };
 
 TEST_F(PassTest, ThreeDueDbFilesShowTheirProgressAndLandInTheirFolders) {
@@ -130,18 +130,18 @@ TEST_F(PassTest, NothingDueLeavesSiteAndFolderAsTheFileSetThem) {
     std::ofstream((std::wstring(kInstall) + L"\\x.dll").c_str(), std::ios::binary) << "x";
     ASSERT_EQ(WriteProductValue("x.dll", "1"), 0);
     m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("SITE=other.host\r\nSUBDIR=/files/\r\nx.dll=1\r\n"));
-    EXPECT_TRUE(m_dlg.UpdateDBFiles());
-    EXPECT_EQ(m_dlg.m_strSite, "other.host");
-    EXPECT_EQ(m_dlg.m_strSubDir, "/files");
+    EXPECT_TRUE(m_run.UpdateDBFiles());
+    EXPECT_EQ(m_run.m_strSite, "other.host");
+    EXPECT_EQ(m_run.m_strSubDir, "/files");
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver"}));
 }
 
 TEST_F(PassTest, WithoutSiteAndSubDirTheBuiltInHostAndItsAbsoluteUrlAreUsed) {
     m_server->Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("d.gdb=1\r\n"));
     m_server->Serve("/http://127.0.0.2/update/db//d.gdb", HttpAnswer::Ok("ddd"));
-    EXPECT_TRUE(m_dlg.UpdateDBFiles());
-    EXPECT_EQ(m_dlg.m_strSite, UPDATER_SERVER_HOST);
-    EXPECT_EQ(m_dlg.m_strSubDir, "http://127.0.0.2/update/db/");
+    EXPECT_TRUE(m_run.UpdateDBFiles());
+    EXPECT_EQ(m_run.m_strSite, UPDATER_SERVER_HOST);
+    EXPECT_EQ(m_run.m_strSubDir, "http://127.0.0.2/update/db/");
     // Sent as formed: WinINet under Wine puts the absolute URL behind a slash.
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/http://127.0.0.2/update/db//d.gdb"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\gdb\\d.gdb"), "ddd");
@@ -160,9 +160,9 @@ TEST_F(PassTest, AVersionInfoFileThatCannotBeFetchedOrReadFailsThePass) {
         SCOPED_TRACE(c.name);
         m_server->Serve("/update/db/DBUpdate.ver", c.answer);
         m_server->Serve("/marrowtide/MarrowtideWeb.ver", c.answer);
-        EXPECT_FALSE(m_dlg.UpdateDBFiles());
-        EXPECT_FALSE(m_dlg.UpdateProgramFiles());
-        EXPECT_EQ(m_dlg.m_strSite, "");
+        EXPECT_FALSE(m_run.UpdateDBFiles());
+        EXPECT_FALSE(m_run.UpdateProgramFiles());
+        EXPECT_EQ(m_run.m_strSite, "");
     }
 }
 
@@ -170,9 +170,9 @@ TEST_F(PassTest, AProductKeyRefusingFullAccessEndsOnlyTheDbPass) {
     m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
     ReadOnlyProductKey readOnly;
     ASSERT_TRUE(readOnly.ok());
-    EXPECT_FALSE(m_dlg.UpdateDBFiles());
+    EXPECT_FALSE(m_run.UpdateDBFiles());
     EXPECT_TRUE(m_server->Targets().empty());  // nothing was asked for
-    EXPECT_TRUE(m_dlg.UpdateProgramFiles());
+    EXPECT_TRUE(m_run.UpdateProgramFiles());
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver"}));
 }
 
@@ -185,7 +185,7 @@ TEST_F(PassTest, AFailedDownloadEndsTheLoopAndOnlyWhatCameIsPlaced) {
     cut.sendBodyBytes = 4;
     m_server->Serve("/f/two.dll", cut);
     m_server->Serve("/f/three.dll", HttpAnswer::Ok("new three"));
-    EXPECT_TRUE(m_dlg.UpdateDBFiles());
+    EXPECT_TRUE(m_run.UpdateDBFiles());
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/update/db/DBUpdate.ver", "/f/one.dll", "/f/two.dll"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\one.dll"), "new one");
     EXPECT_EQ(RecordedVersion(L"one.dll"), L"2");
@@ -196,20 +196,20 @@ TEST_F(PassTest, AFailedDownloadEndsTheLoopAndOnlyWhatCameIsPlaced) {
 }
 
 TEST_F(PassTest, TheProgramPassUsesTheConfiguredServerAndTheInstallFolder) {
-    m_dlg.m_strSite = "left.by.db.pass";  // not used: the pass starts from its own file
-    m_dlg.m_strSubDir = "/db";
+    m_run.m_strSite = "left.by.db.pass";  // not used: the pass starts from its own file
+    m_run.m_strSubDir = "/db";
     m_server->Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("Marrowtide.exe=5,0,0,0\r\nextra.gdb=5\r\n"));
     m_server->Serve("/marrowtide/Marrowtide.exe", HttpAnswer::Ok("program"));
     m_server->Serve("/marrowtide/extra.gdb", HttpAnswer::Ok("db in the program list"));
-    EXPECT_TRUE(m_dlg.UpdateProgramFiles());
+    EXPECT_TRUE(m_run.UpdateProgramFiles());
     EXPECT_EQ(m_server->Targets(), (std::vector<std::string>{"/marrowtide/MarrowtideWeb.ver", "/marrowtide/Marrowtide.exe",
                                                             "/marrowtide/extra.gdb"}));
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\Marrowtide.exe"), "program");
     EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\extra.gdb"), "db in the program list");
     EXPECT_EQ(RecordedVersion(L"Marrowtide.exe"), L"5");
     // A ".gdb" entry is looked up in "gdb", where this pass never puts it: due again next time.
-    EXPECT_TRUE(m_dlg.IsUpdateNeeded("extra.gdb", "5"));
-    EXPECT_FALSE(m_dlg.IsUpdateNeeded("Marrowtide.exe", "5"));
+    EXPECT_TRUE(m_run.IsUpdateNeeded("extra.gdb", "5"));
+    EXPECT_FALSE(m_run.IsUpdateNeeded("Marrowtide.exe", "5"));
 }
 
 TEST_F(PassTest, ASecondRunDownloadsOnlyTheVersionInfoFiles) {
@@ -289,11 +289,11 @@ TEST_F(PassTest, TheRunTakesTheInstallFolderFromTheProductKeyOrSettlesOnTheFallb
         ASSERT_EQ(WriteProductValue("Update_Flag", "YES"), 0);  // the key itself is there
         if (c.value) ASSERT_EQ(WriteProductValue("InstallPath", c.value), 0);
         CUpdaterDlg dlg(nullptr);
-        dlg.m_strServerHost = UPDATER_SERVER_HOST;
-        dlg.m_strServerPath = "/marrowtide";
-        dlg.m_strVersionFile = "MarrowtideWeb.ver";
+        dlg.m_run.m_strServerHost = UPDATER_SERVER_HOST;
+        dlg.m_run.m_strServerPath = "/marrowtide";
+        dlg.m_run.m_strVersionFile = "MarrowtideWeb.ver";
         EXPECT_EQ(CUpdaterDlg::UpdateThreadProc(&dlg), 0u);
-        EXPECT_EQ(Utf16(dlg.m_strInstallPath.str()), c.lands);
+        EXPECT_EQ(Utf16(dlg.m_run.m_strInstallPath.str()), c.lands);
         EXPECT_EQ(ReadAll(c.lands + L"\\gdb\\n.gdb"), "new gdb");
         EXPECT_EQ(ReadAll(c.lands + L"\\n.dll"), "new dll");
         EXPECT_EQ(RecordedVersion(L"n.dll"), L"4");

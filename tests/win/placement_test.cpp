@@ -43,19 +43,19 @@ protected:
         EnsureFolder(m_install);
         EnsureFolder(m_temp);
         DeleteProductKey();
-        m_dlg.m_strInstallPath = Utf8(m_install).c_str();
+        m_run.m_strInstallPath = Utf8(m_install).c_str();
     }
     // A downloaded file waiting in the temp folder.
     void Downloaded(const wchar_t* name, const std::string& bytes) { WriteAll(m_temp + L"\\" + name, bytes); }
     void RunSteps(CUpdateFileArray& list, PlacementRule rule) {
-        m_dlg.PlaceDownloadedFiles(&list, Utf8(m_temp).c_str(), rule);
-        m_dlg.RegisterPlacedFiles(&list);
-        m_dlg.RecordFileVersions(&list);
+        m_run.PlaceDownloadedFiles(&list, Utf8(m_temp).c_str(), rule);
+        m_run.RegisterPlacedFiles(&list);
+        m_run.RecordFileVersions(&list);
     }
 
     std::wstring m_install = L"C:\\Program Files\\Place Test\\Marrowtide";  // with blanks, as under Program Files
     std::wstring m_temp = L"C:\\place-test-temp";
-    CUpdaterDlg m_dlg{nullptr};
+    CUpdateRun m_run;
 };
 
 TEST_F(PlacementTest, ReplacesInstalledFilesRoutesDbFilesAndRecordsVersions) {
@@ -173,11 +173,10 @@ TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.given);
-        CUpdaterDlg dlg(nullptr);
-        dlg.m_strInstallPath = c.given;
-        dlg.SettleInstallFolder();
-        EXPECT_EQ(dlg.m_strInstallPath, c.settled);
-        EXPECT_TRUE(PathIsDirectoryW(Utf16(dlg.m_strInstallPath.str()).c_str()));
+        CString installPath = c.given;
+        SettleInstallFolder(installPath);
+        EXPECT_EQ(installPath, c.settled);
+        EXPECT_TRUE(PathIsDirectoryW(Utf16(installPath.str()).c_str()));
     }
     std::wstring recorded;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", L"InstallPath", recorded));
@@ -188,7 +187,7 @@ TEST(UpdateTempFolder, IsAFreshFolderOfTheRunsOwnInsideTheWindowsTempFolder) {
     RemoveTree(L"C:\\windows\\Temp");
     std::wstring first;
     {
-        CUpdaterDlg dlg(nullptr), other(nullptr);
+        CUpdateRun dlg, other;
         first = Utf16(dlg.GetUpdateTempFolder().str());
         EXPECT_EQ(first.rfind(L"C:\\windows\\Temp\\BrinsoUpdator.{", 0), 0u) << Utf8(first);
         EXPECT_TRUE(PathIsDirectoryW(first.c_str()));
@@ -213,7 +212,7 @@ TEST_F(PlacementTest, PlacingCopiesIntoTheInstallFolderAndAStopEndsTheCopy) {
     };
     Downloaded(L"a.dll", "new a");
     const ULONGLONG downloaded = fileIndex(m_temp + L"\\a.dll");
-    ASSERT_TRUE(ReplaceWithDownloaded(Utf8(m_temp + L"\\a.dll").c_str(), Utf8(m_install + L"\\a.dll").c_str(), CStopSignal()));
+    ASSERT_EQ(ReplaceWithDownloaded(Utf8(m_temp + L"\\a.dll").c_str(), Utf8(m_install + L"\\a.dll").c_str(), CStopSignal()), 0u);
     EXPECT_EQ(ReadAll(m_install + L"\\a.dll"), "new a");
     EXPECT_NE(fileIndex(m_install + L"\\a.dll"), downloaded) << "the temp file itself was moved into place";
     EXPECT_FALSE(Exists(m_temp + L"\\a.dll"));
@@ -222,7 +221,7 @@ TEST_F(PlacementTest, PlacingCopiesIntoTheInstallFolderAndAStopEndsTheCopy) {
     Downloaded(L"big.dat", std::string(64 * 1024 * 1024, 'b'));
     CStopSignal stop;
     stop.Raise();  // as if the dialog closed while the copy was under way
-    EXPECT_FALSE(ReplaceWithDownloaded(Utf8(m_temp + L"\\big.dat").c_str(), Utf8(m_install + L"\\big.dat").c_str(), stop));
+    EXPECT_EQ(ReplaceWithDownloaded(Utf8(m_temp + L"\\big.dat").c_str(), Utf8(m_install + L"\\big.dat").c_str(), stop), DWORD{ERROR_CANCELLED});
     EXPECT_EQ(ReadAll(m_install + L"\\big.dat"), "installed");
     EXPECT_FALSE(Exists(m_install + L"\\big.dat.~new")) << "a part of the copy left behind";
 }

@@ -32,7 +32,7 @@ TEST(ReferenceServer, ServesEveryPathFormOfTheSameFile) {
         r.server = host;
         r.object = c.object;
         r.localFile = Utf8(local);
-        ASSERT_EQ(Download(r, nullptr, CStopSignal()), 1);
+        ASSERT_TRUE(Download(r, nullptr, CStopSignal()).ok);
         std::ifstream f(local.c_str(), std::ios::binary);
         std::ostringstream s;
         s << f.rdbuf();
@@ -42,7 +42,7 @@ TEST(ReferenceServer, ServesEveryPathFormOfTheSameFile) {
     missing.server = host;
     missing.object = "/update/db/missing.gdb";
     missing.localFile = Utf8(local);
-    EXPECT_EQ(Download(missing, nullptr, CStopSignal()), 0);
+    EXPECT_FALSE(Download(missing, nullptr, CStopSignal()).ok);
 }
 
 }  // namespace

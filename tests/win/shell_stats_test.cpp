@@ -13,6 +13,7 @@
 #include "host/registry_key.h"
 #include "host/shell_entries.h"
 #include "net/download.h"
+#include "net/install_stats.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
 
@@ -74,16 +75,16 @@ protected:
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
         if (k) RegCloseKey(k);
     }
-    CUpdaterDlg m_dlg{nullptr};
+    CUpdateRun m_run;
 };
 
 TEST_F(ShellEntriesTest, LinksAndUninstallEntryAreWrittenAgainOnEveryRun) {
     ASSERT_EQ(WriteProductValue("InstallPath", "C:\\Program Files\\Registered\\Marrowtide"), 0);
-    m_dlg.m_strInstallPath = "C:\\Program Files\\Run\\Marrowtide";
+    m_run.m_strInstallPath = "C:\\Program Files\\Run\\Marrowtide";
     const std::wstring group = Folder(CSIDL_COMMON_PROGRAMS) + L"\\Marrowtide";
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
-        m_dlg.CreateShellEntries();
+        m_run.CreateShellEntries();
         EXPECT_EQ(FilesIn(group), (std::vector<std::wstring>{L"Marrowtide 삭제.lnk", L"Marrowtide 실시간.lnk",
                                                              L"Marrowtide 실행.lnk"}));
         EXPECT_EQ(LinkTarget(group + L"\\Marrowtide 실행.lnk"), L"C:\\Program Files\\Run\\Marrowtide\\Marrowtide.exe");
@@ -105,8 +106,7 @@ TEST_F(ShellEntriesTest, LinksAndUninstallEntryAreWrittenAgainOnEveryRun) {
 TEST_F(ShellEntriesTest, NoEntryWhenTheUninstallListIsMissing) {
     ASSERT_EQ(WriteProductValue("InstallPath", "C:\\M"), 0);
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallList);
-    m_dlg.m_strInstallPath = "C:\\M";
-    m_dlg.WriteUninstallEntry();
+    WriteUninstallEntry("C:\\M");
     HKEY k = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, KEY_READ, &k), ERROR_SUCCESS);  // never created
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallList, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
@@ -167,10 +167,9 @@ std::vector<std::string> MachineAddresses() {
 TEST(InstallStats, TheReportAsTheServerReceivesIt) {
     TestHttpServer server(UPDATER_STATS_HOST);
     ASSERT_TRUE(server.listening());
-    CUpdaterDlg dlg(nullptr);
-    const CString adapter = dlg.GetMacAddress();
-    EXPECT_EQ(dlg.SendInstallStats(adapter), 1);
-    EXPECT_EQ(dlg.SendInstallStats(""), 1);  // no adapter answered
+    const CString adapter = GetMacAddress();
+    EXPECT_EQ(SendInstallStats(adapter), 1);
+    EXPECT_EQ(SendInstallStats(""), 1);  // no adapter answered
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     for (const std::string& r : requests) {
@@ -191,13 +190,12 @@ TEST(InstallStats, TheReportAsTheServerReceivesIt) {
 TEST(InstallStats, EmptyTextsSendNothingAndAnUnreachableServerIsSilent) {
     TestHttpServer server(UPDATER_STATS_HOST);
     ASSERT_TRUE(server.listening());
-    CUpdaterDlg dlg(nullptr);
-    EXPECT_EQ(dlg.SendHttpRequest("", "/member/stats.asp", "x"), 87);
-    EXPECT_EQ(dlg.SendHttpRequest(UPDATER_STATS_HOST, "", "x"), 87);
-    EXPECT_EQ(dlg.SendHttpRequest(UPDATER_STATS_HOST, "/member/stats.asp", ""), 87);
+    EXPECT_EQ(SendHttpRequest("", "/member/stats.asp", "x"), 87);
+    EXPECT_EQ(SendHttpRequest(UPDATER_STATS_HOST, "", "x"), 87);
+    EXPECT_EQ(SendHttpRequest(UPDATER_STATS_HOST, "/member/stats.asp", ""), 87);
     EXPECT_TRUE(server.Requests().empty());
     const DWORD t0 = GetTickCount();
-    EXPECT_EQ(dlg.SendHttpRequest("127.0.0.29", "/member/stats.asp", "x"), 0);
+    EXPECT_EQ(SendHttpRequest("127.0.0.29", "/member/stats.asp", "x"), 0);
     EXPECT_LT(GetTickCount() - t0, 2000u);
 }
 

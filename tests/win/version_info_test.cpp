@@ -46,12 +46,12 @@ class VersionInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Yelvan\\Marrowtide");
-        m_dlg.m_strInstallPath = Utf8(kInstall).c_str();
-        m_dlg.m_strServerHost = "server.host";
+        m_run.m_strInstallPath = Utf8(kInstall).c_str();
+        m_run.m_strServerHost = "server.host";
         RemoveTree(L"C:\\vi-test");
         EnsureFolder(kInstall);
     }
-    CUpdaterDlg m_dlg{nullptr};
+    CUpdateRun m_run;
 };
 
 TEST_F(VersionInfoTest, FilesTable) {
@@ -90,22 +90,22 @@ TEST_F(VersionInfoTest, FilesTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        m_dlg.m_strSite = "before";
-        m_dlg.m_strSubDir = "before";
+        m_run.m_strSite = "before";
+        m_run.m_strSubDir = "before";
         CUpdateFileArray list;
-        EXPECT_EQ(m_dlg.ReadVersionInfo(Utf8(WriteTemp(c.bytes)).c_str(), &list) != FALSE, c.result);
+        EXPECT_EQ(m_run.ReadVersionInfo(Utf8(WriteTemp(c.bytes)).c_str(), &list) != FALSE, c.result);
         EXPECT_EQ(Names(list), c.due);
-        EXPECT_EQ(m_dlg.m_strSite, c.site);
-        EXPECT_EQ(m_dlg.m_strSubDir, c.subDir);
+        EXPECT_EQ(m_run.m_strSite, c.site);
+        EXPECT_EQ(m_run.m_strSubDir, c.subDir);
     }
     CUpdateFileArray list;
-    EXPECT_FALSE(m_dlg.ReadVersionInfo("C:\\vi-test\\missing.ver", &list));
+    EXPECT_FALSE(m_run.ReadVersionInfo("C:\\vi-test\\missing.ver", &list));
 }
 
 TEST_F(VersionInfoTest, FieldsAndLimitsReachTheRecord) {
     const std::string longVersion(200, 'v');
     CUpdateFileArray list;
-    ASSERT_TRUE(m_dlg.ReadVersionInfo(Utf8(WriteTemp("a.dll=1.0,,1,1\r\nb.exe=2.0,5,0,1\r\nc.dll=" + longVersion +
+    ASSERT_TRUE(m_run.ReadVersionInfo(Utf8(WriteTemp("a.dll=1.0,,1,1\r\nb.exe=2.0,5,0,1\r\nc.dll=" + longVersion +
                                                      "\r\n" + std::string(259, 'x') + "=1\r\n" +
                                                      std::string(300, 'n') + "=1\r\n"))
                                           .c_str(),
@@ -127,18 +127,18 @@ TEST_F(VersionInfoTest, KoreanNamesAndVersionsPassThroughUnchanged) {
     const std::wstring version = L"버전2";
     const std::string file = Cp949(L"SITE=서버\r\n" + name + L"=" + version + L",0,1,0\r\n");
     CUpdateFileArray list;
-    ASSERT_TRUE(m_dlg.ReadVersionInfo(Utf8(WriteTemp(file)).c_str(), &list));
+    ASSERT_TRUE(m_run.ReadVersionInfo(Utf8(WriteTemp(file)).c_str(), &list));
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(Utf16(list[0].szFileName.str()), name);
     EXPECT_EQ(Utf16(list[0].szVersion.str()), version);
-    EXPECT_EQ(Utf16(m_dlg.m_strSite.str()), L"서버");
+    EXPECT_EQ(Utf16(m_run.m_strSite.str()), L"서버");
     // Recorded as a program using the ANSI API on a Korean system records it: the same UTF-16 name and text.
     ASSERT_EQ(WriteProductValue(list[0].szFileName, list[0].szVersion), 0);
     std::wstring stored;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", name.c_str(), stored));
     EXPECT_EQ(stored, version);
     Touch(std::wstring(kInstall) + L"\\" + name);
-    EXPECT_FALSE(m_dlg.IsUpdateNeeded(list[0].szFileName, list[0].szVersion));
+    EXPECT_FALSE(m_run.IsUpdateNeeded(list[0].szFileName, list[0].szVersion));
 }
 
 TEST_F(VersionInfoTest, IsUpdateNeededTable) {
@@ -168,30 +168,30 @@ TEST_F(VersionInfoTest, IsUpdateNeededTable) {
         SetUp();
         if (c.file) Touch(std::wstring(kInstall) + L"\\" + c.file);
         if (c.recorded) ASSERT_EQ(WriteProductValue(c.entry, c.recorded), 0);
-        EXPECT_EQ(m_dlg.IsUpdateNeeded(c.entry, c.version) != FALSE, c.due);
+        EXPECT_EQ(m_run.IsUpdateNeeded(c.entry, c.version) != FALSE, c.due);
     }
 }
 
 TEST_F(VersionInfoTest, RegistryFailuresCountAsDue) {
     Touch(std::wstring(kInstall) + L"\\a.dll");
     ASSERT_EQ(WriteProductValue("a.dll", "1.0"), 0);
-    ASSERT_FALSE(m_dlg.IsUpdateNeeded("a.dll", "1.0"));
+    ASSERT_FALSE(m_run.IsUpdateNeeded("a.dll", "1.0"));
     {
         ReadOnlyProductKey readOnly;
         ASSERT_TRUE(readOnly.ok());
-        EXPECT_TRUE(m_dlg.IsUpdateNeeded("a.dll", "1.0"));
+        EXPECT_TRUE(m_run.IsUpdateNeeded("a.dll", "1.0"));
     }
     ASSERT_EQ(WriteProductValue("a.dll", std::string(1024, 'v').c_str()), 0);  // does not fit 1024 with its end
-    EXPECT_TRUE(m_dlg.IsUpdateNeeded("a.dll", std::string(1024, 'v').c_str()));
+    EXPECT_TRUE(m_run.IsUpdateNeeded("a.dll", std::string(1024, 'v').c_str()));
 }
 
 TEST_F(VersionInfoTest, AnEmptyInstallPathIsFilledFromTheRegistry) {
     Touch(std::wstring(kInstall) + L"\\a.dll");
     ASSERT_EQ(WriteProductValue("a.dll", "1.0"), 0);
     ASSERT_EQ(WriteProductValue("InstallPath", Utf8(kInstall).c_str()), 0);
-    m_dlg.m_strInstallPath.Empty();
-    EXPECT_FALSE(m_dlg.IsUpdateNeeded("a.dll", "1.0"));
-    EXPECT_EQ(Utf16(m_dlg.m_strInstallPath.str()), kInstall);
+    m_run.m_strInstallPath.Empty();
+    EXPECT_FALSE(m_run.IsUpdateNeeded("a.dll", "1.0"));
+    EXPECT_EQ(Utf16(m_run.m_strInstallPath.str()), kInstall);
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+#include "core/run_report.h"
+
+#include <cstdio>
+
+namespace core {
+
+namespace {
+
+std::string WithError(const char* what, const DownloadOutcome& o, const std::string& errorText) {
+    return std::string(what) + " (" + (errorText.empty() ? "error " + std::to_string(o.error) : errorText) + ")";
+}
+
+}  // namespace
+
+std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string& errorText) {
+    switch (o.failure) {
+    case DownloadFailure::None: return "no failure";
+    case DownloadFailure::Stopped: return "stopped: the dialog was closed";
+    case DownloadFailure::UnsendableName: return "the name cannot be sent: it is no code page 949 text";
+    case DownloadFailure::NoConnection: return WithError("no answer from the server", o, errorText);
+    case DownloadFailure::Status:
+        return "the server answered HTTP " + std::to_string(o.status) + " instead of 200 OK";
+    case DownloadFailure::NoHeaders: return "the answer has no HTTP header: this is no web server's answer";
+    case DownloadFailure::UnsupportedEncoding:
+        return "the server sent Content-Encoding \"" + o.detail + "\", which the updater does not decode";
+    case DownloadFailure::BadLength: return "the server sent an unreadable Content-Length \"" + o.detail + "\"";
+    case DownloadFailure::TooLarge:
+        return "the file is larger than the " + std::to_string(o.expected) + " bytes a version-info file may have";
+    case DownloadFailure::LocalFile: return WithError("the local copy could not be created", o, errorText);
+    case DownloadFailure::WriteFailed: return WithError("the local copy could not be written", o, errorText);
+    case DownloadFailure::CutShort:
+        return "the body was cut short: " + std::to_string(o.bytes) + " of " + std::to_string(o.expected) +
+               " bytes arrived";
+    case DownloadFailure::Corrupt:
+        return "the compressed body is damaged or cut short (its own checks failed after " + std::to_string(o.bytes) +
+               " bytes)";
+    case DownloadFailure::DigestMismatch:
+        return "the file's SHA-256 is not the one the version-info file lists (" + std::to_string(o.bytes) +
+               " bytes arrived): it is not the published file";
+    case DownloadFailure::NoHash: return "this system cannot compute SHA-256 (CNG), so the file cannot be checked";
+    case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
+    case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";
+    }
+    return "unknown failure";
+}
+
+std::string DisplayUrl(const std::string& host, const std::string& object) {
+    if (object.compare(0, 7, "http://") == 0) return object;
+    return "http://" + host + (object.compare(0, 1, "/") == 0 ? "" : "/") + object;
+}
+
+std::string FormatLogLine(const LocalTime& t, const char* level, const std::string& text) {
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second, t.millisecond);
+    std::string line = stamp;
+    line += level;
+    line += ' ';
+    for (const char c : text) line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+    line += "\r\n";
+    return line;
+}
+
+std::string KeepLastLines(const std::string& log, std::size_t keep) {
+    if (log.size() <= keep) return log;
+    const std::size_t from = log.size() - keep;
+    // The first line that starts within the kept part: right after a line end at or after from - 1.
+    const std::size_t end = from == 0 ? std::string::npos : log.find('\n', from - 1);
+    if (end == std::string::npos || end + 1 >= log.size()) return std::string();
+    return log.substr(end + 1);
+}
+
+}  // namespace core

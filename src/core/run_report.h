@@ -1,0 +1,60 @@
+#pragma once
+// What a run tells about itself: the outcome of a download with its cause, and the lines of the run's log.
+// Portable, so the words a support engineer reads are tested natively.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace core {
+
+enum class DownloadFailure {
+    None,
+    Stopped,              // the dialog closed
+    UnsendableName,       // the target is no code page 949 text
+    NoConnection,         // the platform gave an error before any answer (error)
+    Status,               // an answer other than "200 OK" (status)
+    NoHeaders,            // bytes without an HTTP header
+    UnsupportedEncoding,  // a Content-Encoding other than gzip or deflate (detail)
+    BadLength,            // a Content-Length that is no number (detail)
+    TooLarge,             // more than the bound (expected = the bound)
+    LocalFile,            // the local copy could not be made (error)
+    WriteFailed,          // the local copy could not be written (error)
+    CutShort,             // fewer bytes than announced (bytes of expected)
+    Corrupt,              // a compressed body damaged or without its end
+    DigestMismatch,       // the bytes' SHA-256 is not the listed one
+    NoHash,               // the platform cannot compute SHA-256
+    TooManyRedirects,
+    BadRedirect,          // a Location the updater does not follow (detail)
+};
+
+struct DownloadOutcome {
+    bool ok = false;
+    bool sent = false;  // a request went out
+    DownloadFailure failure = DownloadFailure::None;
+    unsigned long status = 0;    // the last HTTP status seen
+    unsigned long error = 0;     // the platform's error code, where one caused the failure
+    std::uint64_t bytes = 0;     // body bytes received (before decoding)
+    std::uint64_t expected = 0;  // what the answer announced, or the bound that was passed
+    std::string detail;          // a header value worth showing
+};
+
+// The cause of a failed download in a support engineer's words; errorText is the platform's text for
+// outcome.error ("error 12029: ..."), or empty for the code alone.
+std::string DescribeDownloadFailure(const DownloadOutcome& outcome, const std::string& errorText);
+
+// The address a request went to, as a person would type it: "http://host/object", or the object itself
+// when it is an absolute URL already.
+std::string DisplayUrl(const std::string& host, const std::string& object);
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+// One line of the log: "YYYY-MM-DD hh:mm:ss.mmm LEVEL text" and CR LF. Control characters in text become
+// blanks, so no text can forge a line of its own.
+std::string FormatLogLine(const LocalTime& t, const char* level, const std::string& text);
+
+// The end of a log that is at most keep bytes and starts at the start of a line (empty when no line
+// start lies within it).
+std::string KeepLastLines(const std::string& log, std::size_t keep);
+
+}  // namespace core

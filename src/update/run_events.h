@@ -1,0 +1,138 @@
+#pragma once
+// What an update run tells as it goes: one small interface, told by the run on its worker (and the
+// download's progress on the download's thread). The dialog shows it, the log keeps it, a test can watch
+// it. Every event has an empty default, so a listener implements only what it needs. Nothing here knows
+// a window.
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/run_report.h"
+#include "framework/cstring.h"
+
+enum class UpdatePass { Db, Program };
+
+// Why an entry of a version-info file is fetched, or why it never is.
+enum class EntryVerdict {
+    Current,          // installed, and its recorded version is the listed one
+    DueMissing,       // no installed copy
+    DueNotRecorded,   // installed, but no version recorded
+    DueNewVersion,    // the recorded version differs
+    RefusedName,      // a name the updater never fetches (a path, a device, a product value, ...)
+    RefusedPath,      // its installed path would be too long
+    RefusedDigest,    // it claims a digest that is none
+};
+inline bool IsDue(EntryVerdict v) {
+    return v == EntryVerdict::DueMissing || v == EntryVerdict::DueNotRecorded || v == EntryVerdict::DueNewVersion;
+}
+
+// Why a version-info file is not used.
+enum class VersionInfoProblem {
+    None,
+    Unreadable,          // missing or cannot be read
+    Empty,
+    TooLarge,            // more bytes or more entries than a version-info file may have
+    NoSignature,         // the program carries release keys and the last line is no signature line
+    UnknownKey,          // signed by a key the program does not carry
+    BadSignature,        // the signature does not match the bytes
+    NoSerial,            // none, or more than one
+    Rollback,            // a serial below the one accepted before
+    EntryWithoutDigest,  // a signed release lists a file without its SHA-256
+    NoCrypto,            // the system cannot verify (no CNG)
+};
+
+// Why a pass ended as it did.
+enum class PassEnd {
+    Done,                // everything due was tried (a failed download ends the list; that was told)
+    Current,             // nothing was due
+    Stopped,
+    NoTempFolder,        // no download folder could be made
+    NoProductKey,        // the product key cannot be opened (error)
+    NoInstallFolder,
+    VersionInfoNotFetched,
+    VersionInfoRefused,  // (VersionInfoProblem told before)
+};
+
+enum class RunOutcome { Updated, Failed, Stopped };
+
+class IRunEvents {
+public:
+    virtual ~IRunEvents() = default;
+
+    virtual void RunStarted(const CString& /*installPath*/) {}  // the product's programs are about to be ended
+    virtual void ProgramNotEnded(const CString& /*path*/) {}     // running, and it could not be ended
+    virtual void PassStarted(UpdatePass) {}
+    virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem) {}
+    virtual void EntryChecked(UpdatePass, const CString& /*name*/, const CString& /*version*/, EntryVerdict) {}
+    virtual void FilesDue(UpdatePass, std::size_t /*count*/) {}  // the version-info file was read
+    virtual void FileStarted(UpdatePass, const CString& /*name*/, long /*index*/, long /*count*/) {}
+    virtual void DownloadStarted(const std::string& /*url*/) {}
+    virtual void DownloadBodyStarted() {}             // only for listed files
+    virtual void DownloadProgress(int /*percent*/) {}  // only for listed files; per chunk
+    virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&) {}
+    virtual void FileFetched(UpdatePass, long /*index*/) {}
+    virtual void Placing(const CString& /*name*/) {}
+    virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
+    virtual void RegistrationStarted(const CString& /*path*/, unsigned long /*error*/) {}                     // 0: started
+    virtual void Opened(const CString& /*path*/) {}
+    virtual void Recorded(const CString& /*name*/, const CString& /*version*/, long /*error*/) {}  // 0: recorded
+    virtual void PassEnded(UpdatePass, PassEnd, unsigned long /*error*/) {}
+    virtual void ShellEntriesWritten() {}
+    virtual void StopAsked() {}
+    virtual void RunEnded(RunOutcome) {}
+    virtual void Fault(const char* /*where*/, const std::string& /*what*/) {}  // something was thrown
+};
+
+// Tells every listener, in order.
+class CRunEventsTee : public IRunEvents {
+public:
+    explicit CRunEventsTee(std::vector<std::shared_ptr<IRunEvents>> listeners) : m_listeners(std::move(listeners)) {}
+
+    void RunStarted(const CString& p) override { Each(&IRunEvents::RunStarted, p); }
+    void ProgramNotEnded(const CString& p) override { Each(&IRunEvents::ProgramNotEnded, p); }
+    void PassStarted(UpdatePass p) override { Each(&IRunEvents::PassStarted, p); }
+    void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v) override { Each(&IRunEvents::VersionInfoUnusable, p, v); }
+    void EntryChecked(UpdatePass p, const CString& n, const CString& v, EntryVerdict e) override {
+        Each(&IRunEvents::EntryChecked, p, n, v, e);
+    }
+    void FilesDue(UpdatePass p, std::size_t n) override { Each(&IRunEvents::FilesDue, p, n); }
+    void FileStarted(UpdatePass p, const CString& n, long i, long c) override { Each(&IRunEvents::FileStarted, p, n, i, c); }
+    void DownloadStarted(const std::string& u) override { Each(&IRunEvents::DownloadStarted, u); }
+    void DownloadBodyStarted() override { Each(&IRunEvents::DownloadBodyStarted); }
+    void DownloadProgress(int p) override { Each(&IRunEvents::DownloadProgress, p); }
+    void DownloadEnded(const std::string& u, const core::DownloadOutcome& o) override { Each(&IRunEvents::DownloadEnded, u, o); }
+    void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
+    void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
+    void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }
+    void RegistrationStarted(const CString& p, unsigned long e) override { Each(&IRunEvents::RegistrationStarted, p, e); }
+    void Opened(const CString& p) override { Each(&IRunEvents::Opened, p); }
+    void Recorded(const CString& n, const CString& v, long e) override { Each(&IRunEvents::Recorded, n, v, e); }
+    void PassEnded(UpdatePass p, PassEnd e, unsigned long err) override { Each(&IRunEvents::PassEnded, p, e, err); }
+    void ShellEntriesWritten() override { Each(&IRunEvents::ShellEntriesWritten); }
+    void StopAsked() override { Each(&IRunEvents::StopAsked); }
+    void RunEnded(RunOutcome u) override { Each(&IRunEvents::RunEnded, u); }
+    void Fault(const char* w, const std::string& what) override { Each(&IRunEvents::Fault, w, what); }
+
+private:
+    template <typename... Params, typename... Args>
+    void Each(void (IRunEvents::*event)(Params...), Args&&... args) {
+        for (const auto& l : m_listeners) (l.get()->*event)(args...);
+    }
+    std::vector<std::shared_ptr<IRunEvents>> m_listeners;
+};
+
+// Runs call; whatever it throws is told as a fault of where, and fallback is returned instead. For the
+// entries of threads: nothing thrown may end the process or go unseen.
+template <typename R, typename Call>
+R TellingFaults(IRunEvents& events, const char* where, R fallback, Call&& call) {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        events.Fault(where, e.what());
+    } catch (...) {
+        events.Fault(where, "an exception of unknown type");
+    }
+    return fallback;
+}

@@ -1,0 +1,228 @@
+#include "update/run_log.h"
+
+#include <windows.h>
+
+#include "core/product.h"
+#include "framework/win_text.h"
+
+namespace {
+
+const char* PassName(UpdatePass pass) { return pass == UpdatePass::Db ? "DB pass" : "program pass"; }
+
+const char* ProblemText(VersionInfoProblem p) {
+    switch (p) {
+    case VersionInfoProblem::None: return "no problem";
+    case VersionInfoProblem::Unreadable: return "the downloaded file cannot be read";
+    case VersionInfoProblem::Empty: return "the file is empty";
+    case VersionInfoProblem::TooLarge: return "the file is larger than 1 MiB or lists more than 1000 files";
+    case VersionInfoProblem::NoSignature: return "it is not signed (its last line is no signature line)";
+    case VersionInfoProblem::UnknownKey: return "it is signed with a key this program does not carry";
+    case VersionInfoProblem::BadSignature: return "its signature does not match its contents: it was changed after signing";
+    case VersionInfoProblem::NoSerial: return "it does not hold exactly one valid serial";
+    case VersionInfoProblem::Rollback: return "its serial is lower than that of a release accepted before (an older release)";
+    case VersionInfoProblem::EntryWithoutDigest: return "a signed release lists a file without its SHA-256";
+    case VersionInfoProblem::NoCrypto: return "this system cannot verify signatures (no CNG)";
+    }
+    return "unknown problem";
+}
+
+const char* VerdictText(EntryVerdict v) {
+    switch (v) {
+    case EntryVerdict::Current: return "is current";
+    case EntryVerdict::DueMissing: return "is due: not installed";
+    case EntryVerdict::DueNotRecorded: return "is due: no version recorded";
+    case EntryVerdict::DueNewVersion: return "is due: another version is recorded";
+    case EntryVerdict::RefusedName:
+        return "is refused: not a name the updater may write (a path, a device or reserved name, a control "
+               "character, or one of the product key's own values)";
+    case EntryVerdict::RefusedPath: return "is refused: its installed path would be longer than 259 characters";
+    case EntryVerdict::RefusedDigest: return "is refused: its sha256 field is no SHA-256 digest";
+    }
+    return "unknown";
+}
+
+bool IsRefusal(EntryVerdict v) { return !IsDue(v) && v != EntryVerdict::Current; }
+
+}  // namespace
+
+bool CRunLog::Open(const CString& folder, const std::string& programVersion, const std::string& systemVersion) {
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        m_path = Wide(folder + "\\" + product::kLogFileName);
+        m_file.reset(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_file) return false;
+        LARGE_INTEGER size{};
+        ::GetFileSizeEx(m_file.get(), &size);
+        m_size = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    Note("==== BrinsoUpdator " + programVersion + " started on " + systemVersion);
+    return true;
+}
+
+void CRunLog::Write(bool failure, const std::string& text) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    const std::string line = core::FormatLogLine({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                                                  now.wMilliseconds},
+                                                 failure ? "FAIL" : "info", text);
+    const std::lock_guard<std::mutex> hold(m_lock);
+    if (!m_file) return;
+    if (m_size + line.size() > kMaxBytes && !ShortenLocked()) return;
+    DWORD written = 0;
+    if (::WriteFile(m_file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) m_size += written;
+}
+
+// Keeps the last whole lines, written beside the log and renamed over it: at every moment the file is
+// either the old log or the shortened one. false (and the log closed) when that cannot be done.
+bool CRunLog::ShortenLocked() {
+    m_file.reset();
+    std::string kept;
+    {
+        const ScopedFile in(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > static_cast<LONGLONG>(4 * kMaxBytes)) return false;
+        std::string all(static_cast<std::size_t>(size.QuadPart), '\0');
+        DWORD read = 0;
+        if (!all.empty() && !::ReadFile(in.get(), &all[0], static_cast<DWORD>(all.size()), &read, nullptr)) return false;
+        all.resize(read);
+        kept = core::KeepLastLines(all, kKeptBytes);
+    }
+    const std::wstring staged = m_path + L".~new";
+    {
+        const ScopedFile out(::CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                           nullptr));
+        DWORD written = 0;
+        if (!out || !::WriteFile(out.get(), kept.data(), static_cast<DWORD>(kept.size()), &written, nullptr) ||
+            written != kept.size()) {
+            ::DeleteFileW(staged.c_str());
+            return false;
+        }
+    }
+    if (!::MoveFileExW(staged.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(staged.c_str());
+        return false;
+    }
+    m_file.reset(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_size = kept.size();
+    return static_cast<bool>(m_file);
+}
+
+void CRunLog::RunStarted(const CString& installPath) {
+    Write(false, "run: ending the product's programs in " + installPath.str());
+}
+
+void CRunLog::ProgramNotEnded(const CString& path) {
+    Write(true, "could not end " + path.str() + " (the process list cannot be read, or the process refused to end)");
+}
+
+void CRunLog::PassStarted(UpdatePass pass) {
+    m_due = m_placed = 0;
+    Write(false, std::string(PassName(pass)) + ": fetching its version-info file");
+}
+
+void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem) {
+    Write(true, std::string(PassName(pass)) + ": the version-info file is not used: " + ProblemText(problem));
+}
+
+void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) {
+    Write(IsRefusal(verdict), std::string(PassName(pass)) + ": \"" + name.str() + "\" version \"" + version.str() + "\" " +
+                                  VerdictText(verdict));
+}
+
+void CRunLog::FilesDue(UpdatePass pass, std::size_t count) {
+    m_due = count;
+    Write(false, std::string(PassName(pass)) + ": " + (count ? std::to_string(count) + " file(s) due" : "nothing to update"));
+}
+
+void CRunLog::DownloadStarted(const std::string& url) {
+    m_downloadStartedAt = ::GetTickCount();
+    Write(false, "downloading " + url);
+}
+
+void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o) {
+    const std::string took = std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms";
+    if (o.ok) {
+        Write(false, "downloaded " + url + ": " + std::to_string(o.bytes) + " bytes in " + took);
+    } else if (o.failure == core::DownloadFailure::Stopped) {
+        Write(false, "download of " + url + " stopped after " + took);
+    } else {
+        Write(true, "download of " + url + " failed after " + took + ": " +
+                        core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()));
+    }
+}
+
+void CRunLog::Placed(const CString& name, const CString& destination, unsigned long error) {
+    if (error == ERROR_SUCCESS) {
+        ++m_placed;
+        Write(false, "placed " + name.str() + " as " + destination.str());
+    } else {
+        Write(true, "could not place " + name.str() + " as " + destination.str() + " (" + ErrorText(error) +
+                        "); the installed file is unchanged");
+    }
+}
+
+void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {
+    if (error == ERROR_SUCCESS) {
+        Write(false, "registering " + path.str() + " (regsvr32 started)");
+    } else {
+        Write(true, "could not start regsvr32 for " + path.str() + " (" + ErrorText(error) + ")");
+    }
+}
+
+void CRunLog::Opened(const CString& path) { Write(false, "opened " + path.str() + " with the shell"); }
+
+void CRunLog::Recorded(const CString& name, const CString& version, long error) {
+    if (error == ERROR_SUCCESS) {
+        Write(false, "recorded " + name.str() + " = " + version.str());
+    } else {
+        Write(true, "could not record version " + version.str() + " of " + name.str() + " (" +
+                        ErrorText(static_cast<unsigned long>(error)) + ")");
+    }
+}
+
+void CRunLog::PassEnded(UpdatePass pass, PassEnd end, unsigned long error) {
+    const std::string name = PassName(pass);
+    switch (end) {
+    case PassEnd::Done:
+        if (m_placed == m_due) {
+            Write(false, name + " ended: " + std::to_string(m_placed) + " file(s) placed");
+        } else {
+            Write(true, name + " ended with " + std::to_string(m_placed) + " of " + std::to_string(m_due) +
+                            " due file(s) placed");
+        }
+        return;
+    case PassEnd::Current: Write(false, name + " ended: nothing to update"); return;
+    case PassEnd::Stopped: Write(false, name + " stopped"); return;
+    case PassEnd::NoTempFolder:
+        Write(true, name + " failed: no download folder could be made in the Windows temp folder");
+        return;
+    case PassEnd::NoProductKey:
+        Write(true, name + " failed: the product key HKLM\\" + product::kProductKeyPath + " cannot be opened (" +
+                        ErrorText(error) + ")");
+        return;
+    case PassEnd::NoInstallFolder: Write(true, name + " failed: there is no install folder to update"); return;
+    case PassEnd::VersionInfoNotFetched:
+        Write(true, name + " failed: its version-info file could not be downloaded");
+        return;
+    case PassEnd::VersionInfoRefused: Write(true, name + " failed: its version-info file was not used"); return;
+    }
+}
+
+void CRunLog::ShellEntriesWritten() { Write(false, "shortcuts and the uninstall entry written"); }
+
+void CRunLog::StopAsked() { Write(false, "stop asked: the dialog is closing"); }
+
+void CRunLog::RunEnded(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Updated: Write(false, "run ended: the product is up to date"); return;
+    case RunOutcome::Failed: Write(true, "run ended: the update failed (see above)"); return;
+    case RunOutcome::Stopped: Write(false, "run ended: stopped"); return;
+    }
+}
+
+void CRunLog::Fault(const char* where, const std::string& what) {
+    Write(true, std::string("unexpected failure in the ") + where + ": " + what);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The run's log for support: "BrinsoUpdator.log" in the install folder, UTF-8, one line per event with
+// the local time, each run starting with a line naming the program's and the system's version. Each line
+// goes to the file in one write as it happens (nothing is held back in the program, so a crash or a forced
+// end loses at most the line being written), never flushed to the disk on its own. The file stays within
+// 256 KiB: a line that would pass it first shortens the log to its last 128 KiB of whole lines, written
+// beside it and renamed over it, so the log is never lost. A folder that cannot be written means no log;
+// the run never notices. Lines may come from several threads.
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "framework/handles.h"
+#include "update/run_events.h"
+
+class CRunLog : public IRunEvents {
+public:
+    static constexpr std::size_t kMaxBytes = 256 * 1024;
+    static constexpr std::size_t kKeptBytes = 128 * 1024;
+
+    // Opens the log in folder and writes the run's first line. false (and no log) when it cannot.
+    bool Open(const CString& folder, const std::string& programVersion, const std::string& systemVersion);
+    // A line of its own, for what the program does outside the run (its start and its close).
+    void Note(const std::string& text, bool failure = false) { Write(failure, text); }
+
+    void RunStarted(const CString& installPath) override;
+    void ProgramNotEnded(const CString& path) override;
+    void PassStarted(UpdatePass pass) override;
+    void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem) override;
+    void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
+    void FilesDue(UpdatePass pass, std::size_t count) override;
+    void DownloadStarted(const std::string& url) override;
+    void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome) override;
+    void Placed(const CString& name, const CString& destination, unsigned long error) override;
+    void RegistrationStarted(const CString& path, unsigned long error) override;
+    void Opened(const CString& path) override;
+    void Recorded(const CString& name, const CString& version, long error) override;
+    void PassEnded(UpdatePass pass, PassEnd end, unsigned long error) override;
+    void ShellEntriesWritten() override;
+    void StopAsked() override;
+    void RunEnded(RunOutcome outcome) override;
+    void Fault(const char* where, const std::string& what) override;
+
+private:
+    void Write(bool failure, const std::string& text);
+    bool ShortenLocked();
+
+    std::mutex m_lock;
+    std::wstring m_path;
+    ScopedFile m_file;
+    std::uint64_t m_size = 0;
+    unsigned long m_downloadStartedAt = 0;
+    std::size_t m_due = 0, m_placed = 0;  // of the current pass
+};

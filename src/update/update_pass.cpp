@@ -1,0 +1,216 @@
+// The two update passes: one procedure, the points in which the DB pass and the program pass differ
+// given as settings; with their version-info steps and their placement steps. Every file is placed
+// before the first is registered, and registered before the first version is recorded.
+#include <shlwapi.h>
+
+#include "core/platform.h"
+#include "core/product.h"
+#include "core/version_info.h"
+#include "framework/win_text.h"
+#include "host/install_dir.h"
+#include "host/registry_key.h"
+#include "update/release_check.h"
+#include "update/update_run.h"
+#include "update/version_info_file.h"
+
+BOOL CUpdateRun::UpdateDBFiles() {
+    const CString host = BuiltInServerHost();
+    PassSettings s;
+    s.pass = UpdatePass::Db;
+    s.versionInfoHost = host;
+    s.versionInfoObject.Format("%s%s", product::kDbFolderOnServer, product::kDbVersionFile);
+    s.localName = product::kDbVersionFile;
+    s.productKeyRequired = true;
+    s.defaultSite = host;
+    s.defaultSubDir.Format("http://%s/%s", host.GetString(), product::kDbFolderOnServer);
+    s.rule = PlacementRule::ByExtension;
+    return RunUpdatePass(s);
+}
+
+BOOL CUpdateRun::UpdateProgramFiles() {
+    PassSettings s;
+    s.pass = UpdatePass::Program;
+    s.versionInfoHost = m_strServerHost;
+    s.versionInfoObject.Format("%s/%s", m_strServerPath.GetString(), m_strVersionFile.GetString());
+    s.localName = m_strVersionFile;
+    s.productKeyRequired = false;
+    s.defaultSite = m_strServerHost;
+    s.defaultSubDir = m_strServerPath;
+    s.rule = PlacementRule::InstallFolder;
+    return RunUpdatePass(s);
+}
+
+BOOL CUpdateRun::RunUpdatePass(const PassSettings& s) {
+    m_pass = s.pass;
+    unsigned long error = 0;
+    const PassEnd end = PassSteps(s, error);
+    m_events->PassEnded(s.pass, m_stop.Raised() ? PassEnd::Stopped : end, error);
+    return end == PassEnd::Done || end == PassEnd::Current;
+}
+
+PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
+    // Each pass starts from its own file: a program version-info file without "SITE" and "SUBDIR"
+    // downloads from the configured server, never from where the DB pass pointed.
+    m_strSite.Empty();
+    m_strSubDir.Empty();
+
+    const CString temp = GetUpdateTempFolder();
+    if (temp.IsEmpty()) return PassEnd::NoTempFolder;  // nowhere to download to
+    // The folder is fresh, and goes with everything the pass put in it when the pass ends, however it ends.
+    const CRunFolder::RemovedAtScopeEnd removeFolder{m_runFolder};
+    std::string local;
+    if (!core::JoinPath(temp.str(), s.localName.str(), local)) return PassEnd::NoTempFolder;
+
+    {
+        CRegistryKey key;
+        const LONG opened = key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS);
+        if (opened != ERROR_SUCCESS) {
+            error = static_cast<unsigned long>(opened);
+            if (s.productKeyRequired) return PassEnd::NoProductKey;
+        } else if (m_strInstallPath.IsEmpty()) {
+            // Settled once per run: a value written while the run goes on never moves it.
+            CString installPath;
+            if (QueryTextValue(key, product::kInstallPathValue, kInstallPathChars, installPath)) m_strInstallPath = installPath;
+        }
+    }
+    SettleInstallFolder(m_strInstallPath);
+    if (m_strInstallPath.IsEmpty()) return PassEnd::NoInstallFolder;  // no folder to put anything in
+
+    m_events->PassStarted(s.pass);
+    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local, core::kMaxVersionInfoBytes)) {
+        return PassEnd::VersionInfoNotFetched;
+    }
+    CUpdateFileArray list;
+    if (!ReadVersionInfo(local, &list)) return PassEnd::VersionInfoRefused;
+    ::DeleteFileW(Wide(local).c_str());
+
+    m_events->FilesDue(s.pass, list.size());
+    if (list.empty()) return PassEnd::Current;
+    if (m_strSite.IsEmpty()) m_strSite = s.defaultSite;
+    if (m_strSubDir.IsEmpty()) m_strSubDir = s.defaultSubDir;
+
+    const long count = static_cast<long>(list.size());
+    for (long i = 1; i <= count; ++i) {
+        UPDATE_FILE_INFO& record = list[static_cast<std::size_t>(i - 1)];
+        CString object;
+        object.Format("%s/%s", m_strSubDir.GetString(), record.szFileName.GetString());
+        std::string tempFile;
+        if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) break;
+        m_events->FileStarted(s.pass, record.szFileName, i, count);
+        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr)) {
+            break;  // the rest is not attempted
+        }
+        record.bFetched = true;
+        m_events->FileFetched(s.pass, i);
+        if (!m_stop.Pause(kFileStepPauseMs)) break;
+    }
+    if (m_stop.Raised()) return PassEnd::Stopped;  // closing: nothing is placed any more
+
+    PlaceDownloadedFiles(&list, temp, s.rule);
+    RegisterPlacedFiles(&list);
+    RecordFileVersions(&list);
+    return PassEnd::Done;
+}
+
+CString CUpdateRun::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }
+
+BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
+    std::string bytes;
+    VersionInfoProblem problem = ReadVersionInfoBytes(strPath, bytes);
+    // With the vendor's keys built in, a file that is not its signed release is unreadable: nothing of it
+    // is used. The bytes checked are the bytes then read.
+    const std::string path = strPath.str();
+    if (problem == VersionInfoProblem::None) {
+        problem = AcceptVersionInfo(bytes, CString(path.substr(path.find_last_of('\\') + 1)), BuiltInReleaseKeys());
+    }
+    if (problem != VersionInfoProblem::None) {
+        m_events->VersionInfoUnusable(m_pass, problem);
+        return FALSE;
+    }
+    ForEachVersionInfoLine(bytes, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
+    return TRUE;
+}
+
+void CUpdateRun::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) {
+    const core::ClassifiedLine line = core::ClassifyLine(strLine.str());
+    switch (line.kind) {
+    case core::LineKind::Ignored:
+        return;
+    case core::LineKind::Site:
+        m_strSite = line.value.empty() ? m_strServerHost : CString(line.value);
+        return;
+    case core::LineKind::SubDir:
+        m_strSubDir = core::NormaliseSubDir(line.value);
+        return;
+    case core::LineKind::Entry:
+        break;
+    }
+    const core::EntryFields fields = core::ParseEntryFields(line.value);
+    UPDATE_FILE_INFO record;
+    record.szFileName = core::KeepChars(line.key, core::kMaxFileNameChars);
+    record.szVersion = fields.version;
+    record.nReserved = fields.reserved;
+    record.bRegister = fields.registerFlag;
+    record.bOpen = fields.openFlag;
+    // A digest the entry claims must be one: an entry that cannot be checked is never fetched.
+    if (core::ClaimsDigest(fields.digest)) {
+        if (!core::ParseDigestField(fields.digest, record.digest)) {
+            m_events->EntryChecked(m_pass, record.szFileName, record.szVersion, EntryVerdict::RefusedDigest);
+            return;
+        }
+        record.bHasDigest = true;
+    }
+    // A name listed again replaces what its earlier line said: the last line wins, as for SITE and SUBDIR.
+    RemoveUpdateFile(*pList, record.szFileName);
+    if (IsUpdateNeeded(line.key, record.szVersion)) AppendUpdateFile(*pList, record);
+}
+
+BOOL CUpdateRun::IsUpdateNeeded(CString strFileName, CString strVersion) {
+    const EntryVerdict verdict = CheckEntry(m_strInstallPath, strFileName, strVersion);
+    m_events->EntryChecked(m_pass, strFileName, strVersion, verdict);
+    return IsDue(verdict);
+}
+
+void CUpdateRun::PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempFolder, PlacementRule rule) {
+    for (UPDATE_FILE_INFO& record : *pList) {
+        if (m_stop.Raised()) return;
+        // Only a file fetched whole in this run may replace an installed one.
+        if (!record.bFetched) continue;
+        CString destination;
+        if (!PlacementDestination(rule, m_strInstallPath, record.szFileName, destination)) continue;
+        m_events->Placing(record.szFileName);
+        const DWORD error = ReplaceWithDownloaded(strTempFolder + "\\" + record.szFileName, destination, m_stop);
+        record.bPlaced = error == ERROR_SUCCESS;
+        m_events->Placed(record.szFileName, destination, error);
+        if (!m_stop.Pause(kFileStepPauseMs)) return;
+    }
+}
+
+void CUpdateRun::RegisterPlacedFiles(CUpdateFileArray* pList) {
+    const CString systemFolder = SystemFolder();
+    for (const UPDATE_FILE_INFO& record : *pList) {
+        if (m_stop.Raised()) return;
+        // Looked for directly in the install folder, in both passes.
+        const CString path = m_strInstallPath + "\\" + record.szFileName;
+        if (record.bPlaced && ::PathFileExistsW(Wide(path).c_str())) {
+            if (record.bRegister) m_events->RegistrationStarted(path, StartRegistration(systemFolder, path));
+            if (record.bOpen) {
+                OpenWithShell(path, m_stop, m_events);
+                m_events->Opened(path);
+            }
+        }
+        if (!m_stop.Pause(kFileStepPauseMs)) return;
+    }
+}
+
+void CUpdateRun::RecordFileVersions(CUpdateFileArray* pList) {
+    for (const UPDATE_FILE_INFO& record : *pList) {
+        if (m_stop.Raised()) break;
+        // A version is recorded only for the copy that was put in place.
+        if (record.bPlaced) {
+            m_events->Recorded(record.szFileName, record.szVersion, WriteProductValue(record.szFileName, record.szVersion));
+        }
+        if (!m_stop.Pause(kFileStepPauseMs)) break;
+    }
+    pList->clear();
+}

@@ -1,0 +1,144 @@
+// The update run on the worker thread: its order of steps, its downloads, its shell entries.
+#include "update/update_run.h"
+
+#include <objbase.h>
+
+#include "build_config.h"
+#include "core/platform.h"
+#include "core/product.h"
+#include "framework/com_ptr.h"
+#include "framework/detached_call.h"
+#include "framework/win_text.h"
+#include "host/os_type.h"
+#include "host/process_shutdown.h"
+#include "host/registry_key.h"
+#include "host/shell_entries.h"
+#include "net/download.h"
+
+namespace {
+
+constexpr DWORD kStopPauseMs = 500;
+
+std::shared_ptr<IRunEvents> NobodyListens() {
+    static const auto nobody = std::make_shared<IRunEvents>();
+    return nobody;
+}
+
+CString RegisteredInstallPath() {
+    CString path;
+    ReadProductValue(product::kInstallPathValue, kInstallPathChars, path);  // empty when it cannot be read
+    return path;
+}
+
+ShellFolders ProductShellFolders() { return ResolveShellFolders(core::IsNineXFamily(GetOSType()), &ShellFolderPath); }
+
+}  // namespace
+
+CString BuiltInServerHost() { return UPDATER_SERVER_HOST; }
+
+CString BuiltInBaseUrl() {
+    CString url;
+    url.Format("http://%s/%s/", UPDATER_SERVER_HOST, product::kServerPath);
+    return url;
+}
+
+CUpdateRun::CUpdateRun(std::shared_ptr<IRunEvents> events) : m_events(events ? std::move(events) : NobodyListens()) {}
+
+void CUpdateRun::Stop() {
+    if (!m_stop.Raised() && !m_ended) m_events->StopAsked();
+    m_stop.Raise();
+}
+
+RunOutcome CUpdateRun::Run() {
+    CString installPath;
+    if (ReadProductValue(product::kInstallPathValue, kInstallPathChars, installPath) && !installPath.IsEmpty()) {
+        m_strInstallPath = installPath;
+    }
+    m_events->RunStarted(m_strInstallPath);
+    StopProductProcesses(m_strInstallPath);
+    RunOutcome outcome = RunOutcome::Stopped;
+    if (!m_stop.Raised()) {
+        outcome = RunOutcome::Failed;
+        if (UpdateDBFiles() && !m_stop.Raised() && UpdateProgramFiles() && !m_stop.Raised()) {
+            CreateShellEntries();
+            outcome = RunOutcome::Updated;
+        }
+        if (m_stop.Raised()) outcome = RunOutcome::Stopped;
+    }
+    m_ended = true;
+    m_events->RunEnded(outcome);
+    return outcome;
+}
+
+void CUpdateRun::StopProductProcesses(CString strInstallDir) {
+    const bool nineX = core::IsNineXFamily(GetOSType());
+    for (const char* program : product::kStoppedPrograms) {
+        if (m_stop.Raised()) return;  // a close before an attempt ends nothing more
+        std::string path;
+        // A path too long to form is never cut short (it would name another program): the attempt is skipped.
+        if (core::JoinPath(strInstallDir.str(), program, path) && TerminateProcessByPath(path.c_str(), nineX) != 1) {
+            m_events->ProgramNotEnded(CString(path));
+        }
+        if (!m_stop.Pause(kStopPauseMs)) return;
+    }
+}
+
+BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
+                              CString strLocalFile, ULONGLONG nMaxBytes, const core::Sha256Digest* pDigest) {
+    DownloadRequest request;
+    request.showProgress = bShowProgress != FALSE;
+    request.verb = nVerb;
+    request.server = strServer.str();
+    request.object = strObject.str();
+    request.optional = strOptional.str();
+    request.localFile = strLocalFile.str();
+    request.maxBytes = nMaxBytes;
+    request.checkDigest = pDigest != nullptr;
+    if (pDigest) request.digest = *pDigest;
+    const std::string url = core::DisplayUrl(request.server, request.object);
+    m_events->DownloadStarted(url);
+    // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
+    // a closing dialog never has to wait for it or take it down. The thread owns what it uses.
+    core::DownloadOutcome stopped;
+    stopped.failure = core::DownloadFailure::Stopped;
+    core::DownloadOutcome failed;
+    failed.failure = core::DownloadFailure::NoConnection;
+    auto relay = std::make_shared<CDownloadProgressRelay>(m_events, m_stop);
+    const CStopSignal stop = m_stop;
+    const std::shared_ptr<IRunEvents> events = m_events;
+    const core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
+        [request, relay, stop, events, failed] {
+            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), stop); });
+        },
+        m_stop, stopped, &m_hStoppedDownload);
+    m_events->DownloadEnded(url, outcome);
+    return outcome.ok;
+}
+
+void CUpdateRun::CreateShellEntries() {
+    {
+        const CComInitialization com(COINIT_APARTMENTTHREADED);
+        CreateStartMenuShortcuts();
+        CreateDesktopShortcut();
+    }
+    WriteUninstallEntry(RegisteredInstallPath());
+    m_events->ShellEntriesWritten();
+}
+
+void CUpdateRun::CreateStartMenuShortcuts() {
+    const CString group = ProductShellFolders().programs + "\\" + product::kProductWord;
+    ::CreateDirectoryW(Wide(group).c_str(), nullptr);  // it may exist already
+    CreateShortcut(group + "\\Marrowtide 실행.lnk", product::kMainProgram);
+    CreateShortcut(group + "\\Marrowtide 실시간.lnk", product::kMonitorProgram);
+    CreateShortcut(group + "\\Marrowtide 삭제.lnk", product::kUninstaller);
+}
+
+void CUpdateRun::CreateDesktopShortcut() { CreateMainProgramLink(ProductShellFolders().desktop + "\\Marrowtide.Lnk"); }
+
+void CUpdateRun::CreateShortcut(CString strLinkPath, CString strTarget) {
+    SaveShortcut(strLinkPath, m_strInstallPath + "\\" + strTarget);
+}
+
+void CUpdateRun::CreateMainProgramLink(CString strLinkPath) {
+    SaveShortcut(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram);
+}

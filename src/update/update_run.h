@@ -1,0 +1,100 @@
+#pragma once
+// One update run: stop the product's programs, the DB pass, the program pass, the shell entries. It runs
+// on the dialog's worker thread and tells what happens through IRunEvents; it knows no window.
+#include <atomic>
+#include <memory>
+
+#include "core/release.h"
+#include "framework/handles.h"
+#include "framework/stop_signal.h"
+#include "net/download.h"
+#include "update/placement.h"
+#include "update/run_events.h"
+#include "update/update_file.h"
+
+// Hands a download's progress on to the run's listeners while the run goes on; a stopped run hears
+// nothing more of a download left to end by itself. Owns its listeners: it may outlive the run.
+class CDownloadProgressRelay : public IDownloadProgress {
+public:
+    CDownloadProgressRelay(std::shared_ptr<IRunEvents> events, CStopSignal stop)
+        : m_events(std::move(events)), m_stop(std::move(stop)) {}
+    void BodyStarted() override {
+        if (!m_stop.Raised()) m_events->DownloadBodyStarted();
+    }
+    void Received(int percent) override {
+        if (!m_stop.Raised()) m_events->DownloadProgress(percent);
+    }
+
+private:
+    std::shared_ptr<IRunEvents> m_events;
+    CStopSignal m_stop;
+};
+
+// The update server's host built into the program, and its base URL "http://HOST/marrowtide/".
+CString BuiltInServerHost();
+CString BuiltInBaseUrl();
+
+class CUpdateRun {
+public:
+    // events: who hears of the run; none given, nobody.
+    explicit CUpdateRun(std::shared_ptr<IRunEvents> events = nullptr);
+    CUpdateRun(const CUpdateRun&) = delete;
+    CUpdateRun& operator=(const CUpdateRun&) = delete;
+
+    // The whole run: Updated when both passes ran and the shell entries were written.
+    RunOutcome Run();
+    // Asks the run to stop: every pause and wait of it ends at once. From any thread.
+    void Stop();
+    const CStopSignal& StopSignal() const { return m_stop; }
+    IRunEvents& Events() const { return *m_events; }
+
+    void StopProductProcesses(CString strInstallDir);
+    BOOL UpdateDBFiles();
+    BOOL UpdateProgramFiles();
+    // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound. pDigest: the
+    // SHA-256 the file must have, or nullptr. The outcome is told (DownloadEnded).
+    BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
+                      CString strLocalFile, ULONGLONG nMaxBytes = 0, const core::Sha256Digest* pDigest = nullptr);
+    BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
+    void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
+    // Whether the entry must be fetched; the verdict and its reason are told.
+    BOOL IsUpdateNeeded(CString strFileName, CString strVersion);
+    CString GetUpdateTempFolder();
+    void PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempFolder, PlacementRule rule);
+    void RegisterPlacedFiles(CUpdateFileArray* pList);
+    void RecordFileVersions(CUpdateFileArray* pList);
+    void CreateShellEntries();
+    void CreateStartMenuShortcuts();
+    void CreateDesktopShortcut();
+    void CreateShortcut(CString strLinkPath, CString strTarget);
+    void CreateMainProgramLink(CString strLinkPath);
+
+    CString m_strServerHost;    // of the program version-info file
+    CString m_strServerPath;
+    CString m_strVersionFile;
+    CString m_strInstallPath;   // the product's install folder as the run knows it ("InstallPath")
+    CString m_strSite;          // download host of the current pass
+    CString m_strSubDir;        // download folder of the current pass
+    CRunFolder m_runFolder;     // the current pass's own download folder inside the temp folder
+    ScopedHandle m_hStoppedDownload;  // a download a stop left to end by itself (it then drops its file)
+
+private:
+    // The points in which the DB pass and the program pass differ.
+    struct PassSettings {
+        UpdatePass pass = UpdatePass::Db;
+        CString versionInfoHost;
+        CString versionInfoObject;
+        CString localName;               // of the version-info file in the temp folder
+        bool productKeyRequired = true;  // a product key that cannot be opened ends the pass
+        CString defaultSite;
+        CString defaultSubDir;
+        PlacementRule rule = PlacementRule::InstallFolder;
+    };
+    BOOL RunUpdatePass(const PassSettings& settings);
+    PassEnd PassSteps(const PassSettings& settings, unsigned long& error);
+
+    std::shared_ptr<IRunEvents> m_events;
+    CStopSignal m_stop;
+    UpdatePass m_pass = UpdatePass::Db;  // the pass being run, for what is told
+    std::atomic<bool> m_ended{false};    // Run has told its end: a later stop is no news
+};

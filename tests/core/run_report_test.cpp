@@ -1,0 +1,73 @@
+// What the log says: a failed download's cause in words, its lines, and how it is shortened.
+#include <gtest/gtest.h>
+
+#include "core/run_report.h"
+
+namespace {
+
+using core::DownloadFailure;
+
+TEST(RunReport, EachDownloadFailureNamesItsCause) {
+    const auto outcome = [](DownloadFailure f, unsigned long status, std::uint64_t bytes, std::uint64_t expected,
+                            const char* detail) {
+        core::DownloadOutcome o;
+        o.failure = f;
+        o.status = status;
+        o.bytes = bytes;
+        o.expected = expected;
+        o.detail = detail;
+        o.error = 12029;
+        return o;
+    };
+    const struct {
+        core::DownloadOutcome outcome;
+        std::string errorText;
+        std::string said;
+    } cases[] = {
+        {outcome(DownloadFailure::Status, 404, 0, 0, ""), "", "the server answered HTTP 404 instead of 200 OK"},
+        {outcome(DownloadFailure::CutShort, 200, 5000, 20000, ""), "", "the body was cut short: 5000 of 20000 bytes arrived"},
+        {outcome(DownloadFailure::NoConnection, 0, 0, 0, ""), "error 12029: cannot connect",
+         "no answer from the server (error 12029: cannot connect)"},
+        {outcome(DownloadFailure::NoConnection, 0, 0, 0, ""), "", "no answer from the server (error 12029)"},
+        {outcome(DownloadFailure::UnsupportedEncoding, 200, 0, 0, "br"), "",
+         "the server sent Content-Encoding \"br\", which the updater does not decode"},
+        {outcome(DownloadFailure::TooLarge, 200, 0, 1048576, ""), "",
+         "the file is larger than the 1048576 bytes a version-info file may have"},
+        {outcome(DownloadFailure::DigestMismatch, 200, 20000, 0, ""), "",
+         "the file's SHA-256 is not the one the version-info file lists (20000 bytes arrived): it is not the published file"},
+        {outcome(DownloadFailure::BadRedirect, 302, 0, 0, "ftp://x/"), "",
+         "the server redirected to \"ftp://x/\", which the updater does not follow"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
+}
+
+TEST(RunReport, UrlsAsAPersonTypesThem) {
+    EXPECT_EQ(core::DisplayUrl("h", "update/db/DBUpdate.ver"), "http://h/update/db/DBUpdate.ver");
+    EXPECT_EQ(core::DisplayUrl("h", "/db/a.dll"), "http://h/db/a.dll");
+    EXPECT_EQ(core::DisplayUrl("h", "http://other/update/db//a.gdb"), "http://other/update/db//a.gdb");
+}
+
+TEST(RunReport, ALogLineIsOneLineWhateverItsText) {
+    const core::LocalTime t{2026, 12, 8, 7, 5, 9, 42};
+    EXPECT_EQ(core::FormatLogLine(t, "info", "placed 업데이트.dll"), "2026-12-08 07:05:09.042 info placed 업데이트.dll\r\n");
+    // A name or header that holds line breaks cannot forge a line of its own.
+    EXPECT_EQ(core::FormatLogLine(t, "FAIL", "a\r\n2026-12-08 x\tb\x7f"), "2026-12-08 07:05:09.042 FAIL a  2026-12-08 x b \r\n");
+}
+
+TEST(RunReport, AShortenedLogKeepsItsLastWholeLines) {
+    const struct {
+        std::string log;
+        std::size_t keep;
+        std::string kept;
+    } cases[] = {
+        {"one\r\ntwo\r\nthree\r\n", 100, "one\r\ntwo\r\nthree\r\n"},  // fits
+        {"one\r\ntwo\r\nthree\r\n", 11, "three\r\n"},         // "wo\r\nthree\r\n" would start mid-line
+        {"one\r\ntwo\r\nthree\r\n", 12, "two\r\nthree\r\n"},  // exactly from a line's start
+        {"one\r\ntwo\r\nthree\r\n", 13, "two\r\nthree\r\n"},
+        {"one\r\ntwo\r\nthree\r\n", 5, ""},                   // no whole line fits
+        {"no line end at all", 5, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::KeepLastLines(c.log, c.keep), c.kept) << c.keep;
+}
+
+}  // namespace
