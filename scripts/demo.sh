@@ -118,6 +118,8 @@ run() {  # run N: one start of the updater, screenshots, and what it changed
   wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide\Releases' 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/^/ /'
   echo "-- monitor started as the dialog closed: $(( $(grep -c started "$install/MarRtime.exe.log") - monitor_before )) time(s)"
   echo "-- registered by regsvr32: $(grep -c registered "$install/MarwShell.dll.log" 2>/dev/null || echo 0) time(s) in all (MarwShell.dll)"
+  echo "-- the run's log (BrinsoUpdator.log in the install folder, this run's part):"
+  tr -d '\r' < "$install/BrinsoUpdator.log" | awk '/ info ==== BrinsoUpdator /{n=0} {l[n++]=$0} END{for(i=0;i<n;i++) print "   " l[i]}'
 }
 
 run 1

@@ -31,11 +31,13 @@ groups=$( { run "$root/scripts/wine-env.sh" exec "$env_dir" "$build/tests/update
 table=$(awk -F'\t' -v groups="$groups" '
   $1 == "PLAN" { key = $2 "\t" $3; if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
   $1 == "CASE" { key = $2 "\t" $3; verdict[key] = (key in verdict && verdict[key] == "FAILED") ? "FAILED" : $4
+                 logged[key] = (key in logged ? logged[key] " // " : "") $5
                  if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
   END {
     for (i = 1; i <= n; i++) { split(order[i], p, "\t"); v = (order[i] in verdict) ? verdict[order[i]] : "FAILED (did not run)"
-                               printf "| %s | %s | %s |\n", p[1], p[2], v }
-    split(groups, g, "\n"); for (i in g) if (g[i] != "" && !(g[i] in seen)) printf "| %s | (the group did not run) | FAILED |\n", g[i]
+                               l = (order[i] in logged) ? logged[order[i]] : "-"; gsub(/\|/, "\\|", l)
+                               printf "| %s | %s | %s | %s |\n", p[1], p[2], v, l }
+    split(groups, g, "\n"); for (i in g) if (g[i] != "" && !(g[i] in seen)) printf "| %s | (the group did not run) | FAILED | - |\n", g[i]
   }' <<<"$out")
 {
   echo "# Fault matrix"
@@ -80,9 +82,14 @@ table=$(awk -F'\t' -v groups="$groups" '
   echo "  digest, a cut file) is unreadable and nothing of it is fetched; a file that fails its digest is not placed;"
   echo "  without keys, digests are still checked, which also refuses a chunked body cut before its last chunk."
   echo
-  echo "| group | case | result |"
-  echo "|---|---|---|"
+  echo "Every run also writes its log (BrinsoUpdator.log in the install folder). The last column is what it"
+  echo "names as failed (its FAIL lines, in order; \"-\" for none), and each case checks that the log starts the"
+  echo "run with the program's line, never sums up a failure before the failure that caused it, and, where the"
+  echo "case is about a failure, names that cause. A read-only install folder keeps no log."
+  echo
+  echo "| group | case | result | failures the run's log names |"
+  echo "|---|---|---|---|"
   sed 's/\\/\\\\/g' <<<"$table"  # a backslash shown as such in Markdown
 } > "$root/docs/faults.md"
-echo "$(grep -c '| ok |$' <<<"$table") of $(grep -c '^|' <<<"$table") cases hold every invariant"
+echo "$(grep -c '| ok |' <<<"$table") of $(grep -c '^|' <<<"$table") cases hold every invariant"
 if grep -q 'FAILED' <<<"$table"; then echo "what the failed cases said: $log"; exit 1; fi

@@ -4,11 +4,12 @@ COffscreenDC::COffscreenDC(HDC target)
     : m_pTarget(target), m_bOffscreen(::GetDeviceCaps(target, TECHNOLOGY) != DT_RASPRINTER) {
     ::GetClipBox(target, &m_rcArea);
     if (m_bOffscreen) {
-        m_hDC = ::CreateCompatibleDC(target);
+        m_memoryDC.reset(::CreateCompatibleDC(target));
+        m_hDC = m_memoryDC.get();
         RECT device = m_rcArea;
         ::LPtoDP(target, reinterpret_cast<POINT*>(&device), 2);
-        m_bmpSurface = ::CreateCompatibleBitmap(target, device.right - device.left, device.bottom - device.top);
-        m_pOldBitmap = ::SelectObject(m_hDC, m_bmpSurface);
+        m_bmpSurface.reset(::CreateCompatibleBitmap(target, device.right - device.left, device.bottom - device.top));
+        m_pOldBitmap = ::SelectObject(m_hDC, m_bmpSurface.get());
         ::SetMapMode(m_hDC, ::GetMapMode(target));
         // Callers draw in the target's own logical coordinates.
         ::SetWindowOrgEx(m_hDC, m_rcArea.left, m_rcArea.top, nullptr);
@@ -23,9 +24,7 @@ COffscreenDC::~COffscreenDC() {
     ::BitBlt(m_pTarget, m_rcArea.left, m_rcArea.top, m_rcArea.right - m_rcArea.left, m_rcArea.bottom - m_rcArea.top,
              m_hDC, m_rcArea.left, m_rcArea.top, SRCCOPY);
     if (m_pOldBitmap) ::SelectObject(m_hDC, m_pOldBitmap);
-    ::DeleteObject(m_bmpSurface);
-    ::DeleteDC(m_hDC);
-}
+}  // then the bitmap and the memory DC go
 
 void COffscreenDC::FillSolidRect(const RECT& rc, COLORREF colour) const {
     ::SetBkColor(m_hDC, colour);

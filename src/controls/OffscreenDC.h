@@ -4,6 +4,8 @@
 // A printer target is drawn on directly. Never copied.
 #include <windows.h>
 
+#include "framework/handles.h"
+
 class COffscreenDC {
 public:
     explicit COffscreenDC(HDC target);
@@ -17,9 +19,12 @@ public:
     void FillSolidRect(const RECT& rc, COLORREF colour) const;
 
 private:
-    HDC m_hDC = nullptr;           // the memory DC, or the target itself when printing
-    HBITMAP m_bmpSurface = nullptr;
+    // Released in this order as the object goes: the bitmap reselected out of the memory DC (in the
+    // destructor, after the transfer), then the bitmap, then the DC.
+    ScopedMemoryDC m_memoryDC;     // empty when printing
+    ScopedBitmap m_bmpSurface;
     HGDIOBJ m_pOldBitmap = nullptr;
+    HDC m_hDC = nullptr;           // the memory DC, or the target itself when printing
     HDC m_pTarget;
     RECT m_rcArea{};
     BOOL m_bOffscreen;

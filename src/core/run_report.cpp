@@ -18,6 +18,9 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::Stopped: return "stopped: the dialog was closed";
     case DownloadFailure::UnsendableName: return "the name cannot be sent: it is no code page 949 text";
     case DownloadFailure::NoConnection: return WithError("no answer from the server", o, errorText);
+    case DownloadFailure::BrokenOff:
+        return WithError(("the connection broke off after " + std::to_string(o.bytes) + " bytes of the body").c_str(), o,
+                         errorText);
     case DownloadFailure::Status:
         return "the server answered HTTP " + std::to_string(o.status) + " instead of 200 OK";
     case DownloadFailure::NoHeaders: return "the answer has no HTTP header: this is no web server's answer";

@@ -12,6 +12,7 @@ enum class DownloadFailure {
     Stopped,              // the dialog closed
     UnsendableName,       // the target is no code page 949 text
     NoConnection,         // the platform gave an error before any answer (error)
+    BrokenOff,            // the connection failed while the body came (error, bytes)
     Status,               // an answer other than "200 OK" (status)
     NoHeaders,            // bytes without an HTTP header
     UnsupportedEncoding,  // a Content-Encoding other than gzip or deflate (detail)

@@ -55,7 +55,20 @@ struct MemoryDCTraits {
     static void close(handle_type h) noexcept { ::DeleteDC(h); }
 };
 
+struct FindHandleTraits {  // FindFirstFile: "none" is INVALID_HANDLE_VALUE, closed by FindClose
+    using handle_type = HANDLE;
+    static handle_type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(handle_type h) noexcept { ::FindClose(h); }
+};
+struct LocalMemoryTraits {  // memory the system allocated for the caller with LocalAlloc
+    using handle_type = HLOCAL;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept { ::LocalFree(h); }
+};
+
 using ScopedHandle = UniqueHandle<KernelHandleTraits>;
+using ScopedFind = UniqueHandle<FindHandleTraits>;
+using ScopedLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using ScopedFile = UniqueHandle<InvalidValueHandleTraits>;
 using ScopedSnapshot = UniqueHandle<InvalidValueHandleTraits>;
 using ScopedBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;

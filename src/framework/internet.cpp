@@ -20,28 +20,21 @@ CInternetSession::CInternetSession(const char* agent, DWORD_PTR context, DWORD a
     : m_context(context) {
     CString name = agent ? CString(agent) : (AfxGetApp() ? AfxGetApp()->m_strAppName : CString());
     const std::wstring wAgent = Wide(name), wProxy = WideOrEmpty(proxy), wBypass = WideOrEmpty(bypass);
-    m_hSession = ::InternetOpenW(wAgent.c_str(), accessType, OrNull(proxy, wProxy), OrNull(bypass, wBypass), flags);
+    m_hSession.reset(::InternetOpenW(wAgent.c_str(), accessType, OrNull(proxy, wProxy), OrNull(bypass, wBypass), flags));
     if (!m_hSession) ThrowLastError();
 }
 
-CInternetSession::~CInternetSession() { Close(); }
+CInternetSession::~CInternetSession() = default;
 
-void CInternetSession::Close() {
-    if (m_hSession) ::InternetCloseHandle(m_hSession);
-    m_hSession = nullptr;
-}
+void CInternetSession::Close() { m_hSession.reset(); }
 
 std::unique_ptr<CHttpConnection> CInternetSession::GetHttpConnection(const char* server, INTERNET_PORT port,
                                                                      const char* user, const char* password) {
     const std::wstring wServer = Wide(server), wUser = WideOrEmpty(user), wPassword = WideOrEmpty(password);
-    HINTERNET h = ::InternetConnectW(m_hSession, wServer.c_str(), port, OrNull(user, wUser),
+    HINTERNET h = ::InternetConnectW(m_hSession.get(), wServer.c_str(), port, OrNull(user, wUser),
                                      OrNull(password, wPassword), INTERNET_SERVICE_HTTP, 0, m_context);
     if (!h) ThrowLastError();
     return std::make_unique<CHttpConnection>(h, m_context);
-}
-
-CHttpConnection::~CHttpConnection() {
-    if (m_hConnection) ::InternetCloseHandle(m_hConnection);
 }
 
 std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(int verb, const char* object, const char* referer,
@@ -55,23 +48,18 @@ std::unique_ptr<CHttpFile> CHttpConnection::OpenRequest(int verb, const char* ob
     for (const char** a = acceptTypes; a && *a; ++a) accepts.push_back(Wide(*a));
     for (const std::wstring& a : accepts) acceptPtrs.push_back(a.c_str());
     acceptPtrs.push_back(nullptr);
-    HINTERNET h = ::HttpOpenRequestW(m_hConnection, kVerbs[verb], wObject.c_str(), OrNull(version, wVersion),
+    HINTERNET h = ::HttpOpenRequestW(m_hConnection.get(), kVerbs[verb], wObject.c_str(), OrNull(version, wVersion),
                                      OrNull(referer, wReferer), acceptTypes ? acceptPtrs.data() : nullptr, flags,
                                      context);
     if (!h) ThrowLastError();
     return std::make_unique<CHttpFile>(h);
 }
 
-CHttpFile::~CHttpFile() { Close(); }
-
-void CHttpFile::Close() {
-    if (m_hFile) ::InternetCloseHandle(m_hFile);
-    m_hFile = nullptr;
-}
+void CHttpFile::Close() { m_hFile.reset(); }
 
 BOOL CHttpFile::SendRequest(const char* headers, DWORD headersLength, const void* optional, DWORD optionalLength) {
     const std::wstring wHeaders = headers ? Wide(std::string(headers, headersLength)) : std::wstring();
-    if (!::HttpSendRequestW(m_hFile, headers ? wHeaders.c_str() : nullptr, static_cast<DWORD>(wHeaders.size()),
+    if (!::HttpSendRequestW(m_hFile.get(), headers ? wHeaders.c_str() : nullptr, static_cast<DWORD>(wHeaders.size()),
                             const_cast<void*>(optional), optionalLength)) {
         ThrowLastError();
     }
@@ -80,17 +68,17 @@ BOOL CHttpFile::SendRequest(const char* headers, DWORD headersLength, const void
 
 BOOL CHttpFile::QueryInfo(DWORD infoLevel, DWORD& value) {
     DWORD size = sizeof value;
-    return ::HttpQueryInfoW(m_hFile, infoLevel | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
+    return ::HttpQueryInfoW(m_hFile.get(), infoLevel | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
 }
 
 BOOL CHttpFile::QueryInfo(DWORD infoLevel, CString& value) {
     std::wstring buf(256, L'\0');
     DWORD size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-    if (!::HttpQueryInfoW(m_hFile, infoLevel, &buf[0], &size, nullptr)) {
+    if (!::HttpQueryInfoW(m_hFile.get(), infoLevel, &buf[0], &size, nullptr)) {
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return FALSE;
         buf.assign(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-        if (!::HttpQueryInfoW(m_hFile, infoLevel, &buf[0], &size, nullptr)) return FALSE;
+        if (!::HttpQueryInfoW(m_hFile.get(), infoLevel, &buf[0], &size, nullptr)) return FALSE;
     }
     value = CString(Narrow(buf.c_str(), static_cast<int>(size / sizeof(wchar_t))));
     return TRUE;
@@ -98,12 +86,12 @@ BOOL CHttpFile::QueryInfo(DWORD infoLevel, CString& value) {
 
 DWORD CHttpFile::GetLength() {
     DWORD available = 0;
-    if (!::InternetQueryDataAvailable(m_hFile, &available, 0, 0)) ThrowLastError();
+    if (!::InternetQueryDataAvailable(m_hFile.get(), &available, 0, 0)) ThrowLastError();
     return available;
 }
 
 UINT CHttpFile::Read(void* buffer, UINT count) {
     DWORD read = 0;
-    if (!::InternetReadFile(m_hFile, buffer, count, &read)) ThrowLastError();
+    if (!::InternetReadFile(m_hFile.get(), buffer, count, &read)) ThrowLastError();
     return read;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "framework/cstring.h"
+#include "framework/handles.h"
 
 class CInternetException {
 public:
@@ -34,11 +35,11 @@ public:
 
     std::unique_ptr<CHttpConnection> GetHttpConnection(const char* server, INTERNET_PORT port, const char* user,
                                                        const char* password);
-    HINTERNET GetHandle() const { return m_hSession; }
+    HINTERNET GetHandle() const { return m_hSession.get(); }
     void Close();
 
 private:
-    HINTERNET m_hSession = nullptr;
+    UniqueHandle<InternetHandleTraits> m_hSession;
     DWORD_PTR m_context;
 };
 
@@ -46,7 +47,6 @@ class CHttpConnection {
 public:
     enum { HTTP_VERB_POST = 0, HTTP_VERB_GET = 1, HTTP_VERB_HEAD = 2, HTTP_VERB_PUT = 3, HTTP_VERB_DELETE = 5 };
     CHttpConnection(HINTERNET connection, DWORD_PTR context) : m_hConnection(connection), m_context(context) {}
-    ~CHttpConnection();
     CHttpConnection(const CHttpConnection&) = delete;
     CHttpConnection& operator=(const CHttpConnection&) = delete;
 
@@ -55,14 +55,13 @@ public:
                                            const char** acceptTypes, const char* version, DWORD flags);
 
 private:
-    HINTERNET m_hConnection;
+    UniqueHandle<InternetHandleTraits> m_hConnection;
     DWORD_PTR m_context;
 };
 
 class CHttpFile {
 public:
     explicit CHttpFile(HINTERNET request) : m_hFile(request) {}
-    ~CHttpFile();
     CHttpFile(const CHttpFile&) = delete;
     CHttpFile& operator=(const CHttpFile&) = delete;
 
@@ -71,7 +70,7 @@ public:
     BOOL QueryInfo(DWORD infoLevel, DWORD& value);
     // The header's text, whatever its length.
     BOOL QueryInfo(DWORD infoLevel, CString& value);
-    HINTERNET GetHandle() const { return m_hFile; }
+    HINTERNET GetHandle() const { return m_hFile.get(); }
     // Bytes that can be read now (waits for the first ones to arrive).
     DWORD GetLength();
     // 0 at the end of the body.
@@ -79,5 +78,5 @@ public:
     void Close();
 
 private:
-    HINTERNET m_hFile;
+    UniqueHandle<InternetHandleTraits> m_hFile;
 };

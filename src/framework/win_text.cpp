@@ -3,6 +3,7 @@
 #include <wininet.h>
 
 #include "core/text.h"
+#include "framework/handles.h"
 
 std::wstring Wide(const std::string& utf8) {
     const std::u16string u = core::Utf8ToUtf16(utf8);
@@ -70,18 +71,21 @@ BOOL SetDlgItemTextUtf8(HWND dialog, int id, const char* text) {
 }
 
 std::string ErrorText(unsigned long error) {
-    wchar_t* text = nullptr;
+    wchar_t* text = nullptr;  // the system's allocation, freed as the function returns
     const bool internet = error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST;
     const HMODULE wininet = internet ? ::GetModuleHandleW(L"wininet.dll") : nullptr;
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                         (wininet ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-    const DWORD n = ::FormatMessageW(flags, wininet, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    // In English where the system has it (the vendor's support reads the log), else in the system's language.
+    DWORD n = ::FormatMessageW(flags, wininet, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                               reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (!n) n = ::FormatMessageW(flags, wininet, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const ScopedLocalMemory own(text);
     std::string result = "error " + std::to_string(error);
     if (n && text) {
         std::string message = Narrow(text, static_cast<int>(n));
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) message.pop_back();
         if (!message.empty()) result += ": " + message;
     }
-    if (text) ::LocalFree(text);
     return result;
 }

@@ -28,6 +28,7 @@ CString LoadResourceString(UINT id);
 CString GetWindowTextUtf8(HWND hwnd);
 BOOL SetDlgItemTextUtf8(HWND dialog, int id, const char* text);
 
-// The platform's text for an error code, in the system's language ("error 5: Access is denied."); the
-// code alone when the system has no text for it. WinINet's codes are looked up in wininet.dll.
+// The platform's text for an error code, in English where the system has it, else in the system's language
+// ("error 5: Access is denied."); the code alone when the system has no text for it. WinINet's codes are
+// looked up in wininet.dll.
 std::string ErrorText(unsigned long error);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/command_args.h"
+#include "framework/handles.h"
 #include "framework/win_text.h"
 
 namespace {
@@ -23,10 +24,10 @@ CWinApp::~CWinApp() {
 void CWinApp::ParseCommandLine(CCommandLineInfo& info) {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    const ScopedLocalMemory own(argv);
     if (!argv) return;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(Narrow(argv[i]));
-    ::LocalFree(argv);
     for (const core::CommandArg& a : core::ClassifyArgs(args)) {
         info.ParseParam(a.param.c_str(), a.isFlag, a.isLast);
     }

@@ -16,7 +16,7 @@ std::string WindowsVersionText() {
     info.dwOSVersionInfoSize = sizeof info;
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
-    const auto rtlGetVersion = ntdll ? reinterpret_cast<RtlGetVersionFn>(::GetProcAddress(ntdll, "RtlGetVersion")) : nullptr;
+    const auto rtlGetVersion = ntdll ? reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion"))) : nullptr;
     if (!rtlGetVersion || rtlGetVersion(&info) != 0) {
         info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
         ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
@@ -25,7 +25,7 @@ std::string WindowsVersionText() {
                        "." + std::to_string(info.dwBuildNumber);
     if (info.szCSDVersion[0]) text += " " + Narrow(info.szCSDVersion);
     using WineVersionFn = const char*(__cdecl*)();
-    const auto wineVersion = ntdll ? reinterpret_cast<WineVersionFn>(::GetProcAddress(ntdll, "wine_get_version")) : nullptr;
+    const auto wineVersion = ntdll ? reinterpret_cast<WineVersionFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version"))) : nullptr;
     if (wineVersion) text += std::string(" under Wine ") + wineVersion();
     return text;
 }

@@ -236,7 +236,9 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
         }
     } catch (const CInternetException& e) {
         o.ok = false;
-        Fail(o, stop.Raised() ? DownloadFailure::Stopped : DownloadFailure::NoConnection, e.m_dwError);
+        // An answer had begun (its status was read): the connection broke off under it.
+        Fail(o, stop.Raised() ? DownloadFailure::Stopped : o.status ? DownloadFailure::BrokenOff : DownloadFailure::NoConnection,
+             e.m_dwError);
     }
     // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
     if (!o.ok && created) ::DeleteFileW(Wide(request.localFile).c_str());

@@ -104,12 +104,11 @@ namespace {
 // Empty folders of earlier runs (only an empty folder can be removed, so nothing else is touched).
 void RemoveEmptyRunFolders(const std::wstring& parent) {
     WIN32_FIND_DATAW found;
-    const HANDLE h = ::FindFirstFileW((parent + L"\\" + Wide(product::kRunFolderPrefix) + L"*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return;
+    const ScopedFind h(::FindFirstFileW((parent + L"\\" + Wide(product::kRunFolderPrefix) + L"*").c_str(), &found));
+    if (!h) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ::RemoveDirectoryW((parent + L"\\" + found.cFileName).c_str());
-    } while (::FindNextFileW(h, &found));
-    ::FindClose(h);
+    } while (::FindNextFileW(h.get(), &found));
 }
 
 }  // namespace
@@ -133,12 +132,10 @@ void CRunFolder::Remove() {
     if (m_path.IsEmpty()) return;
     WIN32_FIND_DATAW found;
     const std::wstring folder = Wide(m_path);
-    const HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
+    if (const ScopedFind h{::FindFirstFileW((folder + L"\\*").c_str(), &found)}) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (::FindNextFileW(h, &found));
-        ::FindClose(h);
+        } while (::FindNextFileW(h.get(), &found));
     }
     if (::RemoveDirectoryW(folder.c_str())) m_path.Empty();
 }

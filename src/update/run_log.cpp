@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "core/product.h"
+#include "core/version_info.h"
 #include "framework/win_text.h"
 
 namespace {
@@ -20,7 +21,8 @@ const char* ProblemText(VersionInfoProblem p) {
     case VersionInfoProblem::BadSignature: return "its signature does not match its contents: it was changed after signing";
     case VersionInfoProblem::NoSerial: return "it does not hold exactly one valid serial";
     case VersionInfoProblem::Rollback: return "its serial is lower than that of a release accepted before (an older release)";
-    case VersionInfoProblem::EntryWithoutDigest: return "a signed release lists a file without its SHA-256";
+    case VersionInfoProblem::EntryWithoutDigest:
+        return "a signed release lists a file without a valid SHA-256 (\"sha256:\" and 64 lower-case hexadecimal digits)";
     case VersionInfoProblem::NoCrypto: return "this system cannot verify signatures (no CNG)";
     }
     return "unknown problem";
@@ -42,6 +44,13 @@ const char* VerdictText(EntryVerdict v) {
 }
 
 bool IsRefusal(EntryVerdict v) { return !IsDue(v) && v != EntryVerdict::Current; }
+
+// A listed text as the log quotes it: a name of a thousand characters is shown by its start.
+std::string Quoted(const CString& text) {
+    constexpr std::size_t kShownChars = 100;
+    const std::string shown = core::KeepChars(text.str(), kShownChars);
+    return "\"" + shown + (shown.size() < text.str().size() ? "...\"" : "\"");
+}
 
 }  // namespace
 
@@ -128,8 +137,8 @@ void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem) {
 }
 
 void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) {
-    Write(IsRefusal(verdict), std::string(PassName(pass)) + ": \"" + name.str() + "\" version \"" + version.str() + "\" " +
-                                  VerdictText(verdict));
+    Write(IsRefusal(verdict),
+          std::string(PassName(pass)) + ": " + Quoted(name) + " version " + Quoted(version) + " " + VerdictText(verdict));
 }
 
 void CRunLog::FilesDue(UpdatePass pass, std::size_t count) {

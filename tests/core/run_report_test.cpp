@@ -29,6 +29,7 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
         {outcome(DownloadFailure::NoConnection, 0, 0, 0, ""), "error 12029: cannot connect",
          "no answer from the server (error 12029: cannot connect)"},
         {outcome(DownloadFailure::NoConnection, 0, 0, 0, ""), "", "no answer from the server (error 12029)"},
+        {outcome(DownloadFailure::BrokenOff, 200, 4096, 0, ""), "", "the connection broke off after 4096 bytes of the body (error 12029)"},
         {outcome(DownloadFailure::UnsupportedEncoding, 200, 0, 0, "br"), "",
          "the server sent Content-Encoding \"br\", which the updater does not decode"},
         {outcome(DownloadFailure::TooLarge, 200, 0, 1048576, ""), "",

@@ -19,7 +19,7 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKey = product::kProductKeyPathW;
 const wchar_t* const kRunning[] = {L"Marrowtide.exe", L"Tessvane.exe", L"Quillmere.exe", L"MarRtime.exe"};
 
 std::wstring E2eDir() {
@@ -66,7 +66,23 @@ struct Watch {
     std::set<std::wstring> counters;
     DWORD exitedAt = 0, lastStatusChange = 0;
     bool closedByItself = false;
+    std::string log;  // what the run wrote to its log
 };
+
+// This run's part of the log (from its first line on): printed with the test's output, for the reader.
+std::string LogOfLastRun() {
+    const std::vector<std::string> lines = RunLogLines(InstallFolder());
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find(" info ==== BrinsoUpdator ") == 23) first = i;
+    }
+    std::string text;
+    for (std::size_t i = first; i < lines.size(); ++i) text += lines[i] + "\n";
+    std::printf("The run's log:\n%s", text.c_str());
+    return text;
+}
+
+bool Says(const Watch& w, const std::string& what) { return w.log.find(what) != std::string::npos; }
 
 class E2eTest : public ::testing::Test {
 protected:
@@ -122,6 +138,7 @@ protected:
         }
         EXPECT_TRUE(m_app.WaitExit(15000));
         w.exitedAt = GetTickCount();
+        w.log = LogOfLastRun();
         return w;
     }
 
@@ -142,6 +159,9 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
     EXPECT_TRUE(first.counters.count(L"1/5") && first.counters.count(L"5/5") && first.counters.count(L"6/6"));
+    EXPECT_FALSE(Says(first, " FAIL ")) << first.log;
+    EXPECT_TRUE(Says(first, "placed 엔진정보.dat as C:\\Program Files\\Marrowtide\\엔진정보.dat")) << first.log;
+    EXPECT_TRUE(Says(first, "run ended: the product is up to date")) << first.log;
     const struct {
         const wchar_t* ver;
         const wchar_t* releaseFolder;
@@ -163,7 +183,7 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     }
     for (ChildProcess& p : m_programs) EXPECT_FALSE(p.Running());
     std::wstring flag;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 2; }, 5000)) << "monitor restarted";
     EXPECT_TRUE(WaitUntil([] { return ReadAll(InstallFolder() + L"\\MarwShell.dll.log").find("registered") != std::string::npos; }, 10000));
@@ -171,7 +191,7 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
     EXPECT_NE(GetFileAttributesW((std::wstring(programs) + L"\\Marrowtide\\Marrowtide 실행.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
     std::wstring serial;
-    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", L"DBUpdate.ver", serial));
+    EXPECT_TRUE(ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\" + product::kReleasesSubKeyW).c_str(), L"DBUpdate.ver", serial));
     EXPECT_EQ(serial, L"1") << "the release's serial kept";
     std::wstring uninstall;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Marrowtide UnInstall",
@@ -188,6 +208,8 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     EXPECT_EQ(std::vector<std::string>(later.begin() + logMiddle, later.end()),
               (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
     EXPECT_FALSE(second.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
+    EXPECT_TRUE(Says(second, "DB pass ended: nothing to update") && Says(second, "program pass ended: nothing to update"))
+        << second.log;
     EXPECT_EQ(m_stats->Requests().size(), 2u) << "one statistics report per start";
 }
 
@@ -202,7 +224,7 @@ TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
                              DigestField("after") + "\r\n#serial 1\r\n", 0));
     ASSERT_TRUE(PlaceStandIn(InstallFolder(), L"MarRtime.exe"));  // the monitor's file, not running
     DWORD clicked = 0, hidden = 0;
-    RunAndWatch(L"e2e-stop", [&](HWND dlg) {
+    const Watch w = RunAndWatch(L"e2e-stop", [&](HWND dlg) {
         if (!clicked && ItemText(dlg, IDC_STATIC_FILE) == L"다운로드 DB파일 : Slow.gdb" &&
             SendMessageW(GetDlgItem(dlg, IDC_PROGRESS_FILE), PBM_GETPOS, 0, 0) >= 5) {
             clicked = GetTickCount();
@@ -218,8 +240,10 @@ TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
     EXPECT_LE(GetTickCount() - clicked, 3000u);
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb\\Slow.gdb").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\After.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Says(w, "stop asked: the dialog is closing") && Says(w, "run ended: stopped")) << w.log;
+    EXPECT_FALSE(Says(w, " FAIL ")) << w.log;
     std::wstring flag;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 1; }, 5000)) << "monitor started";
 }
@@ -231,8 +255,10 @@ TEST_F(E2eTest, AnUnreachableVersionInfoFileClosesTheDialogWithNothingPlaced) {
     const Watch w = RunAndWatch(L"e2e-unreachable");
     WriteAll(ver, original);
     EXPECT_TRUE(w.statuses.count(L"DB 정보 파일을 다운로드받고 있습니다.."));
+    EXPECT_TRUE(Says(w, "/update/db/DBUpdate.ver failed after ") && Says(w, "the server answered HTTP 404 instead of 200 OK"))
+        << w.log;
     std::wstring flag;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\Marrowtide.exe").c_str()), INVALID_FILE_ATTRIBUTES);

@@ -13,7 +13,7 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKey = product::kProductKeyPathW;
 
 class DialogTest : public UpdatorFixture {
 protected:
@@ -159,16 +159,36 @@ TEST_F(DialogTest, EachWayOfEndingClosesAndSetsTheUpdateFlag) {
     };
     for (const Way& way : ways) {
         SCOPED_TRACE(way.name);
-        DeleteHklmValue(kProductKey, L"Update_Flag");
+        DeleteHklmValue(kProductKey, product::kUpdateFlagValueW);
         HWND dlg = StartUpdator();
         ASSERT_NE(dlg, nullptr);
         way.end(dlg);
         EXPECT_TRUE(ClosesWithin(5000));
         EXPECT_EQ(m_app.ExitCode(), 0u);
         std::wstring flag;
-        EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+        EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
         EXPECT_EQ(flag, L"YES");
     }
+}
+
+// Every line is in the file as it happens: a process ended by force, in the middle of a download, leaves
+// the log whole up to that download.
+TEST_F(DialogTest, AForcedEndLeavesTheLogWhole) {
+    DeleteFileW((InstallFolder() + L"\\" + product::kLogFileNameW).c_str());
+    ASSERT_NE(StartUpdator(), nullptr);
+    const auto downloading = [] {
+        const auto lines = RunLogLines(InstallFolder());
+        return !lines.empty() && lines.back().find("downloading http://127.0.0.2/update/db/DBUpdate.ver") == 29;
+    };
+    ASSERT_TRUE(WaitUntil(downloading, 10000));
+    m_app.Terminate();
+    const auto lines = RunLogLines(InstallFolder());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 started on Windows "), 29u) << lines.front();
+    std::string all;
+    ASSERT_TRUE(ReadFileBytes(InstallFolder() + L"\\" + product::kLogFileNameW, all));
+    EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << "a line cut short";
+    EXPECT_TRUE(downloading());
 }
 
 TEST_F(DialogTest, DraggingTheBackgroundMovesTheWindow) {

@@ -21,7 +21,7 @@ namespace fault_matrix {
 
 using namespace testing_support;
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKey = product::kProductKeyPathW;
 
 // Installed before each case: name (relative to the install folder), bytes, recorded version "1".
 const std::map<std::wstring, std::string> kInstalled = {
@@ -50,7 +50,19 @@ struct Case {
     std::function<std::shared_ptr<void>()> prepare;
     DWORD endsWithinMs = 0;         // the run must end by itself this soon (0: the general limit)
     bool monitor = false;           // the monitor is installed: the closing dialog must start it
+    std::string logged;             // what the run's log must say: the cause of the case's failure
 };
+
+// c, whose log must name cause.
+inline Case Logs(Case c, std::string cause) {
+    c.logged = std::move(cause);
+    return c;
+}
+// A failure line of the log that only sums up failures told before it.
+inline bool IsSummary(const std::string& failure) {
+    return failure.find("its version-info file") != std::string::npos || failure.rfind("run ended", 0) == 0 ||
+           failure.find("due file(s) placed") != std::string::npos;
+}
 
 class FaultTest : public UpdatorFixture {
 protected:
@@ -90,14 +102,16 @@ protected:
         }
     }
 
-    // Runs one case and reports it on a line of its own ("CASE<tab>group<tab>name<tab>ok|FAILED") for the table
-    // that scripts/faults.sh makes.
+    // Runs one case and reports it on a line of its own ("CASE<tab>group<tab>name<tab>ok|FAILED<tab>the
+    // failures its log names") for the table that scripts/faults.sh makes.
     void Run(const Case& c) {
         const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
         const int failuresBefore = FailedParts(*result);
         RunCase(c);
-        std::printf("CASE\t%s\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name.c_str(),
-                    FailedParts(*result) == failuresBefore ? "ok" : "FAILED");
+        std::string causes;
+        for (const std::string& f : LoggedFailures(RunLogLines(InstallFolder()))) causes += (causes.empty() ? "" : " / ") + f;
+        std::printf("CASE\t%s\t%s\t%s\t%s\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), c.name.c_str(),
+                    FailedParts(*result) == failuresBefore ? "ok" : "FAILED", causes.empty() ? "-" : causes.c_str());
         std::fflush(stdout);
     }
     static int FailedParts(const ::testing::TestResult& r) {
@@ -139,6 +153,23 @@ protected:
         m_targets = server.Targets();
         CheckInvariants(c);
         if (c.check) c.check();
+        CheckLog(c);
+    }
+
+    // The log names what the case is about, starts the run with the program's line, and never sums up a
+    // failure without the failure that caused it. A folder that cannot be written keeps no log.
+    static void CheckLog(const Case& c) {
+        const std::vector<std::string> lines = RunLogLines(InstallFolder());
+        std::string all;
+        for (const std::string& l : lines) all += l + "\n";
+        if (!c.logged.empty()) EXPECT_NE(all.find(c.logged), std::string::npos) << "the log names: " << c.logged << "\n" << all;
+        if (lines.empty()) return;
+        EXPECT_EQ(lines.front().find("==== BrinsoUpdator "), 29u) << lines.front();
+        bool caused = false;
+        for (const std::string& f : LoggedFailures(lines)) {
+            if (!IsSummary(f)) caused = true;
+            EXPECT_TRUE(caused) << "a failure summed up before its cause was logged: " << f << "\n" << all;
+        }
     }
 
     void CheckInvariants(const Case& c) {
@@ -171,7 +202,7 @@ protected:
         }
         if (c.flagWritable) {
             std::wstring flag;
-            EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+            EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
             EXPECT_EQ(flag, L"YES");
         }
         for (const wchar_t* ours : {L"BrinsoUpdator.exe", L"BrinsoUpdatorSigned.exe"}) {
@@ -181,7 +212,7 @@ protected:
 
     static void ExpectInstallPathKept() {
         std::wstring v;
-        EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", v));
+        EXPECT_TRUE(ReadHklmString(kProductKey, product::kInstallPathValueW, v));
         EXPECT_EQ(v, InstallFolder()) << "the install folder's record was overwritten";
     }
     // A new look at the watched folders, for a case that changes one of them before its run.

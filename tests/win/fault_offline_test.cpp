@@ -20,7 +20,7 @@ TEST_F(FaultTest, HostNameThatDoesNotResolve) {
 
     const std::string site = std::string("SITE=") + kNowhere + "\r\n";
     RunAll({
-        {"host name that does not resolve (the DB files' site)",
+        Logs({"host name that does not resolve (the DB files' site)",
          [site](TestHttpServer& s) {
              s.Serve("/update/db/DBUpdate.ver", Ok(site + "SUBDIR=db\r\na.dll=2\r\nb.gdb=2\r\n"));
              ServeListed(s);
@@ -31,7 +31,8 @@ TEST_F(FaultTest, HostNameThatDoesNotResolve) {
              EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
              EXPECT_EQ(RecordedVersion(L"b.gdb"), L"1");
          }},
-        {"host name that does not resolve (the program files' site)",
+             "a.dll failed after"),
+        Logs({"host name that does not resolve (the program files' site)",
          [site](TestHttpServer& s) {
              s.Serve("/update/db/DBUpdate.ver", Ok("SITE=127.0.0.2\r\nSUBDIR=db\r\nb.gdb=2\r\n"));
              ServeListed(s);
@@ -43,6 +44,7 @@ TEST_F(FaultTest, HostNameThatDoesNotResolve) {
              EXPECT_EQ(RecordedVersion(L"b.gdb"), L"2") << "the DB pass went through";
              EXPECT_EQ(RecordedVersion(L"Tessvane.exe"), L"1");
          }},
+             "Tessvane.exe failed after"),
     });
 }
 

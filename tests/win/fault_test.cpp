@@ -18,8 +18,9 @@ TEST_F(FaultTest, ServerFaults) {
         EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
     };
     RunAll({
-        {"connection refused", [](TestHttpServer&) {}, nullptr},
-        {"404 with a body for the DB version-info file", WithDbVer(HttpAnswer::Status(404, "Not Found", DbVer())), nullptr},
+        Logs({"connection refused", [](TestHttpServer& s) { s.Close(); }, nullptr}, "no answer from the server"),
+        Logs({"404 with a body for the DB version-info file", WithDbVer(HttpAnswer::Status(404, "Not Found", DbVer())), nullptr},
+             "the server answered HTTP 404"),
         {"500 with a body for the DB version-info file", WithDbVer(HttpAnswer::Status(500, "Error", DbVer())), nullptr},
         {"404 for the program version-info file",
          [](TestHttpServer& s) {
@@ -35,14 +36,19 @@ TEST_F(FaultTest, ServerFaults) {
              s.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Status(500, "Error", "Tessvane.exe=9\r\n"));
          },
          nullptr, true, [] { EXPECT_EQ(ReadAll(InstallFolder() + L"\\Tessvane.exe"), "installed scanner"); }},
-        {"404 with a body for a listed file", WithFile("b.gdb", HttpAnswer::Status(404, "Not Found", "<html>gone</html>")), nullptr},
+        Logs({"404 with a body for a listed file", WithFile("b.gdb", HttpAnswer::Status(404, "Not Found", "<html>gone</html>")),
+              nullptr},
+             "/db/b.gdb failed after"),
         {"500 with a body for a listed file", WithFile("a.dll", HttpAnswer::Status(500, "Error", "<html>oops</html>")), nullptr},
-        {"server resets mid-body", WithFile("a.dll", Cut(std::string(20000, 'A'), 9000, true)), nullptr},
-        {"body shorter than its Content-Length", WithFile("a.dll", Cut(std::string(20000, 'A'), 5000, false)), nullptr},
+        Logs({"server resets mid-body", WithFile("a.dll", Cut(std::string(20000, 'A'), 9000, true)), nullptr},
+             "9000 of 20000 bytes arrived"),
+        Logs({"body shorter than its Content-Length", WithFile("a.dll", Cut(std::string(20000, 'A'), 5000, false)), nullptr},
+             "5000 of 20000 bytes arrived"),
         {"gzip-encoded body", WithFile("a.dll", Gzip(a)), nullptr, true, placed},
         {"gzip cut after a third of its bytes", WithFile("a.dll", Cut(gzip, gzip.size() / 3, false).With("Content-Encoding: gzip")),
          nullptr, true, kept},
-        {"gzip with a wrong CRC", WithFile("a.dll", Ok(badCrc).With("Content-Encoding: gzip")), nullptr, true, kept},
+        Logs({"gzip with a wrong CRC", WithFile("a.dll", Ok(badCrc).With("Content-Encoding: gzip")), nullptr, true, kept},
+             "the compressed body is damaged"),
         {"deflate cut short", WithFile("a.dll", Cut(zlib, zlib.size() - 3, false).With("Content-Encoding: deflate")), nullptr,
          true, kept},
         {"deflate in the zlib format, whole", WithFile("a.dll", Ok(zlib).With("Content-Encoding: deflate")), nullptr, true, placed},
@@ -53,11 +59,14 @@ TEST_F(FaultTest, ServerFaults) {
         {"204 No Content", WithFile("a.dll", HttpAnswer::Status(204, "No Content", "")), nullptr, true, kept},
         {"206 Partial Content with 100 bytes", WithFile("a.dll", HttpAnswer::Status(206, "Partial Content", a.substr(0, 100))),
          nullptr, true, kept},
-        {"raw bytes without a status line", WithFile("a.dll", HttpAnswer::Raw("MZ planted\r\n" + a)), nullptr, true, kept},
+        Logs({"raw bytes without a status line", WithFile("a.dll", HttpAnswer::Raw("MZ planted\r\n" + a)), nullptr, true, kept},
+             "the answer has no HTTP header"),
         {"Content-Length 4294967306 with a 10-byte body", WithFile("a.dll", longLength), nullptr, true, kept},
-        {"Content-Encoding br", WithFile("a.dll", Ok(a).With("Content-Encoding: br")), nullptr, true, kept},
+        Logs({"Content-Encoding br", WithFile("a.dll", Ok(a).With("Content-Encoding: br")), nullptr, true, kept},
+             "Content-Encoding \"br\""),
         {"no Content-Length", WithFile("b.gdb", NoLength(std::string(9000, 'B'))), nullptr},
-        {"version-info file of 10 MB of garbage", WithDbVer(Ok(Garbage(10 * 1024 * 1024))), nullptr},
+        Logs({"version-info file of 10 MB of garbage", WithDbVer(Ok(Garbage(10 * 1024 * 1024))), nullptr},
+             "larger than the 1048576 bytes"),
         {"version-info file that is an HTML page",
          WithDbVer(Ok("<html><head><meta http-equiv=\"refresh\" content=\"0;url=/\"></head><body>a=b</body></html>\r\n")), nullptr},
     });
@@ -105,7 +114,7 @@ TEST_F(FaultTest, HostileNames) {
     std::vector<Case> cases;
     for (const auto& n : names) {
         const std::string list = "SITE=127.0.0.2\r\nSUBDIR=db\r\n" + n.name + "=2,0,1,1\r\na.dll=2\r\n";
-        cases.push_back({std::string("hostile name: ") + n.label,
+        cases.push_back(Logs({std::string("hostile name: ") + n.label,
                          [list](TestHttpServer& s) {
                              s.Serve("/update/db/DBUpdate.ver", Ok(list));
                              ServeListed(s);
@@ -118,7 +127,8 @@ TEST_F(FaultTest, HostileNames) {
                              EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
                              EXPECT_EQ(ReadAll(InstallFolder() + L"\\sub\\x.dll"), "");
                              ExpectInstallPathKept();
-                         }});
+                         }},
+                             " is refused: "));
     }
     // The product's own value as a file name: it would move the install folder of the program pass.
     const std::string win = "C:\\windows";
@@ -296,13 +306,15 @@ TEST_F(FaultTest, LocalFaults) {
                  CreateDirectoryW(L"C:\\windows\\Temp", nullptr);
              });
          }},
-        {"the temp folder read-only", fetchA, nullptr, true, aKept, true, readOnly(L"C:\\windows\\Temp")},
-        {"an installed file held open by a running program", fetchA, nullptr, true, aKept, true,
-         [] {
-             HANDLE held = CreateFileW((InstallFolder() + L"\\a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr);
-             return held == INVALID_HANDLE_VALUE ? nullptr : Undo([held] { CloseHandle(held); });
-         }},
+        Logs({"the temp folder read-only", fetchA, nullptr, true, aKept, true, readOnly(L"C:\\windows\\Temp")},
+             "no download folder could be made"),
+        Logs({"an installed file held open by a running program", fetchA, nullptr, true, aKept, true,
+              [] {
+                  HANDLE held = CreateFileW((InstallFolder() + L"\\a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+                  return held == INVALID_HANDLE_VALUE ? nullptr : Undo([held] { CloseHandle(held); });
+              }},
+             "could not place a.dll as "),
         {"the install folder read-only", fetchA, nullptr, true,
          [] {
              for (const wchar_t* name : {L"a.dll", L"b.gdb"}) EXPECT_EQ(RecordedVersion(name), L"1") << Utf8(name);
@@ -334,18 +346,19 @@ TEST_F(FaultTest, LocalFaults) {
                  for (const wchar_t* name : planted) RemoveDirectoryW((std::wstring(L"C:\\windows\\Temp\\") + name).c_str());
              });
          }},
-        {"the product key refusing full access", fetchA, nullptr, false, nullptr, true,
-         []() -> std::shared_ptr<void> {
-             auto key = std::make_shared<ReadOnlyProductKey>();
-             return key->ok() ? key : nullptr;
-         }},
+        Logs({"the product key refusing full access", fetchA, nullptr, false, nullptr, true,
+              []() -> std::shared_ptr<void> {
+                  auto key = std::make_shared<ReadOnlyProductKey>();
+                  return key->ok() ? key : nullptr;
+              }},
+             "cannot be opened (error 5"),
     });
 }
 
 TEST_F(FaultTest, InstallPathBeforeTheRun) {
     const auto rewritten = [] {
         std::wstring v;
-        EXPECT_TRUE(ReadHklmString(kProductKey, L"InstallPath", v));
+        EXPECT_TRUE(ReadHklmString(kProductKey, product::kInstallPathValueW, v));
         EXPECT_EQ(v, InstallFolder()) << "the dialog's start records the install folder";
         EXPECT_EQ(ReadAll(InstallFolder() + L"\\a.dll"), std::string(20000, 'A'));
         EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
@@ -354,8 +367,8 @@ TEST_F(FaultTest, InstallPathBeforeTheRun) {
     const auto value = [](const wchar_t* v) {
         const std::shared_ptr<std::wstring> kept = v ? std::make_shared<std::wstring>(v) : nullptr;
         return [kept] {
-            DeleteHklmValue(kProductKey, L"InstallPath");
-            if (kept) WriteProductValueW(L"InstallPath", *kept);
+            DeleteHklmValue(kProductKey, product::kInstallPathValueW);
+            if (kept) WriteProductValueW(product::kInstallPathValueW, *kept);
             return Undo([] {});
         };
     };
@@ -417,11 +430,13 @@ TEST_F(FaultTest, HostileServers) {
              other->Serve("/db/a.dll", HttpAnswer::Status(302, "Found", "").With("Location: http://127.0.0.2/db/a.dll"));
              return other->listening() ? other : nullptr;
          }},
-        {"a server silent after the headers", WithFile("a.dll", silent), nullptr, true, kept},
+        Logs({"a server silent after the headers", WithFile("a.dll", silent), nullptr, true, kept},
+             "the connection broke off after 0 bytes of the body"),
         {"a version-info file of 150 MB in one line", WithDbVer(Ok(huge)), nullptr, true, nothingAskedAfterTheList},
         {"a gzip answer of 150 KB that decodes to 150 MB", WithDbVer(Ok(bomb).With("Content-Encoding: gzip")), nullptr, true,
          nothingAskedAfterTheList},
-        {"a version-info file of 3000 entries", WithDbVer(Ok(many)), nullptr, true, nothingAskedAfterTheList},
+        Logs({"a version-info file of 3000 entries", WithDbVer(Ok(many)), nullptr, true, nothingAskedAfterTheList},
+             "lists more than 1000 files"),
         // The report changes nothing in the update: a statistics server that never answers holds nothing up.
         {"a statistics server that never answers", WithFile("a.dll", Ok(kListed.at("a.dll"))), nullptr, true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
@@ -457,7 +472,7 @@ std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer, const
 
 std::wstring StoredSerial(const wchar_t* file) {
     std::wstring v;
-    return ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide\\Releases", file, v) ? v : L"<none>";
+    return ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\" + product::kReleasesSubKeyW).c_str(), file, v) ? v : L"<none>";
 }
 
 // Whole runs of the program built with the release keys "one" and "two".
@@ -501,24 +516,31 @@ TEST_F(FaultTest, SignedReleases) {
          },
          true, storedSerial(L"5")},
         {"a release signed with the second key", ServeSigned(Signed(DbVerWithDigests(), 1)), nullptr, true, everything},
-        {"one changed byte in a listed file", ServeSigned(good, changedA), nullptr, true,
-         [this] {
-             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
-             EXPECT_EQ(m_targets.size(), 3u) << "the rest of the list is not attempted";
-         }},
-        {"one changed byte in the signed part", ServeSigned(changedSigned), nullptr, true, unreadable},
-        {"a signature by an unknown key", ServeSigned(Signed(DbVerWithDigests(), 2)), nullptr, true, unreadable},
-        {"no signature line", ServeSigned(DbVerWithDigests()), nullptr, true, unreadable},
+        Logs({"one changed byte in a listed file", ServeSigned(good, changedA), nullptr, true,
+              [this] {
+                  EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+                  EXPECT_EQ(m_targets.size(), 3u) << "the rest of the list is not attempted";
+              }},
+             "the file's SHA-256 is not the one the version-info file lists"),
+        Logs({"one changed byte in the signed part", ServeSigned(changedSigned), nullptr, true, unreadable},
+             "its signature does not match its contents"),
+        Logs({"a signature by an unknown key", ServeSigned(Signed(DbVerWithDigests(), 2)), nullptr, true, unreadable},
+             "signed with a key this program does not carry"),
+        Logs({"no signature line", ServeSigned(DbVerWithDigests()), nullptr, true, unreadable}, "it is not signed"),
         {"a line after the signature line", ServeSigned(good + "x.dll=2\r\n"), nullptr, true, unreadable},
-        {"a lower serial than the one stored (rollback)", ServeSigned(good), nullptr, true,
-         [&] {
-             unreadable();
-             EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"7");
-         },
-         true, storedSerial(L"7")},
-        {"two serial lines", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#serial 6\r\n"), 0)), nullptr, true, unreadable},
-        {"an entry without a digest", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n", "z.dat=2,0,0,0\r\n"), 0)), nullptr,
-         true, unreadable},
+        Logs({"a lower serial than the one stored (rollback)", ServeSigned(good), nullptr, true,
+              [&] {
+                  unreadable();
+                  EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"7");
+              },
+              true, storedSerial(L"7")},
+             "its serial is lower than that of a release accepted before"),
+        Logs({"two serial lines", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#serial 6\r\n"), 0)), nullptr, true,
+              unreadable},
+             "it does not hold exactly one valid serial"),
+        Logs({"an entry without a digest", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n", "z.dat=2,0,0,0\r\n"), 0)),
+              nullptr, true, unreadable},
+             "a signed release lists a file without a valid SHA-256"),
         {"a digest in upper case", ServeSigned(Signed(upper, 0)), nullptr, true, unreadable},
         {"a digest of 63 hexadecimal digits", ServeSigned(Signed(short63, 0)), nullptr, true, unreadable},
         {"the version-info file served cut short", ServeSigned(good.substr(0, good.size() - 40)), nullptr, true, unreadable},

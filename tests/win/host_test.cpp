@@ -26,7 +26,7 @@ TEST(PrepareInstallFolder, MakesTheFolderCurrentAndRecordsIt) {
     GetCurrentDirectoryW(MAX_PATH, now);
     EXPECT_EQ(std::wstring(now), InstallFolder());
     std::wstring recorded;
-    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", L"InstallPath", recorded));
+    EXPECT_TRUE(ReadHklmString(product::kProductKeyPathW, product::kInstallPathValueW, recorded));
     EXPECT_EQ(recorded, InstallFolder());
 
     EXPECT_EQ(PrepareInstallFolder(), folder);  // an existing folder is fine

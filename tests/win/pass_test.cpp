@@ -21,7 +21,7 @@ using namespace testing_support;
 namespace {
 
 const wchar_t kInstall[] = L"C:\\pass-test\\Marrowtide";
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKey = product::kProductKeyPathW;
 
 // Everything the dialog's controls are told during a run, recorded on the dialog's thread.
 struct Event {
@@ -301,7 +301,7 @@ TEST_F(PassTest, TheRunTakesTheInstallFolderFromTheProductKeyOrSettlesOnTheFallb
         EXPECT_EQ(GetFileAttributesW(L"C:\\pass-test\\gone"), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(ReadAll(std::wstring(kInstall) + L"\\x.dll"), "x");
         std::wstring recorded;
-        EXPECT_EQ(ReadHklmString(kProductKey, L"InstallPath", recorded), c.value != nullptr);
+        EXPECT_EQ(ReadHklmString(kProductKey, product::kInstallPathValueW, recorded), c.value != nullptr);
         if (c.value) EXPECT_EQ(recorded, Utf16(c.value));
     }
     RemoveTree(L"C:\\Program Files\\Yelvan");

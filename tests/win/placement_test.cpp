@@ -15,7 +15,6 @@ using namespace testing_support;
 
 namespace {
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 UPDATE_FILE_INFO Entry(const char* name, const char* version, bool fetched, int reg = 0, int open = 0) {
     UPDATE_FILE_INFO r;
@@ -179,7 +178,7 @@ TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
         EXPECT_TRUE(PathIsDirectoryW(Utf16(installPath.str()).c_str()));
     }
     std::wstring recorded;
-    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", L"InstallPath", recorded));
+    EXPECT_TRUE(ReadHklmString(product::kProductKeyPathW, product::kInstallPathValueW, recorded));
     EXPECT_EQ(recorded, L"D:\\gone");  // not written back
 }
 

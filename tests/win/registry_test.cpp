@@ -11,7 +11,7 @@ using namespace testing_support;
 namespace {
 
 const char kScratch[] = "SOFTWARE\\Yelvan\\RegistryKeyTest";
-const wchar_t kProductKeyW[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKeyW = product::kProductKeyPathW;
 
 // Reads a string value through an independent handle, to see which key an object holds.
 std::wstring ValueOf(HKEY key, const wchar_t* name) {
@@ -66,7 +66,7 @@ TEST_F(RegistryKeyTest, OpenAndCreateReplaceTheKeyOnSuccessAndKeepItOnFailure) {
         const HKEY held = k.m_hKey;
         ReadOnlyProductKey readOnly;  // refuses KEY_ALL_ACCESS to both calls
         ASSERT_TRUE(readOnly.ok());
-        EXPECT_EQ(c.call(k, "SOFTWARE\\Yelvan\\Marrowtide"), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(c.call(k, product::kProductKeyPath), ERROR_ACCESS_DENIED);
         EXPECT_EQ(k.m_hKey, held);  // kept
         EXPECT_EQ(ValueOf(k.m_hKey, L"name"), L"B");
     }
@@ -121,7 +121,7 @@ TEST(ProductKey, TheFirstWriteCreatesAMissingKey) {
     EXPECT_FALSE(ReadProductValue("InstallPath", kInstallPathChars, v));
     EXPECT_EQ(WriteProductValue("InstallPath", "C:\\설치 폴더"), 0);
     std::wstring got;
-    EXPECT_TRUE(ReadHklmString(kProductKeyW, L"InstallPath", got));
+    EXPECT_TRUE(ReadHklmString(kProductKeyW, product::kInstallPathValueW, got));
     EXPECT_EQ(got, L"C:\\설치 폴더");
     ASSERT_TRUE(ReadProductValue("InstallPath", kInstallPathChars, v));
     EXPECT_EQ(v, "C:\\설치 폴더");
@@ -153,7 +153,7 @@ TEST(ProductKey, AValueThatDoesNotFitItsBufferCountsAsAbsent) {
 
 TEST(ProductKey, AKeyRefusingFullAccessReadsAsAbsentAndIsNotWritten) {
     ASSERT_EQ(WriteProductValue("InstallPath", "C:\\old"), 0);
-    DeleteHklmValue(kProductKeyW, L"Update_Flag");
+    DeleteHklmValue(kProductKeyW, product::kUpdateFlagValueW);
     {
         ReadOnlyProductKey readOnly;
         ASSERT_TRUE(readOnly.ok());
@@ -163,9 +163,9 @@ TEST(ProductKey, AKeyRefusingFullAccessReadsAsAbsentAndIsNotWritten) {
         EXPECT_NE(WriteProductValue("Update_Flag", "YES"), 0);
     }
     std::wstring got;
-    EXPECT_TRUE(ReadHklmString(kProductKeyW, L"InstallPath", got));
+    EXPECT_TRUE(ReadHklmString(kProductKeyW, product::kInstallPathValueW, got));
     EXPECT_EQ(got, L"C:\\old");
-    EXPECT_FALSE(ReadHklmString(kProductKeyW, L"Update_Flag", got));
+    EXPECT_FALSE(ReadHklmString(kProductKeyW, product::kUpdateFlagValueW, got));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKey = product::kProductKeyPathW;
 const wchar_t* const kPrograms[] = {L"Marrowtide.exe", L"Tessvane.exe", L"Quillmere.exe", L"MarRtime.exe"};
 
 class RunTest : public UpdatorFixture {
@@ -71,7 +71,7 @@ TEST_F(RunTest, StopsTheProgramsInOrderThenEndsOnItsOwnAndStartsTheMonitor) {
     EXPECT_TRUE(m_app.WaitExit(10000)) << "the dialog did not close by itself";
     EXPECT_EQ(m_app.ExitCode(), 0u);
     std::wstring flag;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     // The monitor was started again from the install folder as the dialog closed.
     EXPECT_TRUE(WaitUntil([&] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 2; }, 5000));
@@ -104,7 +104,7 @@ TEST_F(RunTest, StopDuringThePausesClosesAtOnceAndNothingLaterRuns) {
     EXPECT_TRUE(ProcessAlive(pids.at(L"Quillmere.exe")));
     EXPECT_TRUE(ProcessAlive(pids.at(L"MarRtime.exe")));
     std::wstring flag;
-    EXPECT_TRUE(ReadHklmString(kProductKey, L"Update_Flag", flag));
+    EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     // The monitor is started as the dialog closes, even though a copy still runs.
     EXPECT_TRUE(WaitUntil([&] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 2; }, 5000));

@@ -45,7 +45,7 @@ std::vector<std::string> Names(const CUpdateFileArray& list) {
 class VersionInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Yelvan\\Marrowtide");
+        SHDeleteKeyW(HKEY_LOCAL_MACHINE, product::kProductKeyPathW);
         m_run.m_strInstallPath = Utf8(kInstall).c_str();
         m_run.m_strServerHost = "server.host";
         RemoveTree(L"C:\\vi-test");
@@ -135,7 +135,7 @@ TEST_F(VersionInfoTest, KoreanNamesAndVersionsPassThroughUnchanged) {
     // Recorded as a program using the ANSI API on a Korean system records it: the same UTF-16 name and text.
     ASSERT_EQ(WriteProductValue(list[0].szFileName, list[0].szVersion), 0);
     std::wstring stored;
-    EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", name.c_str(), stored));
+    EXPECT_TRUE(ReadHklmString(product::kProductKeyPathW, name.c_str(), stored));
     EXPECT_EQ(stored, version);
     Touch(std::wstring(kInstall) + L"\\" + name);
     EXPECT_FALSE(m_run.IsUpdateNeeded(list[0].szFileName, list[0].szVersion));

@@ -81,10 +81,15 @@ TestHttpServer::TestHttpServer(const char* address, unsigned short port) {
 }
 
 TestHttpServer::~TestHttpServer() {
+    Close();
+    CloseHandle(m_stopping);
+}
+
+void TestHttpServer::Close() {
     SetEvent(m_stopping);
     if (m_listener != INVALID_SOCKET) closesocket(m_listener);  // ends accept
     if (m_thread.joinable()) m_thread.join();
-    CloseHandle(m_stopping);
+    m_listener = INVALID_SOCKET;
 }
 
 void TestHttpServer::Serve(const std::string& target, HttpAnswer answer) {

@@ -60,6 +60,8 @@ public:
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     bool listening() const { return m_listener != INVALID_SOCKET; }
+    // Stops listening: a connection to the address is refused from now on.
+    void Close();
     // The answer for a request target; other targets get 404, or the answer given to ServeAnyOther.
     void Serve(const std::string& target, HttpAnswer answer);
     void ServeAnyOther(HttpAnswer answer);

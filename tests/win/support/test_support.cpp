@@ -376,7 +376,7 @@ void WriteAll(const std::wstring& path, const std::string& bytes) {
 
 std::wstring RecordedVersion(const wchar_t* name) {
     std::wstring v;
-    return ReadHklmString(L"SOFTWARE\\Yelvan\\Marrowtide", name, v) ? v : L"<none>";
+    return ReadHklmString(product::kProductKeyPathW, name, v) ? v : L"<none>";
 }
 
 void DrainQuit() {
@@ -457,6 +457,27 @@ int StartCount(const std::wstring& exePath) {
     return n;
 }
 
+std::vector<std::string> RunLogLines(const std::wstring& folder) {
+    std::string all;
+    std::vector<std::string> lines;
+    if (!ReadFileBytes(folder + L"\\" + product::kLogFileNameW, all)) return lines;
+    for (std::size_t at = 0; at < all.size();) {
+        const std::size_t end = all.find("\r\n", at);
+        lines.push_back(all.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? all.size() : end + 2;
+    }
+    return lines;
+}
+
+std::vector<std::string> LoggedFailures(const std::vector<std::string>& lines) {
+    std::vector<std::string> failures;
+    for (const std::string& line : lines) {
+        const std::size_t at = line.find(" FAIL ");
+        if (at == 23) failures.push_back(line.substr(at + 6));  // after "YYYY-MM-DD hh:mm:ss.mmm"
+    }
+    return failures;
+}
+
 std::wstring InstallFolder() {
     wchar_t pf[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, pf, CSIDL_PROGRAM_FILES, FALSE);
@@ -517,7 +538,7 @@ void SetReportedVersion(const std::wstring& exeName, const std::wstring& version
 }
 
 namespace {
-const wchar_t kProductKeyPath[] = L"SOFTWARE\\Yelvan\\Marrowtide";
+const wchar_t* const kProductKeyPath = product::kProductKeyPathW;
 
 bool SetKeySecurity(const wchar_t* sddl) {
     HKEY h = nullptr;

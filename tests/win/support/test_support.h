@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for tests that run under Wine: the program under test as a child process, its windows,
 // the registry of the prefix and pixels read back from the virtual display.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "core/product.h"
 
 namespace testing_support {
 
@@ -23,6 +26,11 @@ std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build t
 
 std::string Utf8(const std::wstring& s);
 std::wstring Utf16(const std::string& s);
+
+// The lines of the run's log in folder (without their line ends), oldest first; none when there is no log.
+std::vector<std::string> RunLogLines(const std::wstring& folder);
+// Of those, the text of the failure lines (after "FAIL "), the causes a support engineer reads.
+std::vector<std::string> LoggedFailures(const std::vector<std::string>& lines);
 
 // Polls pred (pumping this thread's messages) until it holds or timeoutMs have passed.
 bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs, DWORD stepMs = 10);
@@ -106,6 +114,7 @@ int StartCount(const std::wstring& exePath);
 void EnsureFolder(const std::wstring& path);  // every level
 std::set<std::wstring> Listing(const std::wstring& folder);  // names directly in a folder ("." and ".." aside)
 void RemoveTree(const std::wstring& path);    // a folder and everything in it
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 std::wstring InstallFolder();                 // C:\Program Files\Marrowtide of the prefix
 
 // Ends every running copy of the product's programs and removes their files from the install folder,
@@ -167,3 +176,24 @@ void MouseButton(bool down);
 void PressKey(WORD vk);
 
 }  // namespace testing_support
+
+// Wide text in a failing assertion prints as the text it is (L"다운로드 파일"), not as its code units
+// (L"\xB2E4\xC6B4..."): the Korean interface's texts stay readable in a test's output.
+namespace testing {
+namespace internal {
+template <>
+class UniversalPrinter<std::wstring> {
+public:
+    static void Print(const std::wstring& text, std::ostream* os) {
+        *os << "L\"";
+        for (const char c : testing_support::Utf8(text)) {
+            if (c == '"' || c == '\\') *os << '\\' << c;
+            else if (static_cast<unsigned char>(c) < 0x20) *os << "\\x" << std::hex << static_cast<int>(c) << std::dec;
+            else *os << c;
+        }
+        *os << '"';
+    }
+};
+}  // namespace internal
+}  // namespace testing
+

@@ -11,7 +11,7 @@ class UpdatorFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         CleanProductPrograms();
-        DeleteHklmValue(L"SOFTWARE\\Yelvan\\Marrowtide", L"Update_Flag");
+        DeleteHklmValue(product::kProductKeyPathW, product::kUpdateFlagValueW);
     }
     void TearDown() override {
         m_app.Terminate();

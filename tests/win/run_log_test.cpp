@@ -1,0 +1,53 @@
+// The run's log on the prefix's file system: bounded, whole lines only, never a failed update for want of it.
+#include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
+#include <windows.h>
+
+#include "support/test_support.h"
+#include "update/run_log.h"
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kFolder[] = L"C:\\log-test";
+
+TEST(RunLog, StaysWithinItsBoundKeepingItsLastWholeLines) {
+    RemoveTree(kFolder);
+    EnsureFolder(kFolder);
+    {
+        CRunLog log;
+        ASSERT_TRUE(log.Open(Utf8(kFolder).c_str(), "9.8.7.6", "Windows test"));
+        for (int i = 0; i < 6000; ++i) log.Note("line " + std::to_string(i) + std::string(40, '.'));  // about 400 KiB
+    }
+    const std::wstring path = std::wstring(kFolder) + L"\\" + product::kLogFileNameW;
+    std::string all;
+    ASSERT_TRUE(ReadFileBytes(path, all));
+    EXPECT_LE(all.size(), CRunLog::kMaxBytes);
+    EXPECT_GE(all.size(), CRunLog::kKeptBytes);
+    const std::vector<std::string> lines = RunLogLines(kFolder);
+    ASSERT_GT(lines.size(), 1000u);
+    EXPECT_EQ(all.substr(all.size() - 2), "\r\n");  // the file ends with a whole line
+    // From a line's start, with no line lost between the first kept and the last written.
+    const int first = std::stoi(lines.front().substr(lines.front().find("line ") + 5));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i].find("line " + std::to_string(first + static_cast<int>(i)) + "."), 29u) << lines[i];
+    }
+    EXPECT_EQ(first + static_cast<int>(lines.size()) - 1, 5999);
+    EXPECT_FALSE(Exists(path + L".~new"));
+}
+
+TEST(RunLog, AFolderThatCannotBeWrittenMeansNoLog) {
+    CRunLog log;
+    EXPECT_FALSE(log.Open("C:\\no such folder", "1", "Windows"));
+    log.RunStarted("C:\\no such folder");  // told to a log that is not there: nothing happens
+    EXPECT_FALSE(Exists(L"C:\\no such folder"));
+}
+
+// A failing assertion shows Korean text as text.
+TEST(RunLog, KoreanTextInAFailingAssertionIsReadable) {
+    EXPECT_NONFATAL_FAILURE(EXPECT_EQ(std::wstring(L"다운로드 파일"), std::wstring(L"다운로드 DB파일")),
+                            "L\"다운로드 DB파일\"");
+}
+
+}  // namespace
