@@ -70,7 +70,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
     if (m_run.m_strVersionFile.IsEmpty()) m_run.m_strVersionFile = product::kProgramVersionFile;
     m_view->Attach(m_hWnd, m_progTotal.m_hWnd, m_progFile.m_hWnd, m_run.StopSignal());
 
-    m_strInstallDir = PrepareInstallFolder();
+    m_strInstallDir = PrepareInstallDir();
     m_log->Open(m_strInstallDir, ProgramVersionText(), WindowsVersionText());
     StartInstallStats();
 

@@ -1,5 +1,6 @@
 #pragma once
-// The update dialog: the program's only window and the owner of all state of one update run.
+// The update dialog: the program's only window. It owns the update run, shows it through its view, keeps
+// its log, and starts and ends the worker that runs it.
 #include <memory>
 
 #include "app/RunView.h"

@@ -26,7 +26,7 @@ CString ProgramFilesFolder() {
     return WindowsFolder().Left(2) + "\\Program Files";
 }
 
-CString PrepareInstallFolder() {
+CString PrepareInstallDir() {
     std::string folder;
     if (!core::JoinPath(ProgramFilesFolder().str(), product::kProductWord, folder)) return CString();
     const std::wstring wide = Wide(folder);

@@ -13,4 +13,4 @@ CString ProgramFilesFolder();
 
 // The folder Marrowtide inside Program Files: created when missing (one level), made the process's
 // current folder and written to the product key as "InstallPath". Returns the folder.
-CString PrepareInstallFolder();
+CString PrepareInstallDir();

@@ -143,7 +143,7 @@ void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& 
 
 void CRunLog::FilesDue(UpdatePass pass, std::size_t count) {
     m_due = count;
-    Write(false, std::string(PassName(pass)) + ": " + (count ? std::to_string(count) + " file(s) due" : "nothing to update"));
+    if (count) Write(false, std::string(PassName(pass)) + ": " + std::to_string(count) + " file(s) due");  // none: the pass's end says so
 }
 
 void CRunLog::DownloadStarted(const std::string& url) {

@@ -13,12 +13,12 @@ using namespace testing_support;
 
 namespace {
 
-TEST(PrepareInstallFolder, MakesTheFolderCurrentAndRecordsIt) {
+TEST(PrepareInstallDir, MakesTheFolderCurrentAndRecordsIt) {
     ASSERT_EQ(WriteProductValue("InstallPath", "D:\\earlier"), 0);
     wchar_t before[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, before);
 
-    const CString folder = PrepareInstallFolder();
+    const CString folder = PrepareInstallDir();
     EXPECT_EQ(Utf16(folder.str()), InstallFolder());
     EXPECT_EQ(folder, "C:\\Program Files\\Marrowtide");
     EXPECT_TRUE(PathIsDirectoryW(InstallFolder().c_str()));
@@ -29,7 +29,7 @@ TEST(PrepareInstallFolder, MakesTheFolderCurrentAndRecordsIt) {
     EXPECT_TRUE(ReadHklmString(product::kProductKeyPathW, product::kInstallPathValueW, recorded));
     EXPECT_EQ(recorded, InstallFolder());
 
-    EXPECT_EQ(PrepareInstallFolder(), folder);  // an existing folder is fine
+    EXPECT_EQ(PrepareInstallDir(), folder);  // an existing folder is fine
     SetCurrentDirectoryW(before);
 }
 
