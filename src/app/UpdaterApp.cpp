@@ -2,26 +2,27 @@
 
 #include "app/UpdaterCommandLineInfo.h"
 #include "app/UpdaterDlg.h"
-#include <vector>
+#include <cstring>
 
 #include "core/product.h"
 #include "core/server_url.h"
 #include "framework/win_text.h"
 
 std::string ProgramVersionText() {
-    wchar_t path[MAX_PATH] = {};
-    if (!::GetModuleFileNameW(nullptr, path, MAX_PATH)) return "unknown";
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
-    std::vector<char> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!size || !::GetFileVersionInfoW(path, 0, size, data.data()) ||
-        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || length < sizeof *info) {
-        return "unknown";
+    // Read from the program's own version resource: its fixed part is found by its signature (it follows
+    // the "VS_VERSION_INFO" key at a 4-byte boundary), so no version DLL is needed.
+    const HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16));  // RT_VERSION
+    const HGLOBAL loaded = found ? ::LoadResource(nullptr, found) : nullptr;
+    const auto* bytes = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
+    const DWORD size = found ? ::SizeofResource(nullptr, found) : 0;
+    for (DWORD at = 0; bytes && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+        VS_FIXEDFILEINFO info;
+        std::memcpy(&info, bytes + at, sizeof info);
+        if (info.dwSignature != VS_FFI_SIGNATURE) continue;
+        return std::to_string(HIWORD(info.dwFileVersionMS)) + "." + std::to_string(LOWORD(info.dwFileVersionMS)) + "." +
+               std::to_string(HIWORD(info.dwFileVersionLS)) + "." + std::to_string(LOWORD(info.dwFileVersionLS));
     }
-    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-           std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+    return "unknown";
 }
 
 BOOL CUpdaterApp::InitInstance() {
