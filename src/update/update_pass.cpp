@@ -95,7 +95,14 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         CString object;
         object.Format("%s/%s", m_strSubDir.GetString(), record.szFileName.GetString());
         std::string tempFile;
-        if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) break;
+        if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) {
+            // Its download copy's path would be too long: told as a download that could not begin.
+            core::DownloadOutcome tooLong;
+            tooLong.failure = core::DownloadFailure::LocalFile;
+            tooLong.error = ERROR_FILENAME_EXCED_RANGE;
+            m_events->DownloadEnded(core::DisplayUrl(m_strSite.str(), object.str()), tooLong);
+            break;  // the rest is not attempted
+        }
         m_events->FileStarted(s.pass, record.szFileName, i, count);
         if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr)) {
             break;  // the rest is not attempted

@@ -335,6 +335,15 @@ TEST_F(FaultTest, LocalFaults) {
                                freeBytes.QuadPart >= 20000u;
              return full->holds() && !room ? full : nullptr;
          }},
+        // Short enough for the install folder, too long beside the download folder's name: the list ends there.
+        Logs({"a name too long for the download folder (200 characters)",
+              [](TestHttpServer& s) {
+                  s.Serve("/update/db/DBUpdate.ver", Ok("SITE=127.0.0.2\r\nSUBDIR=db\r\n" + std::string(196, 'n') + ".dat=2\r\na.dll=2\r\n"));
+                  ServeListed(s);
+                  ServeProgramCurrent(s);
+              },
+              nullptr, true, aKept},
+             "the local copy could not be created (error 206"),
         // Anyone may make folders in the shared temp folder: none of them stands in the run's way.
         {"folders planted in the temp folder under the downloaded names", fetchA, nullptr, true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
