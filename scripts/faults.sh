@@ -31,7 +31,7 @@ groups=$( { run "$root/scripts/wine-env.sh" exec "$env_dir" "$build/tests/update
 table=$(awk -F'\t' -v groups="$groups" '
   $1 == "PLAN" { key = $2 "\t" $3; if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
   $1 == "CASE" { key = $2 "\t" $3; verdict[key] = (key in verdict && verdict[key] == "FAILED") ? "FAILED" : $4
-                 logged[key] = (key in logged ? logged[key] " // " : "") $5
+                 before = (key in logged) ? logged[key] " // " : ""; logged[key] = before $5
                  if (!(key in planned)) { planned[key] = 1; order[++n] = key }; seen[$2] = 1 }
   END {
     for (i = 1; i <= n; i++) { split(order[i], p, "\t"); v = (order[i] in verdict) ? verdict[order[i]] : "FAILED (did not run)"
