@@ -60,7 +60,7 @@ struct Job {
 
 DWORD WINAPI DownloadThread(LPVOID p) {
     auto* job = static_cast<Job*>(p);
-    CDownloadProgressRelay relay(job->view, CStopSignal());
+    CDownloadProgressRelay relay(job->view);
     const core::DownloadOutcome outcome = Download(job->request, &relay, CStopSignal());
     job->view->DownloadEnded(job->request.object, outcome);
     job->result = outcome.ok ? 1 : 0;

@@ -5,17 +5,7 @@
 namespace core {
 
 bool ParseContentLength(const std::string& text, std::uint64_t& length) {
-    const std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 20) return false;
-    std::uint64_t v = 0;
-    for (const char c : t) {
-        if (c < '0' || c > '9') return false;
-        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        if (v > (UINT64_MAX - digit) / 10) return false;
-        v = v * 10 + digit;
-    }
-    length = v;
-    return true;
+    return ParseDecimal(TrimBlanks(text), length);
 }
 
 ContentCoding ClassifyContentEncoding(const std::string& value) {

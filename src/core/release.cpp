@@ -1,5 +1,6 @@
 #include "core/release.h"
 
+#include "core/text.h"
 #include "core/version_info.h"
 
 namespace core {
@@ -66,13 +67,8 @@ SignatureStatus FindSignatureLine(const std::string& file, SignatureLine& line) 
 }
 
 bool ParseSerial(const std::string& text, std::uint64_t& serial) {
-    if (text.empty() || text.size() > 19 || text[0] == '0') return false;
     std::uint64_t v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<std::uint64_t>(c - '0');  // 19 digits never overflow 64 bits
-    }
-    if (v > 9223372036854775807ull) return false;
+    if (text.empty() || text[0] == '0' || !ParseDecimal(text, v) || v > 9223372036854775807ull) return false;
     serial = v;
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/text.h"
+
 namespace core {
 
 namespace {
@@ -59,7 +61,7 @@ std::string FormatLogLine(const LocalTime& t, const char* level, const std::stri
     std::string line = stamp;
     line += level;
     line += ' ';
-    for (const char c : text) line += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+    for (const char c : text) line += IsControlCharacter(c) ? ' ' : c;
     line += "\r\n";
     return line;
 }

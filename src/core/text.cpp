@@ -111,11 +111,23 @@ std::string TrimBlanks(const std::string& s) {
 }
 
 bool HasControlCharacter(const std::string& s) {
-    for (const char ch : s) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) return true;
+    for (const char c : s) {
+        if (IsControlCharacter(c)) return true;
     }
     return false;
+}
+
+bool ParseDecimal(const std::string& text, std::uint64_t& value) {
+    if (text.empty() || text.size() > 20) return false;
+    std::uint64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (v > (UINT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
 }
 
 }  // namespace core

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace core {
@@ -20,7 +21,11 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 // s without the blanks and tabs at either end.
 std::string TrimBlanks(const std::string& s);
 
-// Whether s holds a byte below 0x20 or DEL.
+// Whether c is a control character (a byte below 0x20, or DEL), and whether s holds one.
+inline bool IsControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 bool HasControlCharacter(const std::string& s);
+
+// A decimal number of 1 to 20 digits and nothing else that fits 64 bits.
+bool ParseDecimal(const std::string& text, std::uint64_t& value);
 
 }  // namespace core

@@ -33,60 +33,44 @@ bool RequestTarget(const std::string& utf8, std::string& target) {
     return true;
 }
 
-// The decoded body into the local file, refused past the byte bound, hashed on its way when a digest is
-// to be checked.
-class FileSink : public core::ByteSink {
-public:
-    FileSink(HANDLE file, std::uint64_t maxBytes, CSha256* hash) : m_file(file), m_maxBytes(maxBytes), m_hash(hash) {}
-    bool Write(const char* data, std::size_t size) override {
-        m_written += size;
-        if (m_maxBytes && m_written > m_maxBytes) {
-            m_refusal = Refusal::TooLarge;
-            return false;
-        }
-        if (m_hash) m_hash->Update(data, size);
-        DWORD n = 0;
-        if (::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size) return true;
-        m_refusal = Refusal::WriteFailed;
-        m_error = ::GetLastError();
-        return false;
-    }
-    enum class Refusal { None, TooLarge, WriteFailed };
-    Refusal refusal() const { return m_refusal; }
-    DWORD error() const { return m_error; }
-    std::uint64_t bound() const { return m_maxBytes; }
-
-private:
-    HANDLE m_file;
-    std::uint64_t m_maxBytes;
-    CSha256* m_hash;
-    std::uint64_t m_written = 0;
-    Refusal m_refusal = Refusal::None;
-    DWORD m_error = 0;
-};
-
-// A body the decoder gave up on: the file refused it (too large, not writable) or its coding was broken.
-bool FailedSink(core::DownloadOutcome& o, const FileSink& sink) {
-    switch (sink.refusal()) {
-    case FileSink::Refusal::TooLarge:
-        o.expected = sink.bound();
-        o.failure = core::DownloadFailure::TooLarge;
-        break;
-    case FileSink::Refusal::WriteFailed:
-        o.failure = core::DownloadFailure::WriteFailed;
-        o.error = sink.error();
-        break;
-    case FileSink::Refusal::None: o.failure = core::DownloadFailure::Corrupt; break;
-    }
-    return false;
-}
-
 using core::DownloadFailure;
 
 bool Fail(core::DownloadOutcome& o, DownloadFailure failure, DWORD error = 0) {
     o.failure = failure;
     o.error = error;
     return false;
+}
+
+// The decoded body into the local file, refused past the byte bound, hashed on its way when a digest is
+// to be checked. A refusal is written into the outcome; a decoder that gives up without one found the
+// coding broken.
+class FileSink : public core::ByteSink {
+public:
+    FileSink(HANDLE file, std::uint64_t maxBytes, CSha256* hash, core::DownloadOutcome& outcome)
+        : m_file(file), m_maxBytes(maxBytes), m_hash(hash), m_outcome(outcome) {}
+    bool Write(const char* data, std::size_t size) override {
+        m_written += size;
+        if (m_maxBytes && m_written > m_maxBytes) {
+            m_outcome.expected = m_maxBytes;
+            return Fail(m_outcome, DownloadFailure::TooLarge);
+        }
+        if (m_hash) m_hash->Update(data, size);
+        DWORD n = 0;
+        if (::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size) return true;
+        return Fail(m_outcome, DownloadFailure::WriteFailed, ::GetLastError());
+    }
+
+private:
+    HANDLE m_file;
+    std::uint64_t m_maxBytes;
+    CSha256* m_hash;
+    core::DownloadOutcome& m_outcome;
+    std::uint64_t m_written = 0;
+};
+
+// The decoder gave up: the sink refused (and said why), or the coding was broken.
+bool DecoderFailed(core::DownloadOutcome& o) {
+    return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::Corrupt) : false;
 }
 
 // The body of a "200 OK" answer into the local file. true when all of it arrived, decoded and was written;
@@ -131,7 +115,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
 
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
-    FileSink sink(out.get(), request.maxBytes, hash ? &*hash : nullptr);
+    FileSink sink(out.get(), request.maxBytes, hash ? &*hash : nullptr, o);
     core::BodyDecoder decoder(coding);
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
@@ -140,7 +124,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
         if (n == 0) break;
         o.bytes += n;
-        if (!decoder.Feed(buffer, n, sink)) return FailedSink(o, sink);
+        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(o);
         if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
         if (show) progress->Received(core::DownloadPercent(static_cast<double>(o.bytes), total));
         if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
@@ -151,7 +135,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.expected = contentLength;
         return Fail(o, DownloadFailure::CutShort);
     }
-    if (!decoder.Finish(sink)) return FailedSink(o, sink);
+    if (!decoder.Finish(sink)) return DecoderFailed(o);
     // Where the platform cannot hash, a digest cannot be checked: the download fails.
     core::Sha256Digest got;
     if (hash && !hash->Finish(got)) return Fail(o, DownloadFailure::NoHash);
@@ -174,7 +158,6 @@ void SetWindowsTimeouts(HINTERNET handle) {
 }
 
 core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop) {
-    using core::DownloadFailure;
     core::DownloadOutcome o;
     core::RedirectTarget at;
     at.host = request.server;

@@ -103,7 +103,7 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     stopped.failure = core::DownloadFailure::Stopped;
     core::DownloadOutcome failed;
     failed.failure = core::DownloadFailure::NoConnection;
-    auto relay = std::make_shared<CDownloadProgressRelay>(m_events, m_stop);
+    auto relay = std::make_shared<CDownloadProgressRelay>(m_events);
     const CStopSignal stop = m_stop;
     const std::shared_ptr<IRunEvents> events = m_events;
     const core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(

@@ -12,22 +12,16 @@
 #include "update/run_events.h"
 #include "update/update_file.h"
 
-// Hands a download's progress on to the run's listeners while the run goes on; a stopped run hears
-// nothing more of a download left to end by itself. Owns its listeners: it may outlive the run.
+// Hands a download's progress on to the run's listeners (a stopped download tells nothing more). Owns
+// its listeners: a download left to end by itself may outlive the run.
 class CDownloadProgressRelay : public IDownloadProgress {
 public:
-    CDownloadProgressRelay(std::shared_ptr<IRunEvents> events, CStopSignal stop)
-        : m_events(std::move(events)), m_stop(std::move(stop)) {}
-    void BodyStarted() override {
-        if (!m_stop.Raised()) m_events->DownloadBodyStarted();
-    }
-    void Received(int percent) override {
-        if (!m_stop.Raised()) m_events->DownloadProgress(percent);
-    }
+    explicit CDownloadProgressRelay(std::shared_ptr<IRunEvents> events) : m_events(std::move(events)) {}
+    void BodyStarted() override { m_events->DownloadBodyStarted(); }
+    void Received(int percent) override { m_events->DownloadProgress(percent); }
 
 private:
     std::shared_ptr<IRunEvents> m_events;
-    CStopSignal m_stop;
 };
 
 // The update server's host built into the program, and its base URL "http://HOST/marrowtide/".

@@ -74,7 +74,7 @@ std::string LogOfLastRun() {
     const std::vector<std::string> lines = RunLogLines(InstallFolder());
     std::size_t first = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find(" info ==== BrinsoUpdator ") == 23) first = i;
+        if (lines[i].find("==== BrinsoUpdator ") == kLogTextAt) first = i;
     }
     std::string text;
     for (std::size_t i = first; i < lines.size(); ++i) text += lines[i] + "\n";

@@ -178,13 +178,13 @@ TEST_F(DialogTest, AForcedEndLeavesTheLogWhole) {
     ASSERT_NE(StartUpdator(), nullptr);
     const auto downloading = [] {
         const auto lines = RunLogLines(InstallFolder());
-        return !lines.empty() && lines.back().find("downloading http://127.0.0.2/update/db/DBUpdate.ver") == 29;
+        return !lines.empty() && lines.back().find("downloading http://127.0.0.2/update/db/DBUpdate.ver") == kLogTextAt;
     };
     ASSERT_TRUE(WaitUntil(downloading, 10000));
     m_app.Terminate();
     const auto lines = RunLogLines(InstallFolder());
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 started on Windows "), 29u) << lines.front();
+    EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 started on Windows "), kLogTextAt) << lines.front();
     std::string all;
     ASSERT_TRUE(ReadFileBytes(InstallFolder() + L"\\" + product::kLogFileNameW, all));
     EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << "a line cut short";

@@ -74,7 +74,7 @@ int Viewed(const DownloadRequest& r, HWND bar) {
     const CStopSignal stop;
     const auto view = std::make_shared<CDialogRunView>();
     view->Attach(nullptr, nullptr, bar, stop);
-    CDownloadProgressRelay relay(view, stop);
+    CDownloadProgressRelay relay(view);
     const core::DownloadOutcome outcome = Download(r, &relay, stop);
     view->DownloadEnded(r.object, outcome);
     return outcome.ok ? 1 : 0;

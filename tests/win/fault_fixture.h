@@ -164,7 +164,7 @@ protected:
         for (const std::string& l : lines) all += l + "\n";
         if (!c.logged.empty()) EXPECT_NE(all.find(c.logged), std::string::npos) << "the log names: " << c.logged << "\n" << all;
         if (lines.empty()) return;
-        EXPECT_EQ(lines.front().find("==== BrinsoUpdator "), 29u) << lines.front();
+        EXPECT_EQ(lines.front().find("==== BrinsoUpdator "), kLogTextAt) << lines.front();
         bool caused = false;
         for (const std::string& f : LoggedFailures(lines)) {
             if (!IsSummary(f)) caused = true;

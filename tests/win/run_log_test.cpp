@@ -31,7 +31,7 @@ TEST(RunLog, StaysWithinItsBoundKeepingItsLastWholeLines) {
     // From a line's start, with no line lost between the first kept and the last written.
     const int first = std::stoi(lines.front().substr(lines.front().find("line ") + 5));
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        ASSERT_EQ(lines[i].find("line " + std::to_string(first + static_cast<int>(i)) + "."), 29u) << lines[i];
+        ASSERT_EQ(lines[i].find("line " + std::to_string(first + static_cast<int>(i)) + "."), kLogTextAt) << lines[i];
     }
     EXPECT_EQ(first + static_cast<int>(lines.size()) - 1, 5999);
     EXPECT_FALSE(Exists(path + L".~new"));

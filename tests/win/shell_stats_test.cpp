@@ -53,15 +53,10 @@ std::wstring LinkTarget(const std::wstring& link) {
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &d);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(d.cFileName);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
+    std::vector<std::wstring> names;  // sorted, as the listing is
+    for (const std::wstring& n : Listing(folder)) {
+        if (!(GetFileAttributesW((folder + L"\\" + n).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(n);
+    }
     return names;
 }
 

@@ -472,8 +472,7 @@ std::vector<std::string> RunLogLines(const std::wstring& folder) {
 std::vector<std::string> LoggedFailures(const std::vector<std::string>& lines) {
     std::vector<std::string> failures;
     for (const std::string& line : lines) {
-        const std::size_t at = line.find(" FAIL ");
-        if (at == 23) failures.push_back(line.substr(at + 6));  // after "YYYY-MM-DD hh:mm:ss.mmm"
+        if (line.compare(kLogLevelAt, 5, "FAIL ") == 0) failures.push_back(line.substr(kLogTextAt));
     }
     return failures;
 }

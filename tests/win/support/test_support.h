@@ -27,6 +27,9 @@ std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build t
 std::string Utf8(const std::wstring& s);
 std::wstring Utf16(const std::string& s);
 
+// A log line is "YYYY-MM-DD hh:mm:ss.mmm LEVL text": where its level and its text begin.
+constexpr std::size_t kLogLevelAt = 24;
+constexpr std::size_t kLogTextAt = 29;
 // The lines of the run's log in folder (without their line ends), oldest first; none when there is no log.
 std::vector<std::string> RunLogLines(const std::wstring& folder);
 // Of those, the text of the failure lines (after "FAIL "), the causes a support engineer reads.
