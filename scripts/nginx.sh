@@ -2,15 +2,23 @@
 # Runs the reference update server (server/nginx.conf.in) for tests and the demo.
 #   nginx.sh start DIR ADDRESS RELEASE   serve RELEASE on ADDRESS:80, state in DIR
 #   nginx.sh stop DIR                    stop the server started with DIR (by its pid file)
+# DIR is nginx's prefix: the configuration names its files relative to it and serves DIR/release, a link
+# to RELEASE, so any folder works, whatever its path holds. The workers run as the user who starts nginx,
+# so they can read whatever that user can (a clone under /root, mode 0700, included).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+trap_failures
 cmd=${1:?usage: nginx.sh start DIR ADDRESS RELEASE | stop DIR}
 dir=${2:?missing DIR}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
+# nginx reads a '$' in the paths it builds from its prefix as a variable, and has no way to escape it.
+case "$dir" in *'$'*) die "nginx cannot keep its state under a path with '\$' in it: $dir" ;; esac
 
 stop() {
   if [ -f "$dir/nginx.pid" ]; then
+    local pid
     pid=$(cat "$dir/nginx.pid")
     kill -QUIT "$pid" 2>/dev/null || true
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -21,19 +29,17 @@ stop() {
 case "$cmd" in
   start)
     address=${3:?missing ADDRESS}
-    release=$(cd "${4:?missing RELEASE}" && pwd)
+    release=$(cd "${4:?missing RELEASE}" && pwd) || die "no release folder at '$4'"
     stop
     mkdir -p "$dir/tmp"
-    sed -e "s|@RUN@|$dir|g" -e "s|@LISTEN@|$address|g" -e "s|@RELEASE@|$release|g" \
-      "$here/../server/nginx.conf.in" > "$dir/nginx.conf"
-    if ! nginx -c "$dir/nginx.conf" -e "$dir/error.log" </dev/null >"$dir/start.log" 2>&1; then
-      echo "nginx.sh: nginx did not start on $address:80:" >&2
-      cat "$dir/start.log" "$dir/error.log" 2>/dev/null | tail -3 >&2
-      exit 1
+    ln -sfn "$release" "$dir/release"
+    sed -e "s|@USER@|$(id -un) $(id -gn)|" -e "s|@LISTEN@|$address|" "$here/../server/nginx.conf.in" > "$dir/nginx.conf"
+    if ! nginx -p "$dir/" -c "$dir/nginx.conf" -e "$dir/error.log" </dev/null >"$dir/start.log" 2>&1; then
+      die "nginx did not start on $address:80: $(cat "$dir/start.log" "$dir/error.log" 2>/dev/null | tail -3)"
     fi
     for _ in $(seq 50); do [ -s "$dir/nginx.pid" ] && break; sleep 0.1; done
-    [ -s "$dir/nginx.pid" ] || { echo "nginx.sh: nginx wrote no pid file:" >&2; tail -3 "$dir/error.log" >&2; exit 1; }
+    [ -s "$dir/nginx.pid" ] || die "nginx wrote no pid file: $(tail -3 "$dir/error.log" 2>/dev/null)"
     ;;
   stop) stop ;;
-  *) echo "unknown command $cmd" >&2; exit 2 ;;
+  *) die "unknown command $cmd (start or stop)" ;;
 esac
