@@ -136,29 +136,21 @@ TEST(ShellFolders, FamilyAndFallbacks) {
     EXPECT_EQ(Utf16(ShellFolderPath(CSIDL_COMMON_PROGRAMS).str()), Folder(CSIDL_COMMON_PROGRAMS));
 }
 
-// The addresses of this machine's network cards, as Linux lists them (Wine's drive Z: is the root).
+// The addresses of this machine's network cards, as Linux lists them (Wine's drive Z: is the root): loopback
+// has none, and a machine (or network namespace) with only loopback has no card at all.
 std::vector<std::string> MachineAddresses() {
     std::vector<std::string> out;
-    WIN32_FIND_DATAW d;
-    HANDLE h = FindFirstFileW(L"Z:\\sys\\class\\net\\*", &d);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-        if (d.cFileName[0] == L'.') continue;
-        FILE* f = _wfopen((std::wstring(L"Z:\\sys\\class\\net\\") + d.cFileName + L"\\address").c_str(), L"rb");
-        if (!f) continue;
-        char line[64] = {};
-        fgets(line, sizeof line, f);
-        fclose(f);
+    for (const std::wstring& card : Listing(L"Z:\\sys\\class\\net")) {
         std::string hex;
-        for (const char* p = line; *p && *p != '\n'; ++p) {
-            if (*p != ':') hex += *p;
+        for (char c : ReadAll(L"Z:\\sys\\class\\net\\" + card + L"\\address")) {
+            if (c != ':' && c != '\n') hex += c;
         }
-        out.push_back(hex);
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
+        if (!hex.empty() && hex.find_first_not_of('0') != std::string::npos) out.push_back(hex);
+    }
     return out;
 }
 
+// The report names the adapter the system answers for, when there is one: one of the machine's cards.
 TEST(InstallStats, TheReportAsTheServerReceivesIt) {
     TestHttpServer server(UPDATER_STATS_HOST);
     ASSERT_TRUE(server.listening());
@@ -174,11 +166,17 @@ TEST(InstallStats, TheReportAsTheServerReceivesIt) {
     }
     const std::string body0 = requests[0].substr(requests[0].find("\r\n\r\n") + 4);
     const std::string body1 = requests[1].substr(requests[1].find("\r\n\r\n") + 4);
-    EXPECT_EQ(body1, "InstallInfo=R000046,R000046,");
-    ASSERT_EQ(body0.size(), std::string("InstallInfo=R000046,R000046,").size() + 13) << body0;
-    EXPECT_EQ(body0.back(), ';');
-    const std::string hex = body0.substr(body0.size() - 13, 12);
+    const std::string bare = "InstallInfo=R000046,R000046,";
+    EXPECT_EQ(body1, bare);
     const auto addresses = MachineAddresses();
+    if (addresses.empty()) {
+        EXPECT_EQ(body0, bare);  // nothing to name
+        return;
+    }
+    ASSERT_EQ(body0.size(), bare.size() + 13) << body0;
+    EXPECT_EQ(body0.substr(0, bare.size()), bare);
+    EXPECT_EQ(body0.back(), ';');
+    const std::string hex = body0.substr(bare.size(), 12);
     EXPECT_NE(std::find(addresses.begin(), addresses.end(), hex), addresses.end()) << hex;
 }
 
