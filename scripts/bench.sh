@@ -11,14 +11,15 @@
 #   6. size of the Release BrinsoUpdator.exe, and the DLLs it needs beside it
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib.sh"
+trap_failures
 build=${BUILD_DIR:-$root/build}/bench
 address=127.0.0.41
 "$root/scripts/bootstrap.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(windows_target).cmake" -DCMAKE_BUILD_TYPE=Release \
   -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$address -DUPDATER_STATS_HOST=127.0.0.42 >/dev/null
 cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator download_bench run_bench standin regprobe >/dev/null
 
-source "$root/scripts/lib.sh"
 release="$build/release"
 rm -rf "$release"
 "$root/scripts/make-release.sh" "$release" "$address" "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
@@ -57,7 +58,7 @@ big=$(one_file_run big.gdb $((64 * 1024 * 1024)))
 
 exe="$build/src/BrinsoUpdator.exe"
 system_dlls='^(ADVAPI32|COMCTL32|GDI32|KERNEL32|msvcrt|SHELL32|SHLWAPI|USER32|ole32|OLEAUT32|WININET|netapi32|WS2_32)\.dll$'
-others=$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' | grep -viE "$system_dlls" || true)
+others=$("$(windows_target)-objdump" -p "$exe" | awk '/DLL Name/ {print $3}' | grep -viE "$system_dlls" || true)
 
 {
 echo "machine: $(nproc) cores, $(uname -m), $(LC_ALL=C free -g | awk '/Mem:/ {print $2}') GiB, $(wine --version), $(date -u +%Y-%m-%d)"

@@ -2,10 +2,13 @@
 # Installs every Debian package the build, the tests and the demo need.
 # Idempotent: when everything is already there it prints nothing and exits at once.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+trap_failures
 
 packages=(
   cmake make ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-nanum locales
   googletest nginx-light curl python3
   iproute2 util-linux mount

@@ -34,7 +34,7 @@ fi
 echo "   key: $key ($(grep KEYID "$build-key/release-key.txt"))"
 
 echo "== building the program with that key"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(windows_target).cmake" -DCMAKE_BUILD_TYPE=Release \
   -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host \
   -DUPDATER_RELEASE_KEYS="$build-key/release-key.pub" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator standin regprobe linktarget >/dev/null
@@ -84,8 +84,46 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-run() {  # run N: one start of the updater, screenshots, and what it changed
-  local n=$1 log_from monitor_before before after t
+problems=()
+# Says plainly that run N did not do what it should, and where to look.
+not_as_expected() {
+  local n=$1; shift
+  problems+=("run $n: $*")
+  echo "!! run $n did not do what it should: $*"
+  echo "!! look at nginx's error log ($build/nginx/error.log) and the run's log ($install/BrinsoUpdator.log)"
+  sed 's/^/!!   nginx: /' "$build/nginx/error.log" 2>/dev/null | tail -3 || true
+}
+
+# The release's listed files (their names in UTF-8) and where the updater places each.
+release_files() {
+  (cd "$build/release" && find update/db marrowtide "$(cp949 엔진DB)" -maxdepth 1 -type f ! -name '*.ver' -printf '%P\t%p\n') |
+    while IFS=$'\t' read -r name path; do
+      name=$(printf '%s' "$name" | iconv -f CP949 -t UTF-8)
+      case "$name" in *.gdb) place=gdb/$name ;; *.adb) place=adb/$name ;; *) place=$name ;; esac
+      printf '%s\t%s\n' "$place" "$path"
+    done
+}
+cp949() { printf '%s' "$1" | iconv -f UTF-8 -t CP949; }
+
+# Checks run N against what it should have done: every request answered 200, EXPECTED requests in all
+# (the two version-info files and the files that were due), every listed file installed with the release's
+# bytes, and a log whose run names no failure and ends up to date.
+check_run() {
+  local n=$1 expected=$2 requests=$3 log=$4 answers place path
+  [ "$(grep -c . <<<"$requests" || true)" -eq "$expected" ] ||
+    not_as_expected "$n" "$(grep -c . <<<"$requests" || true) requests to the update server, $expected expected"
+  answers=$(awk '$9 != 200 {print $7 " answered " $9}' <<<"$requests" | tr -d '"')
+  [ -z "$answers" ] || not_as_expected "$n" "the update server answered $(echo $answers)"
+  while IFS=$'\t' read -r place path; do
+    cmp -s "$install/$place" "$build/release/$path" || not_as_expected "$n" "$place is not the release's file"
+  done < <(release_files)
+  ! grep -q ' FAIL ' <<<"$log" || not_as_expected "$n" "its log names failures: $(grep ' FAIL ' <<<"$log" | cut -c25- | head -3)"
+  [[ "$(tail -1 <<<"$log")" == *"run ended: the product is up to date" ]] ||
+    not_as_expected "$n" "its log does not end with the product up to date: $(tail -1 <<<"$log" | cut -c25-)"
+}
+
+run() {  # run N EXPECTED-REQUESTS: one start of the updater, screenshots, what it changed, and whether it did what it should
+  local n=$1 expected=$2 log_from monitor_before before after requests log
   echo
   echo "== run $n"
   log_from=$(wc -l < "$build/nginx/access.log")
@@ -100,42 +138,56 @@ run() {  # run N: one start of the updater, screenshots, and what it changed
       import -window root -crop 440x250+292+259 "png:$build/run$n-shot$shots.png" 2>/dev/null || true
     fi
   done
+  kill -0 $app 2>/dev/null && not_as_expected "$n" "the dialog was still open after 120 s"
   wait $app || true
   echo "dialog closed after $((SECONDS - start)) s; screenshots: $build/run$n-shot*.png ($shots)"
   after=$(program_pids)
   echo "-- product programs stopped: $(comm -23 <(echo "$before") <(echo "$after") | grep -c . || true) of $(echo "$before" | grep -c . || true) running before"
   echo "-- requests to the update server:"
-  tail -n +"$((log_from + 1))" "$build/nginx/access.log" | awk '{print "   " $6, $7, $9, $10 " bytes"}' | tr -d '"'
+  requests=$(tail -n +"$((log_from + 1))" "$build/nginx/access.log")
+  awk '{print "   " $6, $7, $9, $10 " bytes"}' <<<"$requests" | tr -d '"'
   echo "-- files in the install folder (size, same bytes as the release?):"
   (cd "$install" && find . -type f ! -name '*.log' | sort | while read -r f; do
-     rel=$(find "$build/release" -name "$(basename "$f")" -print -quit)
-     same=$([ -n "$rel" ] && cmp -s "$f" "$rel" && echo "placed from the release" || echo "installed before")
+     rel=$(release_files | awk -F'\t' -v f="${f#./}" '$1 == f {print $2}')
+     same=$([ -n "$rel" ] && cmp -s "$f" "$build/release/$rel" && echo "placed from the release" || echo "installed before")
      printf '   %-28s %8d  %s\n' "${f#./}" "$(stat -c %s "$f")" "$same"
    done)
   echo "-- product key HKLM\\SOFTWARE\\Yelvan\\Marrowtide:"
-  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide' 2>/dev/null | console | tr -d '\r' | grep -v '^$' | sed 's/^/ /'
+  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide' 2>/dev/null | console | tr -d '\r' | grep -v '^$' | sed 's/^/ /' ||
+    echo "   (no product key)"
   echo "-- release serials the updater accepted (HKLM\\SOFTWARE\\Yelvan\\Marrowtide\\Releases):"
-  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide\Releases' 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/^/ /'
-  echo "-- monitor started as the dialog closed: $(( $(grep -c started "$install/MarRtime.exe.log") - monitor_before )) time(s)"
+  wine reg query 'HKLM\SOFTWARE\Yelvan\Marrowtide\Releases' 2>/dev/null | tr -d '\r' | grep REG_SZ | sed 's/^/ /' ||
+    echo "   (none)"
+  echo "-- monitor started as the dialog closed: $(( $(grep -c started "$install/MarRtime.exe.log" || true) - monitor_before )) time(s)"
   echo "-- registered by regsvr32: $(grep -c registered "$install/MarwShell.dll.log" 2>/dev/null || echo 0) time(s) in all (MarwShell.dll)"
   echo "-- the run's log (BrinsoUpdator.log in the install folder, this run's part):"
-  tr -d '\r' < "$install/BrinsoUpdator.log" | awk '/ info ==== BrinsoUpdator /{n=0} {l[n++]=$0} END{for(i=0;i<n;i++) print "   " l[i]}'
+  log=$(tr -d '\r' < "$install/BrinsoUpdator.log" 2>/dev/null |
+        awk '/ info ==== BrinsoUpdator /{n=0} {l[n++]=$0} END{for(i=0;i<n;i++) print l[i]}' || true)
+  sed 's/^/   /' <<<"$log"
+  check_run "$n" "$expected" "$requests" "$log"
 }
 
-run 1
+run 1 $((2 + $(release_files | grep -c .)))
 echo "-- shortcuts:"
 wine "$build/tests/linktarget.exe" 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Marrowtide' \
   'C:\users\Public\Desktop' 2>/dev/null | sed 's/^/   /'
 echo "-- uninstall entry:"
 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Marrowtide UnInstall' 2>/dev/null | console |
   tr -d '\r' | grep -v '^$' | sed 's/^/ /'
-run 2
+run 2 2
 echo
 echo "== the release changes: Tessvane.exe gets new bytes and the release is published again"
 printf 'new build' >> "$build/release/marrowtide/Tessvane.exe"
 "$tool" publish "$build/release" "$build/release.description" --key "$key" | sed 's/^/   /'
 signed
-run 3
+run 3 3
 echo
 echo "== statistics reports received (one per start):"
 tr -d '\r' < "$build/stats.log" | grep -E '^GET|^InstallInfo' | sed 's/^/   /'
+echo
+if [ ${#problems[@]} -gt 0 ]; then
+  echo "The demo found ${#problems[@]} problem(s):"
+  printf '  %s\n' "${problems[@]}"
+  exit 1
+fi
+echo "Every run did what it should."

@@ -4,9 +4,11 @@
 # namespace of its own. About five minutes, two and a half of them the 50 MB download.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib.sh"
+trap_failures
 build=${BUILD_DIR:-$root/build}/win
 "$root/scripts/bootstrap.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(windows_target).cmake" -DCMAKE_BUILD_TYPE=Release \
   -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 >/dev/null
 cmake --build "$build" -j "$(nproc)" --target updater_dialog_tests updater_offline_tests BrinsoUpdator standin >/dev/null
 env_dir=$build/faults-wine

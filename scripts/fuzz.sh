@@ -3,6 +3,8 @@
 # UndefinedBehaviorSanitizer.   scripts/fuzz.sh [RUNS]   (default 10 million inputs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/lib.sh"
+trap_failures
 out=${BUILD_DIR:-$root/build}/fuzz
 runs=${1:-10000000}
 "$root/scripts/bootstrap.sh"

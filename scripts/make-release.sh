@@ -11,6 +11,8 @@
 # Run again over an existing OUT, it lays the files out afresh and re-publishes: only changed files get new
 # versions, and the serials go up.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+trap_failures
 out=${1:?OUT} host=${2:?HOST} standin=${3:?STANDIN_EXE} regprobe=${4:?REGPROBE_DLL} tool=${5:?TOOL} key=${6:-}
 # Keep the version-info files being replaced: the tool reads them for versions and serials.
 keep=$(mktemp -d)

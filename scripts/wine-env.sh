@@ -9,6 +9,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+trap_failures
 cmd=${1:?usage: wine-env.sh up|down|exec|env DIR [CMD...]}
 dir=${2:?missing DIR}
 shift 2
@@ -24,7 +26,20 @@ wine_locale() {
 
 load_env() {
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
-  export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+  export WINEPREFIX="$dir/prefix" WINEDEBUG=${WINEDEBUG:--all}
+  if [ "$(windows_target)" = i686-w64-mingw32 ]; then
+    export WINEARCH=win32
+  else
+    # A 64-bit Windows for the 64-bit build. Debian's wine, winepath, regedit ... start the 32-bit loader
+    # whenever it is installed: "wine" and "wine-stable" in front of them start the 64-bit one.
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    mkdir -p "$dir/bin"
+    for w in wine wine-stable; do
+      [ -x "$dir/bin/$w" ] || printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$dir/bin/$w"
+      chmod +x "$dir/bin/$w"
+    done
+    case ":$PATH:" in *":$dir/bin:"*) ;; *) export PATH="$dir/bin:$PATH" ;; esac
+  fi
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export LC_ALL=$(wine_locale)
   if [ -f "$dir/display" ]; then export DISPLAY=$(cat "$dir/display"); fi
@@ -102,7 +117,8 @@ case "$cmd" in
     ;;
   env)
     load_env
-    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL DISPLAY; do printf 'export %s=%q\n' "$v" "${!v-}"; done
+    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LC_ALL DISPLAY PATH; do printf 'export %s=%q\n' "$v" "${!v-}"; done
+    [ -z "${WINELOADER:-}" ] || printf 'export WINELOADER=%q\n' "$WINELOADER"
     ;;
   *) echo "unknown command $cmd" >&2; exit 2 ;;
 esac
