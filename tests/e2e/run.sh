@@ -5,6 +5,8 @@
 #   run.sh BUILD_DIR WINE_ENV_DIR RELEASE_TOOL [TEST-PROGRAM ARGUMENTS...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/lib.sh"
+trap_failures
 build=$1 wine_dir=$2 tool=$3 e2e=$1/e2e
 shift 3
 [ -x "$tool" ] || { echo "run.sh: no publishing tool at '$tool' (configure with -DUPDATER_RELEASE_TOOL=...)" >&2; exit 1; }
