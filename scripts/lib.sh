@@ -49,5 +49,5 @@ windows_target() {
 # Says once, on standard error, when the tests cannot run the program as it ships.
 note_windows_target() {
   [ "$(windows_target)" = i686-w64-mingw32 ] ||
-    echo "note: this machine does not run 32-bit code (no IA-32 emulation in its kernel): the Windows programs are built for $(windows_target) and run under the 64-bit Wine; the 32-bit BrinsoUpdator.exe is built as well" >&2
+    echo "note: this machine does not run 32-bit code (no IA-32 emulation in its kernel): the Windows programs are built for $(windows_target) and run under the 64-bit Wine" >&2
 }
