@@ -64,7 +64,14 @@ void Signed(const std::string& text) {
         Check(serial >= 1 && serial <= 9223372036854775807ull);
         Check(text.find("#serial " + std::to_string(serial)) != std::string::npos);
     }
-    core::EveryEntryHasDigest(text);
+    core::EveryEntryHasDigestAndSize(text);
+    std::string own;
+    if (core::FindFileLine(text, own)) Check(!own.empty() && own[0] != '/' && text.find("#file " + own) != std::string::npos);
+    std::int64_t expires = 0;
+    if (core::FindExpiry(text, expires)) {
+        std::int64_t again = -1;
+        Check(core::ParseUtcTime(core::FormatUtcTime(expires), again) && again == expires);  // one text per time
+    }
     std::string decoded;
     if (core::DecodeBase64(text, decoded)) Check(core::EncodeBase64(decoded) == text);  // one text per byte string
 }

@@ -1,5 +1,8 @@
 #include "core/release.h"
 
+#include <cstdio>
+#include <string>
+
 #include "core/text.h"
 #include "core/version_info.h"
 
@@ -33,8 +36,49 @@ int Base64Value(char c) {
 }
 
 const char kDigestPrefix[] = "sha256:";
+const char kSizePrefix[] = "size:";
 const char kSignaturePrefix[] = "#signature ";
 const char kSerialPrefix[] = "#serial ";
+const char kFilePrefix[] = "#file ";
+const char kExpiresPrefix[] = "#expires ";
+
+// The rest of the text's one line that begins with prefix: false when there is none or more than one.
+bool FindOneLine(const std::string& text, const char* prefix, std::string& rest) {
+    const std::size_t n = std::char_traits<char>::length(prefix);
+    int lines = 0;
+    ForEachLine(text.data(), text.size(), [&](const std::string& line) {
+        if (line.compare(0, n, prefix) != 0) return;
+        ++lines;
+        rest = line.substr(n);
+    });
+    return lines == 1;
+}
+
+// A decimal number without sign or leading zeros ("0" itself aside).
+bool ParseCanonicalDecimal(const std::string& text, std::uint64_t& value) {
+    return !text.empty() && (text[0] != '0' || text.size() == 1) && ParseDecimal(text, value);
+}
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+}
 
 }  // namespace
 
@@ -74,24 +118,88 @@ bool ParseSerial(const std::string& text, std::uint64_t& serial) {
 }
 
 bool FindSerial(const std::string& text, std::uint64_t& serial) {
-    int lines = 0;
-    bool valid = false;
-    ForEachLine(text.data(), text.size(), [&](const std::string& line) {
-        if (line.compare(0, sizeof kSerialPrefix - 1, kSerialPrefix) != 0) return;
-        ++lines;
-        valid = ParseSerial(line.substr(sizeof kSerialPrefix - 1), serial);
-    });
-    return lines == 1 && valid;
+    std::string rest;
+    return FindOneLine(text, kSerialPrefix, rest) && ParseSerial(rest, serial);
 }
 
-bool EveryEntryHasDigest(const std::string& text) {
+bool ClaimsSize(const std::string& field) { return field.compare(0, sizeof kSizePrefix - 1, kSizePrefix) == 0; }
+
+bool ParseSizeField(const std::string& field, std::uint64_t& size) {
+    std::uint64_t v = 0;
+    if (!ClaimsSize(field) ||
+        !ParseCanonicalDecimal(field.substr(sizeof kSizePrefix - 1), v) || v > (std::uint64_t{1} << 53)) {
+        return false;
+    }
+    size = v;
+    return true;
+}
+
+bool EveryEntryHasDigestAndSize(const std::string& text) {
     bool all = true;
     ForEachLine(text.data(), text.size(), [&](const std::string& line) {
         const ClassifiedLine c = ClassifyLine(line);
+        if (c.kind != LineKind::Entry) return;
+        const EntryFields f = ParseEntryFields(c.value);
         Sha256Digest d;
-        if (c.kind == LineKind::Entry && !ParseDigestField(ParseEntryFields(c.value).digest, d)) all = false;
+        std::uint64_t size = 0;
+        if (!ParseDigestField(f.digest, d) || !ParseSizeField(f.size, size)) all = false;
     });
     return all;
+}
+
+bool FindFileLine(const std::string& text, std::string& path) {
+    std::string rest;
+    if (!FindOneLine(text, kFilePrefix, rest) || rest.empty() || rest[0] == '/' || HasControlCharacter(rest) ||
+        rest.find(' ') != std::string::npos) {
+        return false;
+    }
+    path = rest;
+    return true;
+}
+
+bool FindExpiry(const std::string& text, std::int64_t& expires) {
+    std::string rest;
+    return FindOneLine(text, kExpiresPrefix, rest) && ParseUtcTime(rest, expires);
+}
+
+bool ParseUtcTime(const std::string& text, std::int64_t& seconds) {
+    // YYYY-MM-DDThh:mm:ssZ, every digit where the form has one.
+    static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != sizeof kForm - 1) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (kForm[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != kForm[i]) return false;
+    }
+    const auto number = [&](std::size_t at, std::size_t digits) {
+        unsigned v = 0;
+        for (std::size_t i = at; i < at + digits; ++i) v = v * 10 + static_cast<unsigned>(text[i] - '0');
+        return v;
+    };
+    const unsigned year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const unsigned hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 ||
+        second > 59) {
+        return false;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap) return false;
+    seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::string FormatUtcTime(std::int64_t seconds) {
+    std::int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    std::int64_t y = 0;
+    unsigned m = 0, d = 0;
+    CivilFromDays(days, y, m, d);
+    char out[32];
+    std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(y), m, d,
+                  static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
+    return out;
 }
 
 std::string KeyIdFromPointDigest(const Sha256Digest& digestOfPoint) { return HexLower(digestOfPoint.data(), 8); }

@@ -1,7 +1,8 @@
 #pragma once
-// The signed form of a version-info file, apart from the cryptography: a SHA-256 digest as the fifth
-// field of each file entry, one "#serial N" line, and a last line "#signature KEYID SIG" that signs every
-// byte before it. A reader of the plain format takes all three for a field it ignores and comments.
+// The signed form of a version-info file, apart from the cryptography: a SHA-256 digest and a size as the
+// fifth and sixth fields of each file entry, one "#serial N", one "#file PATH" and one "#expires TIME" line,
+// and a last line "#signature KEYID SIG" that signs every byte before it. A reader of the plain format takes
+// them for fields it ignores and comments.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -38,8 +39,22 @@ bool FindSerial(const std::string& text, std::uint64_t& serial);
 // N as the serial line and the stored serial write it.
 bool ParseSerial(const std::string& text, std::uint64_t& serial);
 
-// Whether every file entry of the text carries a well-formed digest as its fifth field.
-bool EveryEntryHasDigest(const std::string& text);
+// Whether a sixth field claims to be a size (begins "size:"); any other sixth field means nothing.
+bool ClaimsSize(const std::string& field);
+// "size:N" as the sixth field gives it: N the object's length in bytes, decimal, no sign, no leading zeros,
+// at most 2^53.
+bool ParseSizeField(const std::string& field, std::uint64_t& size);
+// Whether every file entry of the text carries a well-formed digest (fifth field) and size (sixth).
+bool EveryEntryHasDigestAndSize(const std::string& text);
+
+// The signed file's own path on the server, from its one "#file PATH" line (no leading slash), and its
+// expiry, from its one "#expires YYYY-MM-DDThh:mm:ssZ" line, as seconds since 1970-01-01 UTC. False when
+// the line is missing, given twice or malformed.
+bool FindFileLine(const std::string& text, std::string& path);
+bool FindExpiry(const std::string& text, std::int64_t& expires);
+// UTC time as the expiry line writes it, and back (the years 1970 to 9999).
+bool ParseUtcTime(const std::string& text, std::int64_t& seconds);
+std::string FormatUtcTime(std::int64_t seconds);
 
 // KEYID of a public key from the SHA-256 of its point: the first 8 bytes as lowercase hexadecimal.
 std::string KeyIdFromPointDigest(const Sha256Digest& digestOfPoint);

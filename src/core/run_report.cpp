@@ -42,6 +42,12 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::DigestMismatch:
         return "the file's SHA-256 is not the one the version-info file lists (" + std::to_string(o.bytes) +
                " bytes arrived): it is not the published file";
+    case DownloadFailure::LongerThanListed:
+        return "the file is longer than the " + std::to_string(o.expected) +
+               " bytes the version-info file lists: reading stopped there, it is not the published file";
+    case DownloadFailure::ShorterThanListed:
+        return "the file is " + std::to_string(o.decoded) + " bytes, not the " + std::to_string(o.expected) +
+               " the version-info file lists: it is not the published file";
     case DownloadFailure::NoHash: return "this system cannot compute SHA-256 (CNG), so the file cannot be checked";
     case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
     case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";

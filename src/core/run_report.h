@@ -23,6 +23,8 @@ enum class DownloadFailure {
     CutShort,             // fewer bytes than announced (bytes of expected)
     Corrupt,              // a compressed body damaged or without its end
     DigestMismatch,       // the bytes' SHA-256 is not the listed one
+    LongerThanListed,     // more bytes than the entry's size (expected = the size); reading stopped there
+    ShorterThanListed,    // fewer bytes than the entry's size (decoded of expected)
     NoHash,               // the platform cannot compute SHA-256
     TooManyRedirects,
     BadRedirect,          // a Location the updater does not follow (detail)
@@ -36,6 +38,7 @@ struct DownloadOutcome {
     unsigned long error = 0;     // the platform's error code, where one caused the failure
     std::uint64_t bytes = 0;     // body bytes received (before decoding)
     std::uint64_t expected = 0;  // what the answer announced, or the bound that was passed
+    std::uint64_t decoded = 0;   // bytes of the object itself (after decoding)
     std::string detail;          // a header value worth showing
 };
 

@@ -72,7 +72,7 @@ EntryFields ParseEntryFields(const std::string& value) {
     EntryFields f;
     int position = 0;
     std::size_t i = 0;
-    while (position < 5) {
+    while (position < 6) {
         while (i < value.size() && value[i] == ',') ++i;  // empty fields do not keep their place
         if (i >= value.size()) break;
         const std::size_t end = value.find(',', i);
@@ -82,7 +82,8 @@ EntryFields ParseEntryFields(const std::string& value) {
         case 1: f.reserved = AtoiLike(field); break;
         case 2: f.registerFlag = AtoiLike(field); break;
         case 3: f.openFlag = AtoiLike(field); break;
-        default: f.digest = field; break;
+        case 4: f.digest = field; break;
+        default: f.size = field; break;
         }
         if (end == std::string::npos) break;
         i = end + 1;

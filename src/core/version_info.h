@@ -31,12 +31,13 @@ struct EntryFields {
     int registerFlag = 0;
     int openFlag = 0;
     std::string digest;   // the fifth field as it stands ("sha256:..." in a signed release); empty when none
+    std::string size;     // the sixth ("size:N"); empty when none
 };
 constexpr std::size_t kMaxFileNameChars = 259;
 constexpr std::size_t kMaxVersionChars = 127;
 
 // The fields as strtok with "," takes them (empty fields skipped, later ones move up), the numbers as
-// atoi reads them; the fifth kept as text, fields after it ignored, missing ones empty or 0.
+// atoi reads them; the fifth and sixth kept as text, fields after them ignored, missing ones empty or 0.
 EntryFields ParseEntryFields(const std::string& value);
 int AtoiLike(const std::string& text);
 // The first maxChars characters (UTF-16 units) of UTF-8 text, never splitting a character.

@@ -87,10 +87,87 @@ TEST(ReleaseFormat, DigestsAndEntries) {
                                   "sha512:" + std::string(64, 'a'), std::string(64, 'a'), std::string("sha256:")}) {
         EXPECT_FALSE(core::ParseDigestField(bad, d)) << bad;
     }
-    EXPECT_TRUE(core::EveryEntryHasDigest("SITE=h\r\n;c\r\na.dll=1,0,0,0," + kDigest + "\r\n#serial 1\r\n"));
-    EXPECT_FALSE(core::EveryEntryHasDigest("a.dll=1,0,0,0," + kDigest + "\r\nb.dll=1,0,0,0\r\n"));
-    EXPECT_FALSE(core::EveryEntryHasDigest("a.dll=1,,0,0," + kDigest + "\r\n"));  // the digest moved up a place
-    EXPECT_TRUE(core::EveryEntryHasDigest("\r\n"));
+    const struct {
+        std::string text;
+        bool ok;
+    } lists[] = {
+        {"SITE=h\r\n;c\r\na.dll=1,0,0,0," + kDigest + ",size:5\r\n#serial 1\r\n", true},
+        {"a.dll=1,0,0,0," + kDigest + ",size:0\r\n", true},
+        {"\r\n", true},
+        {"a.dll=1,0,0,0," + kDigest + ",size:5\r\nb.dll=1,0,0,0\r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + "\r\n", false},                // the first form: no size
+        {"a.dll=1,,0,0," + kDigest + ",size:5\r\n", false},          // the digest moved up a place
+        {"a.dll=1,0,0,0,size:5," + kDigest + "\r\n", false},         // the two the wrong way round
+        {"a.dll=1,0,0,0," + kDigest + ",size:05\r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + ",size:-5\r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + ",size:\r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + ",size:5 \r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + ",SIZE:5\r\n", false},
+        {"a.dll=1,0,0,0," + kDigest + ",size:9007199254740992\r\n", true},   // 2^53
+        {"a.dll=1,0,0,0," + kDigest + ",size:9007199254740993\r\n", false},
+    };
+    for (const auto& c : lists) EXPECT_EQ(core::EveryEntryHasDigestAndSize(c.text), c.ok) << testing::PrintToString(c.text);
+    std::uint64_t size = 0;
+    ASSERT_TRUE(core::ParseSizeField("size:40960", size));
+    EXPECT_EQ(size, 40960u);
+}
+
+TEST(ReleaseFormat, ItsOwnPathOnceAndItsExpiryOnce) {
+    const struct {
+        std::string text;
+        const char* path;  // nullptr: refused
+    } files[] = {
+        {"#file update/db/DBUpdate.ver\r\n", "update/db/DBUpdate.ver"},
+        {"a=1\r\n#file marrowtide/MarrowtideWeb.ver", "marrowtide/MarrowtideWeb.ver"},
+        {"", nullptr},
+        {"#file \r\n", nullptr},
+        {"#file /update/db/DBUpdate.ver\r\n", nullptr},  // no leading slash
+        {"#file update/db/DBUpdate.ver \r\n", nullptr},
+        {"#file a\r\n#file a\r\n", nullptr},             // twice
+        {"#filename a\r\n", nullptr},
+        {"#file a\tb\r\n", nullptr},
+    };
+    for (const auto& c : files) {
+        std::string path;
+        EXPECT_EQ(core::FindFileLine(c.text, path), c.path != nullptr) << testing::PrintToString(c.text);
+        if (c.path) EXPECT_EQ(path, c.path);
+    }
+    const struct {
+        const char* text;
+        std::int64_t seconds;  // -1: refused
+    } times[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2026-12-08T22:00:00Z", 1796767200},
+        {"2024-02-29T23:59:59Z", 1709251199},
+        {"2100-03-01T00:00:00Z", 4107542400},
+        {"9999-12-31T23:59:59Z", 253402300799},
+        {"2023-02-29T00:00:00Z", -1},  // no leap year
+        {"2100-02-29T00:00:00Z", -1},
+        {"2026-13-01T00:00:00Z", -1},
+        {"2026-04-31T00:00:00Z", -1},
+        {"2026-12-08T24:00:00Z", -1},
+        {"2026-12-08T22:60:00Z", -1},
+        {"2026-12-08T22:00:60Z", -1},
+        {"2026-12-08 22:00:00Z", -1},
+        {"2026-12-08T22:00:00", -1},
+        {"2026-12-08T22:00:00+00:00", -1},
+        {"1969-12-31T23:59:59Z", -1},
+        {"2026-1-08T22:00:00Z", -1},
+    };
+    for (const auto& c : times) {
+        std::int64_t seconds = -1;
+        EXPECT_EQ(core::ParseUtcTime(c.text, seconds), c.seconds >= 0) << c.text;
+        if (c.seconds >= 0) {
+            EXPECT_EQ(seconds, c.seconds) << c.text;
+            EXPECT_EQ(core::FormatUtcTime(c.seconds), c.text);
+        }
+    }
+    std::int64_t expires = 0;
+    EXPECT_TRUE(core::FindExpiry("#serial 1\r\n#expires 2027-01-07T22:00:00Z\r\n", expires));
+    EXPECT_EQ(expires, 1796767200 + 30 * 86400);
+    EXPECT_FALSE(core::FindExpiry("#expires 2027-01-07T22:00:00Z\r\n#expires 2027-01-07T22:00:00Z\r\n", expires));
+    EXPECT_FALSE(core::FindExpiry("#expires 2027-01-07\r\n", expires));
+    EXPECT_FALSE(core::FindExpiry("", expires));
 }
 
 TEST(ReleaseFormat, Base64AndKeyIds) {

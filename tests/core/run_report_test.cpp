@@ -34,6 +34,8 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
          "the server sent Content-Encoding \"br\", which the updater does not decode"},
         {outcome(DownloadFailure::TooLarge, 200, 0, 1048576, ""), "",
          "the file is larger than the 1048576 bytes a version-info file may have"},
+        {outcome(DownloadFailure::LongerThanListed, 200, 4097, 4096, ""), "",
+         "the file is longer than the 4096 bytes the version-info file lists: reading stopped there, it is not the published file"},
         {outcome(DownloadFailure::DigestMismatch, 200, 20000, 0, ""), "",
          "the file's SHA-256 is not the one the version-info file lists (20000 bytes arrived): it is not the published file"},
         {outcome(DownloadFailure::BadRedirect, 302, 0, 0, "ftp://x/"), "",

@@ -130,9 +130,12 @@ TEST(VersionInfoFields, TakenAsStrtokAndAtoiTakeThem) {
         EXPECT_EQ(f.registerFlag, c.reg);
         EXPECT_EQ(f.openFlag, c.open);
     }
-    // The fifth field, a signed release's digest, is kept as it stands; a sixth is ignored.
+    // The fifth and sixth fields, a signed release's digest and size, are kept as they stand; a seventh is ignored.
     EXPECT_EQ(core::ParseEntryFields("1,0,0,0,sha256:ab,x").digest, "sha256:ab");
+    EXPECT_EQ(core::ParseEntryFields("1,0,0,0,sha256:ab,size:7,y").size, "size:7");
+    EXPECT_EQ(core::ParseEntryFields("1,0,0,0,sha256:ab,,size:7").size, "size:7");
     EXPECT_EQ(core::ParseEntryFields("1,,0,0,sha256:ab").digest, "");  // an empty field moves it up
+    EXPECT_EQ(core::ParseEntryFields("1,,0,0,sha256:ab,size:7").digest, "size:7");
 }
 
 TEST(VersionInfoFields, AtoiLike) {
