@@ -41,19 +41,19 @@ bool Fail(core::DownloadOutcome& o, DownloadFailure failure, DWORD error = 0) {
     return false;
 }
 
-// The decoded body into the local file, refused past the byte bound, hashed on its way when a digest is
-// to be checked. A refusal is written into the outcome; a decoder that gives up without one found the
-// coding broken.
+// The decoded body into the local file, refused past the byte bound (with the failure the bound stands
+// for), hashed on its way when a digest is to be checked. A refusal is written into the outcome; a decoder
+// that gives up without one found the coding broken.
 class FileSink : public core::ByteSink {
 public:
-    FileSink(HANDLE file, std::uint64_t maxBytes, CSha256* hash, core::DownloadOutcome& outcome)
-        : m_file(file), m_maxBytes(maxBytes), m_hash(hash), m_outcome(outcome) {}
+    FileSink(HANDLE file, std::uint64_t maxBytes, DownloadFailure pastBound, CSha256* hash, core::DownloadOutcome& outcome)
+        : m_file(file), m_maxBytes(maxBytes), m_pastBound(pastBound), m_hash(hash), m_outcome(outcome) {}
     bool Write(const char* data, std::size_t size) override {
-        m_written += size;
-        if (m_maxBytes && m_written > m_maxBytes) {
+        if (size > m_maxBytes - m_outcome.decoded) {
             m_outcome.expected = m_maxBytes;
-            return Fail(m_outcome, DownloadFailure::TooLarge);
+            return Fail(m_outcome, m_pastBound);
         }
+        m_outcome.decoded += size;
         if (m_hash) m_hash->Update(data, size);
         DWORD n = 0;
         if (::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size) return true;
@@ -63,9 +63,9 @@ public:
 private:
     HANDLE m_file;
     std::uint64_t m_maxBytes;
+    DownloadFailure m_pastBound;
     CSha256* m_hash;
     core::DownloadOutcome& m_outcome;
-    std::uint64_t m_written = 0;
 };
 
 // The decoder gave up: the sink refused (and said why), or the coding was broken.
@@ -93,9 +93,12 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.detail = lengthText.str();
         return Fail(o, DownloadFailure::BadLength);
     }
-    if (haveLength && request.maxBytes && coding == core::ContentCoding::Identity && contentLength > request.maxBytes) {
-        o.expected = request.maxBytes;
-        return Fail(o, DownloadFailure::TooLarge);
+    // A listed file is exactly its size; anything else within the bound passed, if any.
+    const std::uint64_t bound = request.checkSize ? request.size : request.maxBytes ? request.maxBytes : UINT64_MAX;
+    const DownloadFailure pastBound = request.checkSize ? DownloadFailure::LongerThanListed : DownloadFailure::TooLarge;
+    if (haveLength && coding == core::ContentCoding::Identity && contentLength > bound) {
+        o.expected = bound;
+        return Fail(o, pastBound);
     }
 
     char buffer[kDownloadChunk] = {};
@@ -115,7 +118,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
 
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
-    FileSink sink(out.get(), request.maxBytes, hash ? &*hash : nullptr, o);
+    FileSink sink(out.get(), bound, pastBound, hash ? &*hash : nullptr, o);
     core::BodyDecoder decoder(coding);
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
@@ -136,6 +139,10 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         return Fail(o, DownloadFailure::CutShort);
     }
     if (!decoder.Finish(sink)) return DecoderFailed(o);
+    if (request.checkSize && o.decoded != request.size) {
+        o.expected = request.size;
+        return Fail(o, DownloadFailure::ShorterThanListed);
+    }
     // Where the platform cannot hash, a digest cannot be checked: the download fails.
     core::Sha256Digest got;
     if (hash && !hash->Finish(got)) return Fail(o, DownloadFailure::NoHash);

@@ -25,6 +25,8 @@ struct DownloadRequest {
     std::uint64_t maxBytes = 0; // more (after decoding) fails the download; 0: no bound
     bool checkDigest = false;   // the object's bytes must have this SHA-256
     core::Sha256Digest digest{};
+    bool checkSize = false;     // the object must be exactly this many bytes (after decoding)
+    std::uint64_t size = 0;
 };
 
 // The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
@@ -45,7 +47,8 @@ protected:
 
 // ok when the answer was "200 OK" and its whole body is in the local file: every byte its Content-Length
 // announced, and for a compressed answer the coding's own end and checks (the body is stored decoded);
-// with a digest to check, the object's SHA-256 (computed as it arrives) equals it.
+// with a digest to check, the object's SHA-256 (computed as it arrives) equals it; with a size, the object
+// is exactly that long (reading stops at the first byte past it).
 // Otherwise the outcome names the cause, and no local file is left. Redirects are followed up to a bound;
 // connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
 // Stopped and with nothing more told, when stop is raised. progress may be null.

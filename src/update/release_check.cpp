@@ -38,7 +38,15 @@ const core::P256Point* KeyOf(const std::string& keyId, const ReleaseKeys& keys) 
 
 }  // namespace
 
-VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys) {
+std::int64_t UtcNow() {
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10000000) - 11644473600;  // 100 ns since 1601 -> s since 1970
+}
+
+VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path,
+                                     std::int64_t now, const ReleaseKeys& keys, std::string& detail) {
     if (keys.count == 0) return VersionInfoProblem::None;
     core::SignatureLine line;
     if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return VersionInfoProblem::NoSignature;
@@ -52,7 +60,21 @@ VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& na
     const std::string signedText = bytes.substr(0, line.signedLength);
     std::uint64_t serial = 0;
     if (!core::FindSerial(signedText, serial)) return VersionInfoProblem::NoSerial;
-    if (!core::EveryEntryHasDigest(signedText)) return VersionInfoProblem::EntryWithoutDigest;
+    // The signature covers the file's own path and expiry: another signed file served in its place, or an
+    // old one held back, is refused like a changed one.
+    std::string own;
+    if (!core::FindFileLine(signedText, own)) return VersionInfoProblem::NoFileLine;
+    if (own != path) {
+        detail = "it names itself \"" + own + "\", the file asked for is \"" + path + "\"";
+        return VersionInfoProblem::OtherFile;
+    }
+    std::int64_t expires = 0;
+    if (!core::FindExpiry(signedText, expires)) return VersionInfoProblem::NoExpiry;
+    if (expires <= now) {
+        detail = "it expired at " + core::FormatUtcTime(expires) + ", the clock says " + core::FormatUtcTime(now);
+        return VersionInfoProblem::Expired;
+    }
+    if (!core::EveryEntryHasDigestAndSize(signedText)) return VersionInfoProblem::EntryWithoutDigest;
     const std::uint64_t stored = StoredSerial(name);
     if (serial < stored) return VersionInfoProblem::Rollback;  // an older release served again
     if (serial > stored) StoreSerial(name, serial);

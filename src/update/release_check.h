@@ -2,6 +2,7 @@
 // Signed releases on the updater's side: what a version-info file must be before anything of it is used,
 // when the program carries the vendor's release keys.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "core/release.h"
@@ -15,9 +16,14 @@ struct ReleaseKeys {
 };
 ReleaseKeys BuiltInReleaseKeys();  // defined by the source the build makes from the keys
 
-// Whether the bytes of the version-info file name (as served) may be used (None), or why not. Without
-// release keys, always. With them, only when its last line is a signature by one of the keys over every
-// byte before it, it holds exactly one serial no lower than the one accepted before for that file (kept
-// as a string value per file under the product key's "Releases"), and every file entry carries a digest;
-// the accepted serial is then kept. Where the platform has no CNG, nothing can be trusted.
-VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const ReleaseKeys& keys);
+// Whether the bytes of the version-info file name, asked for at path (as the server sees it, without a
+// leading "/"), may be used (None), or why not, with what the log should quote. Without release keys,
+// always. With them, only when its last line is a signature by one of the keys over every byte before it,
+// it names path as its own ("#file"), has not expired by now (seconds since 1970 UTC), holds exactly one
+// serial no lower than the one accepted before for that file (kept as a string value per file under the
+// product key's "Releases"), and every file entry carries a digest and a size; the accepted serial is then
+// kept. Where the platform has no CNG, nothing can be trusted.
+VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path,
+                                     std::int64_t now, const ReleaseKeys& keys, std::string& detail);
+// The system's clock as seconds since 1970-01-01 UTC.
+std::int64_t UtcNow();

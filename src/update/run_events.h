@@ -23,6 +23,7 @@ enum class EntryVerdict {
     RefusedName,      // a name the updater never fetches (a path, a device, a product value, ...)
     RefusedPath,      // its installed path would be too long
     RefusedDigest,    // it claims a digest that is none
+    RefusedSize,      // it claims a size that is none
 };
 inline bool IsDue(EntryVerdict v) {
     return v == EntryVerdict::DueMissing || v == EntryVerdict::DueNotRecorded || v == EntryVerdict::DueNewVersion;
@@ -39,7 +40,11 @@ enum class VersionInfoProblem {
     BadSignature,        // the signature does not match the bytes
     NoSerial,            // none, or more than one
     Rollback,            // a serial below the one accepted before
-    EntryWithoutDigest,  // a signed release lists a file without its SHA-256
+    EntryWithoutDigest,  // a signed release lists a file without its SHA-256 and size
+    NoFileLine,          // no "#file" line naming its own path (or more than one)
+    OtherFile,           // it names another path than the one asked for (detail)
+    NoExpiry,            // no valid "#expires" line (or more than one)
+    Expired,             // its expiry has passed (detail: when, and what the clock said)
     NoCrypto,            // the system cannot verify (no CNG)
 };
 
@@ -64,7 +69,7 @@ public:
     virtual void RunStarted(const CString& /*installPath*/) {}  // the product's programs are about to be ended
     virtual void ProgramNotEnded(const CString& /*path*/) {}     // running, and it could not be ended
     virtual void PassStarted(UpdatePass) {}
-    virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem) {}
+    virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem, const std::string& /*detail*/) {}
     virtual void EntryChecked(UpdatePass, const CString& /*name*/, const CString& /*version*/, EntryVerdict) {}
     virtual void FilesDue(UpdatePass, std::size_t /*count*/) {}  // the version-info file was read
     virtual void FileStarted(UpdatePass, const CString& /*name*/, long /*index*/, long /*count*/) {}
@@ -93,7 +98,9 @@ public:
     void RunStarted(const CString& p) override { Each(&IRunEvents::RunStarted, p); }
     void ProgramNotEnded(const CString& p) override { Each(&IRunEvents::ProgramNotEnded, p); }
     void PassStarted(UpdatePass p) override { Each(&IRunEvents::PassStarted, p); }
-    void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v) override { Each(&IRunEvents::VersionInfoUnusable, p, v); }
+    void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v, const std::string& d) override {
+        Each(&IRunEvents::VersionInfoUnusable, p, v, d);
+    }
     void EntryChecked(UpdatePass p, const CString& n, const CString& v, EntryVerdict e) override {
         Each(&IRunEvents::EntryChecked, p, n, v, e);
     }

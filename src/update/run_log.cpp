@@ -22,7 +22,12 @@ const char* ProblemText(VersionInfoProblem p) {
     case VersionInfoProblem::NoSerial: return "it does not hold exactly one valid serial";
     case VersionInfoProblem::Rollback: return "its serial is lower than that of a release accepted before (an older release)";
     case VersionInfoProblem::EntryWithoutDigest:
-        return "a signed release lists a file without a valid SHA-256 (\"sha256:\" and 64 lower-case hexadecimal digits)";
+        return "a signed release lists a file without a valid SHA-256 (\"sha256:\" and 64 lower-case hexadecimal digits) "
+               "and size (\"size:N\")";
+    case VersionInfoProblem::NoFileLine: return "it does not name its own path in exactly one \"#file\" line";
+    case VersionInfoProblem::OtherFile: return "it is another version-info file than the one asked for";
+    case VersionInfoProblem::NoExpiry: return "it does not hold exactly one valid \"#expires\" line";
+    case VersionInfoProblem::Expired: return "it has expired: an old release, held back or served from a cache";
     case VersionInfoProblem::NoCrypto: return "this system cannot verify signatures (no CNG)";
     }
     return "unknown problem";
@@ -39,6 +44,7 @@ const char* VerdictText(EntryVerdict v) {
                "character, or one of the product key's own values)";
     case EntryVerdict::RefusedPath: return "is refused: its installed path would be longer than 259 characters";
     case EntryVerdict::RefusedDigest: return "is refused: its sha256 field is no SHA-256 digest";
+    case EntryVerdict::RefusedSize: return "is refused: its size field is no size";
     }
     return "unknown";
 }
@@ -132,8 +138,9 @@ void CRunLog::PassStarted(UpdatePass pass) {
     Write(false, std::string(PassName(pass)) + ": fetching its version-info file");
 }
 
-void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem) {
-    Write(true, std::string(PassName(pass)) + ": the version-info file is not used: " + ProblemText(problem));
+void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail) {
+    Write(true, std::string(PassName(pass)) + ": the version-info file is not used: " + ProblemText(problem) +
+                    (detail.empty() ? "" : " (" + detail + ")"));
 }
 
 void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) {

@@ -26,7 +26,7 @@ public:
     void RunStarted(const CString& installPath) override;
     void ProgramNotEnded(const CString& path) override;
     void PassStarted(UpdatePass pass) override;
-    void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem) override;
+    void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail) override;
     void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
     void FilesDue(UpdatePass pass, std::size_t count) override;
     void DownloadStarted(const std::string& url) override;

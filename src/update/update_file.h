@@ -13,6 +13,8 @@ struct UPDATE_FILE_INFO {
     int bOpen = 0;       // open with the shell once placed
     bool bHasDigest = false;      // the entry gives the SHA-256 of the file
     core::Sha256Digest digest{};  // the download must have it
+    bool bHasSize = false;        // the entry gives the file's length
+    std::uint64_t nSize = 0;      // the download must be exactly this long
     bool bFetched = false;  // downloaded completely in this run
     bool bPlaced = false;   // moved into its destination in this run
 };

@@ -81,6 +81,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         return PassEnd::VersionInfoNotFetched;
     }
     CUpdateFileArray list;
+    m_strVersionInfoObject = s.versionInfoObject;
     if (!ReadVersionInfo(local, &list)) return PassEnd::VersionInfoRefused;
     ::DeleteFileW(Wide(local).c_str());
 
@@ -104,7 +105,8 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
             break;  // the rest is not attempted
         }
         m_events->FileStarted(s.pass, record.szFileName, i, count);
-        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr)) {
+        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr,
+                          record.bHasSize ? &record.nSize : nullptr)) {
             break;  // the rest is not attempted
         }
         record.bFetched = true;
@@ -127,11 +129,14 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
     // With the vendor's keys built in, a file that is not its signed release is unreadable: nothing of it
     // is used. The bytes checked are the bytes then read.
     const std::string path = strPath.str();
+    std::string asked = m_strVersionInfoObject.str(), detail;
+    if (!asked.empty() && asked[0] == '/') asked.erase(0, 1);
     if (problem == VersionInfoProblem::None) {
-        problem = AcceptVersionInfo(bytes, CString(path.substr(path.find_last_of('\\') + 1)), BuiltInReleaseKeys());
+        problem = AcceptVersionInfo(bytes, CString(path.substr(path.find_last_of('\\') + 1)), asked, UtcNow(),
+                                    BuiltInReleaseKeys(), detail);
     }
     if (problem != VersionInfoProblem::None) {
-        m_events->VersionInfoUnusable(m_pass, problem);
+        m_events->VersionInfoUnusable(m_pass, problem, detail);
         return FALSE;
     }
     ForEachVersionInfoLine(bytes, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
@@ -166,6 +171,13 @@ void CUpdateRun::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) 
             return;
         }
         record.bHasDigest = true;
+    }
+    if (core::ClaimsSize(fields.size)) {
+        if (!core::ParseSizeField(fields.size, record.nSize)) {
+            m_events->EntryChecked(m_pass, record.szFileName, record.szVersion, EntryVerdict::RefusedSize);
+            return;
+        }
+        record.bHasSize = true;
     }
     // A name listed again replaces what its earlier line said: the last line wins, as for SITE and SUBDIR.
     RemoveUpdateFile(*pList, record.szFileName);

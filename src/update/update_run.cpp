@@ -84,7 +84,8 @@ void CUpdateRun::StopProductProcesses(CString strInstallDir) {
 }
 
 BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                              CString strLocalFile, ULONGLONG nMaxBytes, const core::Sha256Digest* pDigest) {
+                              CString strLocalFile, ULONGLONG nMaxBytes, const core::Sha256Digest* pDigest,
+                              const std::uint64_t* pSize) {
     DownloadRequest request;
     request.showProgress = bShowProgress != FALSE;
     request.verb = nVerb;
@@ -95,6 +96,8 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     request.maxBytes = nMaxBytes;
     request.checkDigest = pDigest != nullptr;
     if (pDigest) request.digest = *pDigest;
+    request.checkSize = pSize != nullptr;
+    if (pSize) request.size = *pSize;
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so

@@ -46,9 +46,11 @@ public:
     BOOL UpdateDBFiles();
     BOOL UpdateProgramFiles();
     // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound. pDigest: the
-    // SHA-256 the file must have, or nullptr. The outcome is told (DownloadEnded).
+    // SHA-256 the file must have, or nullptr; pSize: its exact length, or nullptr. The outcome is told
+    // (DownloadEnded).
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                      CString strLocalFile, ULONGLONG nMaxBytes = 0, const core::Sha256Digest* pDigest = nullptr);
+                      CString strLocalFile, ULONGLONG nMaxBytes = 0, const core::Sha256Digest* pDigest = nullptr,
+                      const std::uint64_t* pSize = nullptr);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.
@@ -69,6 +71,7 @@ public:
     CString m_strInstallPath;   // the product's install folder as the run knows it ("InstallPath")
     CString m_strSite;          // download host of the current pass
     CString m_strSubDir;        // download folder of the current pass
+    CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
     CRunFolder m_runFolder;     // the current pass's own download folder inside the temp folder
     ScopedHandle m_hStoppedDownload;  // a download a stop left to end by itself (it then drops its file)
 

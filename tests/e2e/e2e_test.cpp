@@ -220,8 +220,8 @@ TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
     const std::string slow(3 * 1024 * 1024, 's');
     WriteAll(Release(L"update\\db\\Slow.gdb"), slow);
     WriteAll(Release(L"update\\db\\After.dat"), "after");
-    WriteAll(ver, Signed("SUBDIR=update/db/\r\nSlow.gdb=1,0,0,0," + DigestField(slow) + "\r\nAfter.dat=1,0,0,0," +
-                             DigestField("after") + "\r\n#serial 1\r\n", 0));
+    WriteAll(ver, Signed("SUBDIR=update/db/\r\nSlow.gdb=1,0,0,0," + EntryChecks(slow) + "\r\nAfter.dat=1,0,0,0," +
+                             EntryChecks("after") + "\r\n#serial 1\r\n" + ReleaseLines("update/db/DBUpdate.ver"), 0));
     ASSERT_TRUE(PlaceStandIn(InstallFolder(), L"MarRtime.exe"));  // the monitor's file, not running
     DWORD clicked = 0, hidden = 0;
     const Watch w = RunAndWatch(L"e2e-stop", [&](HWND dlg) {

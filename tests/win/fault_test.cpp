@@ -463,19 +463,24 @@ TEST_F(FaultTest, HostileServers) {
     RunAll(cases);
 }
 
-// The DB version-info file of the listed files (version 2) with their digests, the serial line and more lines.
-std::string DbVerWithDigests(const std::string& serialLines = "#serial 5\r\n", const std::string& more = "") {
+const std::string kDbReleaseLines = "#serial 5\r\n" + ReleaseLines("update/db/DBUpdate.ver");
+const std::string kProgramRelease = Signed("#serial 1\r\n" + ReleaseLines("marrowtide/MarrowtideWeb.ver"), 0);
+
+// The DB version-info file of the listed files (version 2) with their digests and sizes, the release's own
+// lines (serial, path, expiry) and more lines.
+std::string DbVerWithDigests(const std::string& releaseLines = kDbReleaseLines, const std::string& more = "") {
     std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
-    for (const char* name : {"a.dll", "b.gdb", "c.adb"}) text += std::string(name) + "=2,0,0,0," + DigestField(kListed.at(name)) + "\r\n";
-    return text + serialLines + more;
+    for (const char* name : {"a.dll", "b.gdb", "c.adb"}) text += std::string(name) + "=2,0,0,0," + EntryChecks(kListed.at(name)) + "\r\n";
+    return text + releaseLines + more;
 }
 
-std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer, const std::string& listedA = kListed.at("a.dll")) {
-    return [dbVer, listedA](TestHttpServer& s) {
+std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer, const std::string& listedA = kListed.at("a.dll"),
+                                                 const std::string& programVer = kProgramRelease) {
+    return [dbVer, listedA, programVer](TestHttpServer& s) {
         s.Serve("/update/db/DBUpdate.ver", Ok(dbVer));
         ServeListed(s);
         s.Serve("/db/a.dll", Ok(listedA));
-        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(Signed("#serial 1\r\n", 0)));
+        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(programVer));
     };
 }
 
@@ -503,14 +508,30 @@ TEST_F(FaultTest, SignedReleases) {
             return Undo([] {});
         };
     };
+    const auto storedSerials = [] {
+        WriteProductValueW(L"DBUpdate.ver", L"5", L"Releases");
+        WriteProductValueW(L"MarrowtideWeb.ver", L"1", L"Releases");
+        return Undo([] {});
+    };
     const std::string good = Signed(DbVerWithDigests(), 0);
+    // The good release with another answer for a.dll.
+    const auto servingA = [good](HttpAnswer a) {
+        return [good, a](TestHttpServer& s) {
+            ServeSigned(good)(s);
+            s.Serve("/db/a.dll", a);
+        };
+    };
+    const auto notPlaced = [this] {
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+        EXPECT_EQ(m_targets.size(), 3u) << "the rest of the list is not attempted";
+    };
     std::string changedSigned = good;
     changedSigned[changedSigned.find("SUBDIR=db") + 7] = 'D';
     std::string changedA = kListed.at("a.dll");
     changedA[100] = 'B';
     // What an installed product holds, listed at its installed version: nothing is due.
-    const std::string current = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\na.dll=1,0,0,0," + DigestField("installed a") +
-                                       "\r\n#serial 5\r\n", 0);
+    const std::string current = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\na.dll=1,0,0,0," + EntryChecks("installed a") +
+                                       "\r\n" + kDbReleaseLines, 0);
     const std::string digestA = DigestField(kListed.at("a.dll"));
     std::string upper = DbVerWithDigests();
     for (size_t i = upper.find(digestA) + 7; i < upper.find(digestA) + digestA.size(); ++i) upper[i] = static_cast<char>(toupper(upper[i]));
@@ -544,12 +565,71 @@ TEST_F(FaultTest, SignedReleases) {
               },
               true, storedSerial(L"7")},
              "its serial is lower than that of a release accepted before"),
-        Logs({"two serial lines", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#serial 6\r\n"), 0)), nullptr, true,
+        Logs({"two serial lines", ServeSigned(Signed(DbVerWithDigests(kDbReleaseLines + "#serial 6\r\n"), 0)), nullptr, true,
               unreadable},
              "it does not hold exactly one valid serial"),
-        Logs({"an entry without a digest", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n", "z.dat=2,0,0,0\r\n"), 0)),
+        Logs({"an entry without a digest", ServeSigned(Signed(DbVerWithDigests(kDbReleaseLines, "z.dat=2,0,0,0\r\n"), 0)),
               nullptr, true, unreadable},
              "a signed release lists a file without a valid SHA-256"),
+        Logs({"an entry without a size (the first form)",
+              ServeSigned(Signed(DbVerWithDigests(kDbReleaseLines, "z.dat=2,0,0,0," + DigestField("z") + "\r\n"), 0)),
+              nullptr, true, unreadable},
+             "and size (\"size:N\")"),
+        // The program release served at the DB path, the vendor's next DB release (serial 11) at the program
+        // path: each names its own path, so neither is used, nothing is placed, and no kept serial moves.
+        Logs({"the two version-info files swapped",
+              ServeSigned(kProgramRelease, kListed.at("a.dll"), Signed(DbVerWithDigests("#serial 11\r\n" +
+                                                                  ReleaseLines("update/db/DBUpdate.ver")), 0)),
+              nullptr, true,
+              [&] {
+                  unreadable();
+                  EXPECT_EQ(RecordedVersion(L"b.gdb"), L"1");
+                  EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5");
+                  EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"1");
+              },
+              true, storedSerials},
+             "it names itself \"marrowtide/MarrowtideWeb.ver\", the file asked for is \"update/db/DBUpdate.ver\""),
+        Logs({"the DB release served at the program path",
+              ServeSigned(good, kListed.at("a.dll"), Signed(DbVerWithDigests("#serial 11\r\n" +
+                                                            ReleaseLines("update/db/DBUpdate.ver")), 0)),
+              nullptr, true,
+              [] {
+                  EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");  // the DB pass's own release
+                  EXPECT_FALSE(Exists(InstallFolder() + L"\\b.gdb")) << "nothing of it placed as the program's";
+                  EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5");
+                  EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"1");
+              },
+              true, storedSerials},
+             "it names itself \"update/db/DBUpdate.ver\", the file asked for is \"marrowtide/MarrowtideWeb.ver\""),
+        Logs({"no #file line", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#expires 2099-12-31T23:59:59Z\r\n"), 0)),
+              nullptr, true, unreadable},
+             "it does not name its own path in exactly one \"#file\" line"),
+        Logs({"#file naming another path",
+              ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n" + ReleaseLines("update/db/DBUpdate.ver.old")), 0)),
+              nullptr, true, unreadable},
+             "it names itself \"update/db/DBUpdate.ver.old\""),
+        Logs({"an expired release",
+              ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n" + ReleaseLines("update/db/DBUpdate.ver", "2026-01-01T00:00:00Z")), 0)),
+              nullptr, true, unreadable},
+             "it has expired: an old release, held back or served from a cache (it expired at 2026-01-01T00:00:00Z, the clock says 20"),
+        Logs({"no #expires line", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#file update/db/DBUpdate.ver\r\n"), 0)),
+              nullptr, true, unreadable},
+             "it does not hold exactly one valid \"#expires\" line"),
+        // A listed file delivers exactly its size: reading stops at the first byte past it.
+        Logs({"a listed file one byte longer than its size", servingA(Ok(kListed.at("a.dll") + "x")), nullptr, true, notPlaced},
+             "the file is longer than the " + std::to_string(kListed.at("a.dll").size()) + " bytes the version-info file lists"),
+        Logs({"a listed file one byte shorter than its size", servingA(Ok(kListed.at("a.dll").substr(1))), nullptr, true,
+              notPlaced},
+             "bytes, not the " + std::to_string(kListed.at("a.dll").size()) + " the version-info file lists"),
+        [&] {
+            // No Content-Length to refuse it by: the body itself is cut off at its size, at once, not after 50 MB.
+            HttpAnswer endless = Ok(kListed.at("a.dll") + std::string(50 * 1024 * 1024, 'z'));
+            endless.contentLength = false;
+            Case c = Logs({"50 MB past its size", servingA(endless), nullptr, true, notPlaced},
+                          "the file is longer than the " + std::to_string(kListed.at("a.dll").size()) + " bytes");
+            c.endsWithinMs = 20000;
+            return c;
+        }(),
         {"a digest in upper case", ServeSigned(Signed(upper, 0)), nullptr, true, unreadable},
         {"a digest of 63 hexadecimal digits", ServeSigned(Signed(short63, 0)), nullptr, true, unreadable},
         {"the version-info file served cut short", ServeSigned(good.substr(0, good.size() - 40)), nullptr, true, unreadable},

@@ -106,6 +106,12 @@ std::string DigestField(const std::string& bytes) {
     return "sha256:" + core::HexLower(d.data(), d.size());
 }
 
+std::string EntryChecks(const std::string& bytes) { return DigestField(bytes) + ",size:" + std::to_string(bytes.size()); }
+
+std::string ReleaseLines(const std::string& path, const std::string& expires) {
+    return "#file " + path + "\r\n#expires " + expires + "\r\n";
+}
+
 std::string Signed(const std::string& text, int key) {
     const std::string d = HexToBytes(kTestReleaseKeys[key].d), point = HexToBytes(kTestReleaseKeys[key].point);
     std::string blob(sizeof(BCRYPT_ECCKEY_BLOB), '\0');

@@ -21,6 +21,10 @@ std::wstring SignedUpdatorExePath();  // the same program built with the test re
 // Signed releases: "sha256:" and the digest of bytes, as a file entry gives it; text with the signature line
 // of a test key appended (0 "one" and 1 "two", built into the signed program; 2 "unknown", not).
 std::string DigestField(const std::string& bytes);
+// The fifth and sixth fields a signed release gives an entry: the digest and the size of bytes.
+std::string EntryChecks(const std::string& bytes);
+// A signed release's own lines: the path it is served at and its expiry (far ahead unless given).
+std::string ReleaseLines(const std::string& path, const std::string& expires = "2099-12-31T23:59:59Z");
 std::string Signed(const std::string& text, int key);
 std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
 
