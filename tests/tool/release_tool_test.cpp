@@ -5,7 +5,10 @@
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
+#include "core/release.h"
+
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -58,10 +61,10 @@ protected:
         Write(m_dir / "release.txt", "# sample\n[update/db/DBUpdate.ver]\nsite=127.0.0.2\na.gdb\n업.dat | open\n" + extraDbLines +
                                          "\n[marrowtide/MarrowtideWeb.ver]\nMarrowtide.exe | version=5.0\nShell.dll | register\n");
     }
-    bool Publish(std::vector<release_tool::Problem>& problems, const char* key = "key.pem") {
+    bool Publish(std::vector<release_tool::Problem>& problems, const char* key = "key.pem", int expiresDays = 30) {
         std::vector<std::string> written;
         return release_tool::Publish(m_release.string(), (m_dir / "release.txt").string(),
-                                     key ? (m_dir / key).string() : "", written, problems);
+                                     key ? (m_dir / key).string() : "", written, problems, expiresDays);
     }
     std::vector<release_tool::Problem> Verify(const char* key = "key.pub", const std::string& previous = "") {
         std::vector<release_tool::Problem> problems;
@@ -98,7 +101,16 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_EQ(first.compare(0, 16, "SITE=127.0.0.2\r\n"), 0) << first;
     EXPECT_NE(first.find("\r\n\xBE\xF7.dat="), std::string::npos) << "the Korean name in code page 949";
     EXPECT_NE(first.find(",0,0,1,sha256:"), std::string::npos) << "the open flag and the digest";
-    EXPECT_NE(first.find("#serial 1\r\n#signature " + m_keyId + " "), std::string::npos);
+    const std::size_t lineA = first.find("a.gdb=");
+    EXPECT_EQ(first.substr(first.find("\r\n", lineA) - 8, 8), ",size:10") << "the size of \"database a\"";
+    // Its own path and an expiry thirty days ahead (to the minute), signed with the rest.
+    const std::size_t at = first.find("#serial 1\r\n#file update/db/DBUpdate.ver\r\n#expires ");
+    ASSERT_NE(at, std::string::npos) << first;
+    std::int64_t expires = 0;
+    ASSERT_TRUE(core::FindExpiry(first, expires));
+    EXPECT_NEAR(static_cast<double>(expires - std::time(nullptr)), 30 * 86400.0, 60.0);
+    EXPECT_EQ(first.find("\r\n#signature " + m_keyId + " "), first.find("\r\n", first.find("#expires ")));
+    EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#file marrowtide/MarrowtideWeb.ver\r\n"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Marrowtide.exe=5.0,0,0,0,sha256:"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Shell.dll="), std::string::npos);
 
@@ -180,6 +192,15 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         {"a missing file", [&] { fs::remove(m_release / "update/db/a.gdb"); }, "key.pub",
          "\"a.gdb\": the listed file is missing"},
         {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
+        {"the DB file served as the program file",
+         [&] { Write(m_release / "marrowtide/MarrowtideWeb.ver", Read(ver)); }, "key.pub",
+         "MarrowtideWeb.ver: it names itself \"update/db/DBUpdate.ver\": the updater asking for marrowtide/MarrowtideWeb.ver refuses it"},
+        {"an expired release",
+         [&] {
+             std::vector<release_tool::Problem> p;
+             EXPECT_TRUE(Publish(p, "key.pem", 0)) << Joined(p);
+         },
+         "key.pub", "DBUpdate.ver: expired at "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,7 +215,7 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         ASSERT_TRUE(Publish(problems)) << Joined(problems);
         c.change();
         const std::string found = Joined(Verify(c.key, previous.string()));
-        if (c.expected.empty()) EXPECT_EQ(found, "");
+        if (c.expected.empty()) EXPECT_EQ(found, "") << found;
         else EXPECT_NE(found.find(c.expected), std::string::npos) << found;
     }
 }

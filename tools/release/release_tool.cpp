@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -200,7 +201,8 @@ bool Keygen(const std::string& privatePath, std::string& publicPem, std::string&
 }
 
 bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const std::string& privatePath,
-             std::vector<std::string>& written, std::vector<Problem>& problems) {
+             std::vector<std::string>& written, std::vector<Problem>& problems, int expiresDays) {
+    const std::string expires = core::FormatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) + expiresDays * 86400LL);
     std::vector<Section> sections;
     if (!ParseDescription(descriptionPath, sections, problems)) return false;
     PKey key(nullptr, &EVP_PKEY_free);
@@ -243,9 +245,10 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
             std::string versionCp949;
             ToCp949(version, versionCp949);
             text += name + "=" + versionCp949 + ",0," + (e.registerFlag ? "1" : "0") + "," + (e.openFlag ? "1" : "0") + "," +
-                    digest + "\r\n";
+                    digest + ",size:" + std::to_string(bytes.size()) + "\r\n";
         }
-        text += "#serial " + std::to_string(serial + 1) + "\r\n";
+        // Signed with the rest: which file this is, and until when it may be used.
+        text += "#serial " + std::to_string(serial + 1) + "\r\n#file " + s.versionFile + "\r\n#expires " + expires + "\r\n";
         if (key) {
             core::P256Signature sig;
             if (!Sign(key.get(), text, sig)) {
@@ -307,6 +310,18 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
                 else if (!Verify(signer, text, sig.signature)) problems.push_back({where, "the signature does not verify: the file was changed after it was signed"});
             }
         }
+        std::string own;
+        std::int64_t expires = 0;
+        if (!core::FindFileLine(text, own)) {
+            problems.push_back({path, "not exactly one valid \"#file PATH\" line: the updater refuses it"});
+        } else if (own != file) {
+            problems.push_back({path, "it names itself \"" + own + "\": the updater asking for " + file + " refuses it"});
+        }
+        if (!core::FindExpiry(text, expires)) {
+            problems.push_back({path, "not exactly one valid \"#expires YYYY-MM-DDThh:mm:ssZ\" line: the updater refuses it"});
+        } else if (expires <= static_cast<std::int64_t>(std::time(nullptr))) {
+            problems.push_back({path, "expired at " + core::FormatUtcTime(expires) + ": the updater refuses it"});
+        }
         std::uint64_t serial = 0;
         if (!core::FindSerial(text, serial)) {
             problems.push_back({path, "not exactly one valid \"#serial N\" line"});
@@ -338,16 +353,18 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
                 return;
             }
             if (!core::IsAcceptableEntryName(name)) problems.push_back({where, "\"" + name + "\": a name the updater refuses"});
+            const core::EntryFields fields = core::ParseEntryFields(c.value);
             core::Sha256Digest want;
-            if (!core::ParseDigestField(core::ParseEntryFields(c.value).digest, want)) {
-                problems.push_back({where, "\"" + name + "\": no digest (sha256:...) as the fifth field"});
+            std::uint64_t size = 0;
+            if (!core::ParseDigestField(fields.digest, want) || !core::ParseSizeField(fields.size, size)) {
+                problems.push_back({where, "\"" + name + "\": no digest (sha256:...) and size (size:N) as the fifth and sixth fields"});
                 return;
             }
             std::string bytes2;
             if (!IsRegularFile(folder + "/" + c.key) || !ReadFile(folder + "/" + c.key, bytes2)) {
                 problems.push_back({where, "\"" + name + "\": the listed file is missing (" + folder + "/" + name + ")"});
-            } else if (Sha256(bytes2) != want) {
-                problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest"});
+            } else if (Sha256(bytes2) != want || bytes2.size() != size) {
+                problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest or size"});
             }
         });
     }

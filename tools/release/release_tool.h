@@ -19,15 +19,16 @@ std::string Describe(const Problem& p);
 // replaced); publicPem and keyId describe the public key.
 bool Keygen(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems);
 
-// publish: writes each version-info file the description names into the release folder, signed with the
-// private key when privatePath is not empty. Nothing on disk changes unless every file could be written.
+// publish: writes each version-info file the description names into the release folder (its own path, an
+// expiry expiresDays after now, a digest and a size for every file), signed with the private key when
+// privatePath is not empty. Nothing on disk changes unless every file could be written.
 bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const std::string& privatePath,
-             std::vector<std::string>& written, std::vector<Problem>& problems);
+             std::vector<std::string>& written, std::vector<Problem>& problems, int expiresDays = 30);
 
 // verify: the version-info files (paths in the release folder) checked as the updater would check them:
-// signature and KEYID against the public keys (when any are given), one serial no lower than that of the same
-// file in previousDir (when given), every name acceptable and in code page 949, every listed file present with
-// its digest.
+// signature and KEYID against the public keys (when any are given), its own path and an expiry still ahead,
+// one serial no lower than that of the same file in previousDir (when given), every name acceptable and in
+// code page 949, every listed file present with its digest and size.
 bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
             std::vector<Problem>& problems);
