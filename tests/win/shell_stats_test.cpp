@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "app/UpdaterDlg.h"
 #include "build_config.h"
@@ -136,13 +137,19 @@ TEST(ShellFolders, FamilyAndFallbacks) {
     EXPECT_EQ(Utf16(ShellFolderPath(CSIDL_COMMON_PROGRAMS).str()), Folder(CSIDL_COMMON_PROGRAMS));
 }
 
-// The addresses of this machine's network cards, as Linux lists them (Wine's drive Z: is the root): loopback
-// has none, and a machine (or network namespace) with only loopback has no card at all.
+// The addresses of the network cards this process sees, as Linux lists them (Wine's drive Z: is the root):
+// the cards of its network namespace (/proc/self/net/dev: a namespace with only loopback has none, even
+// where /sys still shows the machine's), each with its address from /sys; loopback has none.
 std::vector<std::string> MachineAddresses() {
     std::vector<std::string> out;
-    for (const std::wstring& card : Listing(L"Z:\\sys\\class\\net")) {
+    std::istringstream dev(ReadAll(L"Z:\\proc\\self\\net\\dev"));
+    std::string line;
+    for (int n = 0; std::getline(dev, line); ++n) {
+        const std::size_t colon = line.find(':');
+        if (n < 2 || colon == std::string::npos) continue;  // two heading lines
+        const std::string card = line.substr(line.find_first_not_of(' '), colon - line.find_first_not_of(' '));
         std::string hex;
-        for (char c : ReadAll(L"Z:\\sys\\class\\net\\" + card + L"\\address")) {
+        for (char c : ReadAll(L"Z:\\sys\\class\\net\\" + Utf16(card) + L"\\address")) {
             if (c != ':' && c != '\n') hex += c;
         }
         if (!hex.empty() && hex.find_first_not_of('0') != std::string::npos) out.push_back(hex);
