@@ -1,5 +1,6 @@
 #include "update/placement.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <objbase.h>
@@ -113,8 +114,19 @@ void RemoveEmptyRunFolders(const std::wstring& parent) {
 
 }  // namespace
 
+// Administrators and the system alone, for the folder and everything made in it: between a download's
+// digest check and its placement, no other account can create, change or replace a file there (the
+// Windows temp folder lets every user create files).
+const wchar_t kRunFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
 const CString& CRunFolder::Get(const CString& parent) {
     if (m_path.IsEmpty()) RemoveEmptyRunFolders(Wide(parent));
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &made, nullptr)) {
+        return m_path;  // no folder without its protection
+    }
+    const ScopedLocalMemory descriptor(made);
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
     // 128 random bits from the system's generator, as a GUID is made.
     for (int attempt = 0; m_path.IsEmpty() && attempt < 4; ++attempt) {
         GUID id{};
@@ -123,7 +135,7 @@ const CString& CRunFolder::Get(const CString& parent) {
         ::StringFromGUID2(id, text, 40);
         const CString path = parent + "\\" + CString(product::kRunFolderPrefix) + CString(Narrow(text + 1));
         // Fails when anything (file, folder, link) is there already: then another name is drawn.
-        if (::CreateDirectoryW(Wide(path).c_str(), nullptr)) m_path = path;
+        if (::CreateDirectoryW(Wide(path).c_str(), &security)) m_path = path;
     }
     return m_path;
 }

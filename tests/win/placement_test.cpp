@@ -2,9 +2,12 @@
 // dialog's steps on real folders, processes and registry of the prefix.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <fstream>
+#include <vector>
 #include <sstream>
 
 #include "app/UpdaterDlg.h"
@@ -182,6 +185,25 @@ TEST(SettleInstallFolder, AFolderThatDoesNotExistFallsBackUnderProgramFiles) {
     EXPECT_EQ(recorded, L"D:\\gone");  // not written back
 }
 
+// The access list of a folder, as SDDL text.
+std::wstring FolderDacl(const std::wstring& path) {
+    const HANDLE folder = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return L"<cannot open: error " + std::to_wstring(GetLastError()) + L">";
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    LPWSTR text = nullptr;
+    const DWORD got = GetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &sd);
+    CloseHandle(folder);
+    if (got != ERROR_SUCCESS) return L"<unreadable: error " + std::to_wstring(got) + L">";
+    std::wstring out = L"<no text>";
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        out = text;
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    return out;
+}
+
 TEST(UpdateTempFolder, IsAFreshFolderOfTheRunsOwnInsideTheWindowsTempFolder) {
     RemoveTree(L"C:\\windows\\Temp");
     std::wstring first;
@@ -190,6 +212,11 @@ TEST(UpdateTempFolder, IsAFreshFolderOfTheRunsOwnInsideTheWindowsTempFolder) {
         first = Utf16(dlg.GetUpdateTempFolder().str());
         EXPECT_EQ(first.rfind(L"C:\\windows\\Temp\\BrinsoUpdator.{", 0), 0u) << Utf8(first);
         EXPECT_TRUE(PathIsDirectoryW(first.c_str()));
+        // Only administrators and the system may do anything there, and so with what is made in it. (Wine
+        // keeps what it can map to the folder's Unix mode: the owner and the system alone.)
+        const std::wstring dacl = FolderDacl(first);
+        EXPECT_EQ(dacl.rfind(L"D:", 0), 0u) << Utf8(dacl);
+        for (const wchar_t* anyone : {L";WD)", L";BU)", L";AU)", L";IU)"}) EXPECT_EQ(dacl.find(anyone), std::wstring::npos) << Utf8(dacl);
         EXPECT_EQ(Utf16(dlg.GetUpdateTempFolder().str()), first) << "one folder for the whole run";
         EXPECT_NE(Utf16(other.GetUpdateTempFolder().str()), first) << "never guessable from another run's";
         WriteAll(first + L"\\left.dll", "what a stopped run left");
