@@ -42,6 +42,33 @@ struct RedirectTarget {
 bool ResolveRedirect(const std::string& host, unsigned short port, const std::string& object,
                      const std::string& location, RedirectTarget& target);
 
+// A download must keep moving: it fails once windowMs pass in which fewer than minBytes arrived, counted
+// from its start or from the last moment it had received minBytes more (so a trickle cannot hold it).
+// Times are a millisecond clock that may wrap (GetTickCount).
+class ProgressFloor {
+public:
+    ProgressFloor(std::uint64_t minBytes, std::uint32_t windowMs, std::uint32_t startMs)
+        : m_minBytes(minBytes), m_windowMs(windowMs), m_sinceMs(startMs) {}
+    // bytes: received so far; false when the download has fallen below the floor.
+    bool Holds(std::uint64_t bytes, std::uint32_t nowMs) {
+        if (bytes - m_sinceBytes >= m_minBytes) {
+            m_sinceBytes = bytes;
+            m_sinceMs = nowMs;
+            return true;
+        }
+        return static_cast<std::uint32_t>(nowMs - m_sinceMs) < m_windowMs;
+    }
+
+private:
+    std::uint64_t m_minBytes;
+    std::uint32_t m_windowMs;
+    std::uint32_t m_sinceMs;
+    std::uint64_t m_sinceBytes = 0;
+};
+// The floor every download keeps: 4096 bytes in any 60 s.
+constexpr std::uint64_t kFloorBytes = 4096;
+constexpr std::uint32_t kFloorWindowMs = 60000;
+
 // Every byte of 0x80 and above as "%XX"; everything else as it stands. Servers decode it back to
 // the same bytes, whatever the code page of the system that sent it.
 std::string PercentEncodeHighBytes(const std::string& bytes);

@@ -48,6 +48,12 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::ShorterThanListed:
         return "the file is " + std::to_string(o.decoded) + " bytes, not the " + std::to_string(o.expected) +
                " the version-info file lists: it is not the published file";
+    case DownloadFailure::TooSlow:
+        return "the server sent fewer than 4096 bytes in 60 s (" + std::to_string(o.bytes) +
+               " bytes arrived): too slow, given up";
+    case DownloadFailure::NotWholeInTime:
+        return "the file did not arrive whole within " + std::to_string(o.expected / 1000) + " s (" +
+               std::to_string(o.bytes) + " bytes arrived)";
     case DownloadFailure::NoHash: return "this system cannot compute SHA-256 (CNG), so the file cannot be checked";
     case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
     case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";

@@ -25,6 +25,8 @@ enum class DownloadFailure {
     DigestMismatch,       // the bytes' SHA-256 is not the listed one
     LongerThanListed,     // more bytes than the entry's size (expected = the size); reading stopped there
     ShorterThanListed,    // fewer bytes than the entry's size (decoded of expected)
+    TooSlow,              // fewer than 4096 bytes arrived in 60 s (bytes)
+    NotWholeInTime,       // not whole within the time it was given (expected = the milliseconds, bytes)
     NoHash,               // the platform cannot compute SHA-256
     TooManyRedirects,
     BadRedirect,          // a Location the updater does not follow (detail)

@@ -76,7 +76,7 @@ bool DecoderFailed(core::DownloadOutcome& o) {
 // The body of a "200 OK" answer into the local file. true when all of it arrived, decoded and was written;
 // otherwise the outcome says why. created tells whether the local file was made.
 bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
-                 core::DownloadOutcome& o, bool& created) {
+                 DWORD requestedAt, core::DownloadOutcome& o, bool& created) {
     CString raw, encoding, lengthText;
     if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
         return Fail(o, DownloadFailure::NoHeaders);
@@ -120,6 +120,8 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     if (request.checkDigest) hash.emplace();
     FileSink sink(out.get(), bound, pastBound, hash ? &*hash : nullptr, o);
     core::BodyDecoder decoder(coding);
+    // A trickle never holds the run: each read returns what has arrived, and the body must keep moving.
+    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, ::GetTickCount());
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
         // with it.
@@ -129,6 +131,12 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.bytes += n;
         if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(o);
         if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
+        const DWORD now = ::GetTickCount();
+        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
+        if (request.wholeWithinMs && now - requestedAt > request.wholeWithinMs) {
+            o.expected = request.wholeWithinMs;
+            return Fail(o, DownloadFailure::NotWholeInTime);
+        }
         if (show) progress->Received(core::DownloadPercent(static_cast<double>(o.bytes), total));
         if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
     }
@@ -180,6 +188,10 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
         return o;
     }
     SetWindowsTimeouts(session->GetHandle());
+    const DWORD requestedAt = ::GetTickCount();
+    // A fresh copy is asked of every cache on the way too.
+    const std::string headers = request.fresh ? std::string(kRequestHeaders, kRequestHeadersLength - 2) + "Cache-Control: no-cache\r\n\r\n"
+                                              : std::string(kRequestHeaders, kRequestHeadersLength);
     bool created = false;
     try {
         // Redirects are followed here, not by the platform, so that a loop of them ends.
@@ -189,10 +201,12 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 break;
             }
             const auto connection = session->GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
+            const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
             const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
-                                                      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT);
+                                                      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                                          (request.fresh ? fresh : 0));
             SetWindowsTimeouts(file->GetHandle());
-            file->SendRequest(kRequestHeaders, kRequestHeadersLength, request.optional.data(),
+            file->SendRequest(headers.data(), static_cast<DWORD>(headers.size()), request.optional.data(),
                               static_cast<DWORD>(request.optional.size()));
             o.sent = true;
             if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, o.status)) {
@@ -221,7 +235,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 Fail(o, DownloadFailure::Status);
                 break;
             }
-            o.ok = ReceiveBody(*file, request, progress, stop, o, created);
+            o.ok = ReceiveBody(*file, request, progress, stop, requestedAt, o, created);
             break;
         }
     } catch (const CInternetException& e) {

@@ -27,6 +27,9 @@ struct DownloadRequest {
     core::Sha256Digest digest{};
     bool checkSize = false;     // the object must be exactly this many bytes (after decoding)
     std::uint64_t size = 0;
+    DWORD wholeWithinMs = 0;    // the whole object must have arrived this soon after the request; 0: no bound
+    bool fresh = false;         // from the server itself: no cached copy is used or kept, caches on the way are
+                                // told so ("Cache-Control: no-cache")
 };
 
 // The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
@@ -48,7 +51,8 @@ protected:
 // ok when the answer was "200 OK" and its whole body is in the local file: every byte its Content-Length
 // announced, and for a compressed answer the coding's own end and checks (the body is stored decoded);
 // with a digest to check, the object's SHA-256 (computed as it arrives) equals it; with a size, the object
-// is exactly that long (reading stops at the first byte past it).
+// is exactly that long (reading stops at the first byte past it). A body that falls below 4096 bytes in any
+// 60 s, or is not whole within the time the request gives it, fails.
 // Otherwise the outcome names the cause, and no local file is left. Redirects are followed up to a bound;
 // connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
 // Stopped and with nothing more told, when stop is raised. progress may be null.

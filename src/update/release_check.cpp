@@ -2,20 +2,23 @@
 
 #include "core/product.h"
 #include "framework/cng.h"
+#include "framework/win_text.h"
 #include "host/registry_key.h"
 
 namespace {
 
 CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
 
-// The serial accepted before for the file; 0 when none was (or what is kept there is no serial).
-std::uint64_t StoredSerial(const CString& name) {
+// The serial accepted before for the file; 0 when none was, or when what is kept there is no serial
+// (unreadable is then set).
+std::uint64_t StoredSerial(const CString& name, bool& unreadable) {
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS) return 0;
+    if (::RegQueryValueExW(key.m_hKey, Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return 0;
     CString text;
     std::uint64_t serial = 0;
-    if (!QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), serial)) return 0;
-    return serial;
+    unreadable = !QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), serial);
+    return unreadable ? 0 : serial;
 }
 
 // Kept where it can be: a key that cannot be written only weakens the refusal of older releases on this
@@ -45,8 +48,11 @@ std::int64_t UtcNow() {
     return static_cast<std::int64_t>(ticks / 10000000) - 11644473600;  // 100 ns since 1601 -> s since 1970
 }
 
-VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path,
-                                     std::int64_t now, const ReleaseKeys& keys, std::string& detail) {
+namespace {
+
+VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
+                                const ReleaseKeys& keys, ReleaseVerdict& v) {
+    std::string& detail = v.detail;
     if (keys.count == 0) return VersionInfoProblem::None;
     core::SignatureLine line;
     if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return VersionInfoProblem::NoSignature;
@@ -75,8 +81,17 @@ VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& na
         return VersionInfoProblem::Expired;
     }
     if (!core::EveryEntryHasDigestAndSize(signedText)) return VersionInfoProblem::EntryWithoutDigest;
-    const std::uint64_t stored = StoredSerial(name);
+    const std::uint64_t stored = StoredSerial(name, v.keptSerialUnreadable);
     if (serial < stored) return VersionInfoProblem::Rollback;  // an older release served again
     if (serial > stored) StoreSerial(name, serial);
     return VersionInfoProblem::None;
+}
+
+}  // namespace
+
+ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
+                                 const ReleaseKeys& keys) {
+    ReleaseVerdict v;
+    v.problem = CheckRelease(bytes, name, path, now, keys, v);
+    return v;
 }

@@ -21,9 +21,15 @@ ReleaseKeys BuiltInReleaseKeys();  // defined by the source the build makes from
 // always. With them, only when its last line is a signature by one of the keys over every byte before it,
 // it names path as its own ("#file"), has not expired by now (seconds since 1970 UTC), holds exactly one
 // serial no lower than the one accepted before for that file (kept as a string value per file under the
-// product key's "Releases"), and every file entry carries a digest and a size; the accepted serial is then
-// kept. Where the platform has no CNG, nothing can be trusted.
-VersionInfoProblem AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path,
-                                     std::int64_t now, const ReleaseKeys& keys, std::string& detail);
+// product key's "Releases"; one that cannot be read counts as none, and the verdict says so), and every
+// file entry carries a digest and a size; the accepted serial is then kept. Where the platform has no CNG,
+// nothing can be trusted.
+struct ReleaseVerdict {
+    VersionInfoProblem problem = VersionInfoProblem::None;
+    std::string detail;                 // what the log quotes with the problem
+    bool keptSerialUnreadable = false;  // what was kept for the file is no serial (another type, not a number)
+};
+ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
+                                 const ReleaseKeys& keys);
 // The system's clock as seconds since 1970-01-01 UTC.
 std::int64_t UtcNow();

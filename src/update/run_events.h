@@ -70,6 +70,7 @@ public:
     virtual void ProgramNotEnded(const CString& /*path*/) {}     // running, and it could not be ended
     virtual void PassStarted(UpdatePass) {}
     virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem, const std::string& /*detail*/) {}
+    virtual void KeptSerialUnreadable(UpdatePass, const CString& /*file*/) {}  // taken as none
     virtual void EntryChecked(UpdatePass, const CString& /*name*/, const CString& /*version*/, EntryVerdict) {}
     virtual void FilesDue(UpdatePass, std::size_t /*count*/) {}  // the version-info file was read
     virtual void FileStarted(UpdatePass, const CString& /*name*/, long /*index*/, long /*count*/) {}
@@ -98,6 +99,7 @@ public:
     void RunStarted(const CString& p) override { Each(&IRunEvents::RunStarted, p); }
     void ProgramNotEnded(const CString& p) override { Each(&IRunEvents::ProgramNotEnded, p); }
     void PassStarted(UpdatePass p) override { Each(&IRunEvents::PassStarted, p); }
+    void KeptSerialUnreadable(UpdatePass p, const CString& f) override { Each(&IRunEvents::KeptSerialUnreadable, p, f); }
     void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v, const std::string& d) override {
         Each(&IRunEvents::VersionInfoUnusable, p, v, d);
     }

@@ -143,6 +143,11 @@ void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, c
                     (detail.empty() ? "" : " (" + detail + ")"));
 }
 
+void CRunLog::KeptSerialUnreadable(UpdatePass pass, const CString& file) {
+    Write(true, std::string(PassName(pass)) + ": the serial kept for " + Quoted(file) +
+                    " is not a serial (another type of value, or not a number): taken as none");
+}
+
 void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) {
     Write(IsRefusal(verdict),
           std::string(PassName(pass)) + ": " + Quoted(name) + " version " + Quoted(version) + " " + VerdictText(verdict));

@@ -27,6 +27,7 @@ public:
     void ProgramNotEnded(const CString& path) override;
     void PassStarted(UpdatePass pass) override;
     void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail) override;
+    void KeptSerialUnreadable(UpdatePass pass, const CString& file) override;
     void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
     void FilesDue(UpdatePass pass, std::size_t count) override;
     void DownloadStarted(const std::string& url) override;

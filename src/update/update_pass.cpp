@@ -13,6 +13,10 @@
 #include "update/update_run.h"
 #include "update/version_info_file.h"
 
+namespace {
+constexpr DWORD kVersionInfoWithinMs = 60000;  // a version-info file arrives whole within a minute
+}  // namespace
+
 BOOL CUpdateRun::UpdateDBFiles() {
     const CString host = BuiltInServerHost();
     PassSettings s;
@@ -77,7 +81,12 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     if (m_strInstallPath.IsEmpty()) return PassEnd::NoInstallFolder;  // no folder to put anything in
 
     m_events->PassStarted(s.pass);
-    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local, core::kMaxVersionInfoBytes)) {
+    // Bounded in size and in time, and never an old copy from a cache: what it lists is taken as current.
+    DownloadChecks versionInfo;
+    versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
+    versionInfo.nWholeWithinMs = kVersionInfoWithinMs;
+    versionInfo.bFresh = true;
+    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local, versionInfo)) {
         return PassEnd::VersionInfoNotFetched;
     }
     CUpdateFileArray list;
@@ -105,8 +114,11 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
             break;  // the rest is not attempted
         }
         m_events->FileStarted(s.pass, record.szFileName, i, count);
-        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, 0, record.bHasDigest ? &record.digest : nullptr,
-                          record.bHasSize ? &record.nSize : nullptr)) {
+        // Checked by its digest and size, a listed file may come from a cache.
+        DownloadChecks listed;
+        listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
+        listed.pSize = record.bHasSize ? &record.nSize : nullptr;
+        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, listed)) {
             break;  // the rest is not attempted
         }
         record.bFetched = true;
@@ -129,11 +141,14 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
     // With the vendor's keys built in, a file that is not its signed release is unreadable: nothing of it
     // is used. The bytes checked are the bytes then read.
     const std::string path = strPath.str();
+    const CString name(path.substr(path.find_last_of('\\') + 1));
     std::string asked = m_strVersionInfoObject.str(), detail;
     if (!asked.empty() && asked[0] == '/') asked.erase(0, 1);
     if (problem == VersionInfoProblem::None) {
-        problem = AcceptVersionInfo(bytes, CString(path.substr(path.find_last_of('\\') + 1)), asked, UtcNow(),
-                                    BuiltInReleaseKeys(), detail);
+        const ReleaseVerdict verdict = AcceptVersionInfo(bytes, name, asked, UtcNow(), BuiltInReleaseKeys());
+        if (verdict.keptSerialUnreadable) m_events->KeptSerialUnreadable(m_pass, name);
+        problem = verdict.problem;
+        detail = verdict.detail;
     }
     if (problem != VersionInfoProblem::None) {
         m_events->VersionInfoUnusable(m_pass, problem, detail);

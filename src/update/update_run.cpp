@@ -84,8 +84,7 @@ void CUpdateRun::StopProductProcesses(CString strInstallDir) {
 }
 
 BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                              CString strLocalFile, ULONGLONG nMaxBytes, const core::Sha256Digest* pDigest,
-                              const std::uint64_t* pSize) {
+                              CString strLocalFile, const DownloadChecks& checks) {
     DownloadRequest request;
     request.showProgress = bShowProgress != FALSE;
     request.verb = nVerb;
@@ -93,11 +92,13 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     request.object = strObject.str();
     request.optional = strOptional.str();
     request.localFile = strLocalFile.str();
-    request.maxBytes = nMaxBytes;
-    request.checkDigest = pDigest != nullptr;
-    if (pDigest) request.digest = *pDigest;
-    request.checkSize = pSize != nullptr;
-    if (pSize) request.size = *pSize;
+    request.maxBytes = checks.nMaxBytes;
+    request.checkDigest = checks.pDigest != nullptr;
+    if (checks.pDigest) request.digest = *checks.pDigest;
+    request.checkSize = checks.pSize != nullptr;
+    if (checks.pSize) request.size = *checks.pSize;
+    request.wholeWithinMs = checks.nWholeWithinMs;
+    request.fresh = checks.bFresh;
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so

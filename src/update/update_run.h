@@ -28,6 +28,15 @@ private:
 CString BuiltInServerHost();
 CString BuiltInBaseUrl();
 
+// What a download must be beyond a whole "200 OK" body.
+struct DownloadChecks {
+    ULONGLONG nMaxBytes = 0;                      // more bytes (after decoding) fail it; 0: no bound
+    const core::Sha256Digest* pDigest = nullptr;  // the SHA-256 it must have
+    const std::uint64_t* pSize = nullptr;         // its exact length
+    DWORD nWholeWithinMs = 0;                     // it must be whole this soon; 0: no bound
+    bool bFresh = false;                          // from the server itself, never from a cache
+};
+
 class CUpdateRun {
 public:
     // events: who hears of the run; none given, nobody.
@@ -45,12 +54,9 @@ public:
     void StopProductProcesses(CString strInstallDir);
     BOOL UpdateDBFiles();
     BOOL UpdateProgramFiles();
-    // nMaxBytes: a body larger than this (after decoding) fails the download; 0, no bound. pDigest: the
-    // SHA-256 the file must have, or nullptr; pSize: its exact length, or nullptr. The outcome is told
-    // (DownloadEnded).
+    // What the download must be beyond a whole "200 OK" body: checks. The outcome is told (DownloadEnded).
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
-                      CString strLocalFile, ULONGLONG nMaxBytes = 0, const core::Sha256Digest* pDigest = nullptr,
-                      const std::uint64_t* pSize = nullptr);
+                      CString strLocalFile, const DownloadChecks& checks = {});
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.

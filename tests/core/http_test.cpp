@@ -92,6 +92,31 @@ TEST(HttpRedirects, WhereALocationLeads) {
     }
 }
 
+TEST(HttpAnswers, ADownloadKeepsMovingOrFails) {
+    const struct {
+        const char* name;
+        std::uint32_t start;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> reads;  // bytes so far, at time
+        bool holds;  // after the last read
+    } cases[] = {
+        {"fast", 0, {{4096, 10}, {8192, 20}, {1 << 20, 30000}}, true},
+        {"nothing for just under a minute", 0, {{0, 59999}}, true},
+        {"nothing for a minute", 0, {{0, 60000}}, false},
+        {"a trickle: one byte every 4 s", 0, {{1, 4000}, {2, 8000}, {15, 60000}}, false},
+        {"4095 bytes in a minute", 0, {{4095, 59000}, {4095, 60000}}, false},
+        {"4096 bytes, then silence again for a minute", 0, {{4096, 50000}, {4097, 109999}}, true},
+        {"4096 bytes, then a trickle past a minute", 0, {{4096, 50000}, {4100, 110000}}, false},
+        {"the clock wraps", 0xFFFFF000u, {{10, 0xFFFFFFFFu}, {20, 50000}}, true},
+        {"the clock wraps, a minute passes", 0xFFFFF000u, {{10, 60000}}, false},
+    };
+    for (const auto& c : cases) {
+        core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, c.start);
+        bool holds = true;
+        for (const auto& r : c.reads) holds = floor.Holds(r.first, r.second);
+        EXPECT_EQ(holds, c.holds) << c.name;
+    }
+}
+
 TEST(HttpTargets, HighBytesArePercentEncoded) {
     // "업데이트" in code page 949, as a version-info file lists it.
     EXPECT_EQ(core::PercentEncodeHighBytes("/k/\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE.dll"), "/k/%BE%F7%B5%A5%C0%CC%C6%AE.dll");

@@ -114,6 +114,31 @@ TEST(Download, RequestLineAndHeadersAreSentAsTheyStand) {
     }
 }
 
+// The version-info files are asked of the server itself, past every cache, even after an answer that
+// allowed caching for a day; listed files go out with the plain header block.
+TEST(Download, FreshRequestsPassEveryCache) {
+    TestHttpServer server(kHost);
+    ASSERT_TRUE(server.listening());
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("first").With("Cache-Control: public, max-age=86400"));
+    DownloadRequest r;
+    r.server = kHost;
+    r.object = "update/db/DBUpdate.ver";
+    r.localFile = Utf8(TempFile("fresh.bin"));
+    r.fresh = true;
+    const CStopSignal stop;
+    ASSERT_TRUE(Download(r, nullptr, stop).ok);
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("second").With("Cache-Control: public, max-age=86400"));
+    ASSERT_TRUE(Download(r, nullptr, stop).ok);
+    EXPECT_EQ(ReadAll(TempFile("fresh.bin")), "second");
+    r.fresh = false;
+    ASSERT_TRUE(Download(r, nullptr, stop).ok);
+    DeleteFileW(TempFile("fresh.bin").c_str());
+    const auto requests = server.Requests();
+    ASSERT_GE(requests.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) EXPECT_NE(requests[i].find("\r\nCache-Control: no-cache\r\n"), std::string::npos) << requests[i];
+    if (requests.size() == 3) EXPECT_EQ(requests[2].find("no-cache"), std::string::npos) << requests[2];
+}
+
 TEST(Download, AnswersTable) {
     const std::string big = Pattern(10000);
     const std::string text = "SITE=127.0.0.21\r\nSUBDIR=/update/db\r\na.gdb=1.0,0,0,0\r\n";

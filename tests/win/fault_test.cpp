@@ -460,6 +460,28 @@ TEST_F(FaultTest, HostileServers) {
         c.endsWithinMs = 45000;  // the 30 s receive time-out, the pauses of the run, a few seconds
     }
     cases.back().endsWithinMs = 15000;  // as fast as with a working statistics server
+    // Trickles: each byte comes well within the receive time-out, so only the floor (4096 bytes in any
+    // 60 s) and the version-info file's minute end them: within about a minute and a half, monitor started.
+    const auto trickle = [](std::string body, size_t piece, DWORD pauseMs) {
+        HttpAnswer a = Ok(std::move(body));
+        a.piece = piece;
+        a.delayPerKiB = pauseMs;
+        return a;
+    };
+    const std::string padded = DbVer() + ";" + std::string(16 * 1024, 'x') + "\r\n";
+    for (Case c : {Logs({"a listed file that trickles one byte every 4 s", WithFile("a.dll", trickle(kListed.at("a.dll"), 1, 4000)),
+                         nullptr, true, kept},
+                        "fewer than 4096 bytes in 60 s"),
+                   Logs({"a version-info file that trickles one byte every 4 s", WithDbVer(trickle(DbVer(), 1, 4000)), nullptr,
+                         true, nothingAskedAfterTheList},
+                        "fewer than 4096 bytes in 60 s"),
+                   Logs({"a version-info file that takes longer than a minute (1 KiB every 5 s)",
+                         WithDbVer(trickle(padded, 1024, 5000)), nullptr, true, nothingAskedAfterTheList},
+                        "did not arrive whole within 60 s")}) {
+        c.monitor = true;
+        c.endsWithinMs = 90000;
+        cases.push_back(c);
+    }
     RunAll(cases);
 }
 
@@ -546,6 +568,21 @@ TEST_F(FaultTest, SignedReleases) {
          },
          true, storedSerial(L"5")},
         {"a release signed with the second key", ServeSigned(Signed(DbVerWithDigests(), 1)), nullptr, true, everything},
+        // What is kept where a serial belongs but is none counts as none: said in the log, then replaced.
+        Logs({"a kept serial of another type (a number, not text)", ServeSigned(good), nullptr, true, everything, true,
+              [] {
+                  const DWORD seven = 7;
+                  HKEY key = nullptr;
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(product::kProductKeyPathW) + L"\\Releases").c_str(), 0,
+                                  nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+                  const bool set = RegSetValueExW(key, L"DBUpdate.ver", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven),
+                                                  sizeof seven) == ERROR_SUCCESS;
+                  RegCloseKey(key);
+                  return set ? Undo([] {}) : nullptr;
+              }},
+             "the serial kept for \"DBUpdate.ver\" is not a serial"),
+        Logs({"a kept serial that is not a number", ServeSigned(good), nullptr, true, everything, true, storedSerial(L"seven")},
+             "the serial kept for \"DBUpdate.ver\" is not a serial"),
         Logs({"one changed byte in a listed file", ServeSigned(good, changedA), nullptr, true,
               [this] {
                   EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");

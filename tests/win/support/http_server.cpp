@@ -15,13 +15,15 @@ struct WinsockInit {
     }
 };
 
-void SendAll(SOCKET s, const char* p, size_t n) {
+// false once the peer is gone.
+bool SendAll(SOCKET s, const char* p, size_t n) {
     while (n > 0) {
         const int sent = send(s, p, static_cast<int>(n), 0);
-        if (sent <= 0) return;
+        if (sent <= 0) return false;
         p += sent;
         n -= static_cast<size_t>(sent);
     }
+    return true;
 }
 
 // Reads one request: the head up to the blank line, then a body of its Content-Length.
@@ -167,8 +169,9 @@ void TestHttpServer::Handle(SOCKET s) {
         return;
     }
     const size_t bodyBytes = std::min(answer.sendBodyBytes, answer.body.size());
-    for (size_t off = 0; off < bodyBytes; off += 1024) {
-        SendAll(s, answer.body.data() + off, std::min<size_t>(1024, bodyBytes - off));
+    for (size_t off = 0; off < bodyBytes; off += answer.piece) {
+        // A client that gave up ends the answer: the next connection is not kept waiting.
+        if (!SendAll(s, answer.body.data() + off, std::min<size_t>(answer.piece, bodyBytes - off))) break;
         if (answer.delayPerKiB && WaitForSingleObject(m_stopping, answer.delayPerKiB) == WAIT_OBJECT_0) break;
     }
     if (answer.reset) {

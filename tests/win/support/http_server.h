@@ -23,7 +23,8 @@ struct HttpAnswer {
     bool reset = false;              // close with a reset instead of an orderly close
     bool stall = false;              // read the request, then answer nothing (until the client leaves)
     bool stallAfterHead = false;     // send the status line and headers, then nothing (until the client leaves)
-    DWORD delayPerKiB = 0;           // pause (ms) after each KiB of body sent
+    DWORD delayPerKiB = 0;           // pause (ms) after each piece of body sent
+    size_t piece = 1024;             // bytes of body sent between pauses (1: a trickle)
     bool raw = false;                // send the body bytes alone: no status line, no headers
 
     static HttpAnswer Ok(std::string body) {
