@@ -65,6 +65,13 @@ private:
     std::uint32_t m_sinceMs;
     std::uint64_t m_sinceBytes = 0;
 };
+// What a download of unknown size may write to a volume with freeBytes of totalBytes free: it must leave
+// 1 GiB or a tenth of the volume free, whichever is less (the temp folder is on the system volume).
+inline std::uint64_t FreeSpaceBound(std::uint64_t freeBytes, std::uint64_t totalBytes) {
+    const std::uint64_t keep = totalBytes / 10 < (std::uint64_t{1} << 30) ? totalBytes / 10 : (std::uint64_t{1} << 30);
+    return freeBytes > keep ? freeBytes - keep : 0;
+}
+
 // The floor every download keeps: 4096 bytes in any 60 s.
 constexpr std::uint64_t kFloorBytes = 4096;
 constexpr std::uint32_t kFloorWindowMs = 60000;

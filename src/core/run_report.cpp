@@ -48,6 +48,9 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::ShorterThanListed:
         return "the file is " + std::to_string(o.decoded) + " bytes, not the " + std::to_string(o.expected) +
                " the version-info file lists: it is not the published file";
+    case DownloadFailure::VolumeFull:
+        return "the file would not fit: only " + std::to_string(o.expected) +
+               " bytes may be written before the download folder's volume is left with less than 1 GiB or a tenth of it free";
     case DownloadFailure::TooSlow:
         return "the server sent fewer than 4096 bytes in 60 s (" + std::to_string(o.bytes) +
                " bytes arrived): too slow, given up";

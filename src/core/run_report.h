@@ -25,6 +25,7 @@ enum class DownloadFailure {
     DigestMismatch,       // the bytes' SHA-256 is not the listed one
     LongerThanListed,     // more bytes than the entry's size (expected = the size); reading stopped there
     ShorterThanListed,    // fewer bytes than the entry's size (decoded of expected)
+    VolumeFull,           // it would leave the download folder's volume too little room (expected = the bound)
     TooSlow,              // fewer than 4096 bytes arrived in 60 s (bytes)
     NotWholeInTime,       // not whole within the time it was given (expected = the milliseconds, bytes)
     NoHash,               // the platform cannot compute SHA-256

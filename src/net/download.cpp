@@ -93,9 +93,18 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.detail = lengthText.str();
         return Fail(o, DownloadFailure::BadLength);
     }
-    // A listed file is exactly its size; anything else within the bound passed, if any.
-    const std::uint64_t bound = request.checkSize ? request.size : request.maxBytes ? request.maxBytes : UINT64_MAX;
-    const DownloadFailure pastBound = request.checkSize ? DownloadFailure::LongerThanListed : DownloadFailure::TooLarge;
+    // A listed file is exactly its size; anything else within the bound passed, or, without one, within what
+    // its volume can spare: an endless body never fills the system volume.
+    std::uint64_t bound = request.checkSize ? request.size : request.maxBytes;
+    DownloadFailure pastBound = request.checkSize ? DownloadFailure::LongerThanListed : DownloadFailure::TooLarge;
+    if (!request.checkSize && !request.maxBytes) {
+        std::string folder = request.localFile.substr(0, request.localFile.find_last_of('\\') + 1);
+        ULARGE_INTEGER freeBytes{}, totalBytes{};
+        bound = ::GetDiskFreeSpaceExW(Wide(folder).c_str(), &freeBytes, &totalBytes, nullptr)
+                    ? core::FreeSpaceBound(freeBytes.QuadPart, totalBytes.QuadPart)
+                    : UINT64_MAX;  // unknown: the write itself fails when the volume is full
+        pastBound = DownloadFailure::VolumeFull;
+    }
     if (haveLength && coding == core::ContentCoding::Identity && contentLength > bound) {
         o.expected = bound;
         return Fail(o, pastBound);

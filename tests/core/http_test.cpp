@@ -92,6 +92,20 @@ TEST(HttpRedirects, WhereALocationLeads) {
     }
 }
 
+TEST(HttpAnswers, ADownloadOfUnknownSizeLeavesTheVolumeItsRoom) {
+    const std::uint64_t GiB = std::uint64_t{1} << 30;
+    const struct {
+        std::uint64_t freeBytes, totalBytes, bound;
+    } cases[] = {
+        {2 * 1024 * 1024, 2 * 1024 * 1024, 2 * 1024 * 1024 - 209715},  // a small volume keeps a tenth
+        {100 * GiB, 500 * GiB, 99 * GiB},                                // a large one keeps 1 GiB
+        {10 * GiB, 10 * GiB, 9 * GiB},                                   // a tenth is exactly 1 GiB
+        {GiB / 2, 500 * GiB, 0},                                         // already below: nothing
+        {0, 0, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::FreeSpaceBound(c.freeBytes, c.totalBytes), c.bound) << c.freeBytes;
+}
+
 TEST(HttpAnswers, ADownloadKeepsMovingOrFails) {
     const struct {
         const char* name;

@@ -320,6 +320,24 @@ TEST_F(FaultTest, LocalFaults) {
              for (const wchar_t* name : {L"a.dll", L"b.gdb"}) EXPECT_EQ(RecordedVersion(name), L"1") << Utf8(name);
          },
          true, readOnly(InstallFolder())},
+        // Without a size to hold it to, an endless body stops where the temp volume would be left too little.
+        [] {
+            HttpAnswer endless = Ok(std::string(100 * 1024 * 1024, 'E'));
+            endless.contentLength = false;
+            return Logs({"an endless body on a temp volume of 2 MiB", WithFile("a.dll", endless), nullptr, true,
+                         [] {
+                             EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+                             ULARGE_INTEGER freeBytes{}, totalBytes{};
+                             ASSERT_TRUE(GetDiskFreeSpaceExW(L"C:\\windows\\Temp\\", &freeBytes, &totalBytes, nullptr));
+                             EXPECT_GE(freeBytes.QuadPart, totalBytes.QuadPart * 9 / 10) << "the volume has its room again";
+                         },
+                         true,
+                         []() -> std::shared_ptr<void> {
+                             auto small = std::make_shared<HostFault>(HostFault::Full(L"C:\\windows\\Temp", 2048));
+                             return small->holds() ? small : nullptr;
+                         }},
+                        "the file would not fit: only ");
+        }(),
         {"the disk of the install folder full", fetchA, nullptr, true,
          [] {
              EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");

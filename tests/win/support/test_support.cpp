@@ -79,7 +79,7 @@ HostFault HostFault::Full(const std::wstring& folder, int kib) {
     const bool made = RunHostFault("full " + Quoted(UnixPath(folder)) + " " + std::to_string(kib));
     ULARGE_INTEGER freeBytes{};
     const bool small = GetDiskFreeSpaceExW((folder + L"\\").c_str(), &freeBytes, nullptr, nullptr) &&
-                       freeBytes.QuadPart < static_cast<ULONGLONG>(kib) * 1024;
+                       freeBytes.QuadPart <= static_cast<ULONGLONG>(kib) * 1024;
     return HostFault(folder, made && small);
 }
 
