@@ -121,9 +121,12 @@ const wchar_t kRunFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 const CString& CRunFolder::Get(const CString& parent) {
     if (m_path.IsEmpty()) RemoveEmptyRunFolders(Wide(parent));
+    // A system without security (the 9x family: Wine reporting it too) has no descriptors to give; anywhere
+    // else there is no folder without its protection.
     PSECURITY_DESCRIPTOR made = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &made, nullptr)) {
-        return m_path;  // no folder without its protection
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &made, nullptr) &&
+        ::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
+        return m_path;
     }
     const ScopedLocalMemory descriptor(made);
     SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
@@ -135,7 +138,7 @@ const CString& CRunFolder::Get(const CString& parent) {
         ::StringFromGUID2(id, text, 40);
         const CString path = parent + "\\" + CString(product::kRunFolderPrefix) + CString(Narrow(text + 1));
         // Fails when anything (file, folder, link) is there already: then another name is drawn.
-        if (::CreateDirectoryW(Wide(path).c_str(), &security)) m_path = path;
+        if (::CreateDirectoryW(Wide(path).c_str(), descriptor ? &security : nullptr)) m_path = path;
     }
     return m_path;
 }
