@@ -61,7 +61,7 @@ system_dlls='^(ADVAPI32|COMCTL32|GDI32|KERNEL32|msvcrt|SHELL32|SHLWAPI|USER32|ol
 others=$("$(windows_target)-objdump" -p "$exe" | awk '/DLL Name/ {print $3}' | grep -viE "$system_dlls" || true)
 
 {
-echo "machine: $(nproc) cores, $(uname -m), $(LC_ALL=C free -g | awk '/Mem:/ {print $2}') GiB, $(wine --version), $(date -u +%Y-%m-%d)"
+echo "machine: $(nproc) cores, $(uname -m), $(LC_ALL=C free -g | awk '/Mem:/ {print $2}') GiB, $(wine --version), $(date -u +%Y-%m-%d), the program built for $(windows_target)"
 awk -v w="$wall" -v c="$cpu" -v cw="$curl_wall" -v nw="$(field wall "$noop")" \
     -v sp="$(field peak_ws "$small")" -v bp="$(field peak_ws "$big")" \
     -v p50="$(field p50 "$big")" -v p99="$(field p99 "$big")" -v probes="$(field probes "$big")" \

@@ -196,7 +196,7 @@ std::string FormatUtcTime(std::int64_t seconds) {
     std::int64_t y = 0;
     unsigned m = 0, d = 0;
     CivilFromDays(days, y, m, d);
-    char out[32];
+    char out[64];  // room for any 64-bit year
     std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(y), m, d,
                   static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60));
     return out;
