@@ -4,6 +4,7 @@
 // when the coding's own end was reached (gzip's CRC and length, zlib's checksum) and nothing follows
 // it. Memory stays fixed whatever the body's size: one zlib state and one output buffer per download.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "core/http.h"
@@ -15,6 +16,29 @@ public:
     virtual ~ByteSink() = default;
     // false stops the decoding (a write failed, or more arrived than is wanted).
     virtual bool Write(const char* data, std::size_t size) = 0;
+};
+
+// Passes at most bound bytes on to next: a write that would go past it is refused whole, so reading can
+// stop at the first byte too many (after decoding, for a compressed body).
+class BoundedSink : public ByteSink {
+public:
+    BoundedSink(ByteSink& next, std::uint64_t bound) : m_next(next), m_bound(bound) {}
+    bool Write(const char* data, std::size_t size) override {
+        if (size > m_bound - m_passed) {
+            m_overran = true;
+            return false;
+        }
+        m_passed += size;
+        return m_next.Write(data, size);
+    }
+    std::uint64_t passed() const { return m_passed; }
+    bool overran() const { return m_overran; }  // a write went past the bound
+
+private:
+    ByteSink& m_next;
+    std::uint64_t m_bound;
+    std::uint64_t m_passed = 0;
+    bool m_overran = false;
 };
 
 class BodyDecoder {

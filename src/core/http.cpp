@@ -81,4 +81,15 @@ std::string PercentEncodeHighBytes(const std::string& bytes) {
     return out;
 }
 
+DownloadFailure Overdue(std::uint32_t nowMs, std::uint32_t moveDueMs, const std::uint32_t* wholeDueMs, std::uint32_t& waitMs) {
+    // Signed distances: a moment up to 24 days ahead is still to come, whatever the clock's wrap. The bound
+    // of the whole first: where both run out together, it is the more telling cause.
+    const std::int32_t toWhole = wholeDueMs ? static_cast<std::int32_t>(*wholeDueMs - nowMs) : INT32_MAX;
+    if (toWhole <= 0) return DownloadFailure::NotWholeInTime;
+    const std::int32_t toMove = static_cast<std::int32_t>(moveDueMs - nowMs);
+    if (toMove <= 0) return DownloadFailure::TooSlow;
+    waitMs = static_cast<std::uint32_t>(toMove < toWhole ? toMove : toWhole);
+    return DownloadFailure::None;
+}
+
 }  // namespace core

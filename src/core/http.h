@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/run_report.h"
+
 namespace core {
 
 // Only "200 OK" delivers the object: the program never asks for a range, and a 204 or any other
@@ -58,6 +60,8 @@ public:
         }
         return static_cast<std::uint32_t>(nowMs - m_sinceMs) < m_windowMs;
     }
+    // The moment by which minBytes more must have arrived.
+    std::uint32_t DueMs() const { return m_sinceMs + m_windowMs; }
 
 private:
     std::uint64_t m_minBytes;
@@ -75,6 +79,12 @@ inline std::uint64_t FreeSpaceBound(std::uint64_t freeBytes, std::uint64_t total
 // The floor every download keeps: 4096 bytes in any 60 s.
 constexpr std::uint64_t kFloorBytes = 4096;
 constexpr std::uint32_t kFloorWindowMs = 60000;
+
+// A download watched from another thread, as the platform may wait inside it (on headers that come a byte
+// at a time) where the download itself cannot look at the clock: NotWholeInTime once wholeDueMs has come
+// (when given), else TooSlow once moveDueMs (its floor's next moment) has; otherwise None, and waitMs is the
+// time until the nearer of the two. Times are a millisecond clock that may wrap.
+DownloadFailure Overdue(std::uint32_t nowMs, std::uint32_t moveDueMs, const std::uint32_t* wholeDueMs, std::uint32_t& waitMs);
 
 // Every byte of 0x80 and above as "%XX"; everything else as it stands. Servers decode it back to
 // the same bytes, whatever the code page of the system that sent it.

@@ -44,10 +44,13 @@ inline ScopedHandle StartDetached(std::function<void()> call) {
     return thread;
 }
 
-// leftRunning, when given, receives the thread of a call that a stop left running, so that its starter can
-// give it a moment to finish before the process ends.
+// leftRunning, when given, receives the thread of a call that a stop (or its look) left running, so that its
+// starter can give it a moment to finish before the process ends. look, when given, watches the call from
+// here: asked at once and then each time the wait it set has passed, it either sets how long to wait before it
+// is asked again and returns false, or sets the result and returns true to give the call up.
 template <typename R>
-R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopped, ScopedHandle* leftRunning = nullptr) {
+R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopped, ScopedHandle* leftRunning = nullptr,
+              const std::function<bool(R& result, DWORD& waitMs)>& look = nullptr) {
     struct Job {
         std::function<R()> call;
         R result{};
@@ -62,7 +65,15 @@ R RunDetached(std::function<R()> call, const CStopSignal& stop, R valueWhenStopp
         return job->call();  // no thread to spare: run it here
     }
     const HANDLE waits[] = {job->done.get(), stop.handle()};
-    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) return job->result;
+    R givenUp{};
+    DWORD waitMs = INFINITE;
+    bool giveUp = look && look(givenUp, waitMs);
+    while (!giveUp) {
+        const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, waitMs);
+        if (woke == WAIT_OBJECT_0) return job->result;
+        if (woke != WAIT_TIMEOUT) break;
+        giveUp = look(givenUp, waitMs);
+    }
     if (leftRunning) *leftRunning = std::move(thread);
-    return valueWhenStopped;
+    return giveUp ? givenUp : valueWhenStopped;
 }

@@ -41,19 +41,12 @@ bool Fail(core::DownloadOutcome& o, DownloadFailure failure, DWORD error = 0) {
     return false;
 }
 
-// The decoded body into the local file, refused past the byte bound (with the failure the bound stands
-// for), hashed on its way when a digest is to be checked. A refusal is written into the outcome; a decoder
-// that gives up without one found the coding broken.
+// The decoded body into the local file, hashed on its way when a digest is to be checked. A failed write
+// is written into the outcome.
 class FileSink : public core::ByteSink {
 public:
-    FileSink(HANDLE file, std::uint64_t maxBytes, DownloadFailure pastBound, CSha256* hash, core::DownloadOutcome& outcome)
-        : m_file(file), m_maxBytes(maxBytes), m_pastBound(pastBound), m_hash(hash), m_outcome(outcome) {}
+    FileSink(HANDLE file, CSha256* hash, core::DownloadOutcome& outcome) : m_file(file), m_hash(hash), m_outcome(outcome) {}
     bool Write(const char* data, std::size_t size) override {
-        if (size > m_maxBytes - m_outcome.decoded) {
-            m_outcome.expected = m_maxBytes;
-            return Fail(m_outcome, m_pastBound);
-        }
-        m_outcome.decoded += size;
         if (m_hash) m_hash->Update(data, size);
         DWORD n = 0;
         if (::WriteFile(m_file, data, static_cast<DWORD>(size), &n, nullptr) && n == size) return true;
@@ -62,14 +55,18 @@ public:
 
 private:
     HANDLE m_file;
-    std::uint64_t m_maxBytes;
-    DownloadFailure m_pastBound;
     CSha256* m_hash;
     core::DownloadOutcome& m_outcome;
 };
 
-// The decoder gave up: the sink refused (and said why), or the coding was broken.
-bool DecoderFailed(core::DownloadOutcome& o) {
+// The decoder gave up: past the bound (the failure the bound stands for), a write failed (already said),
+// or the coding was broken.
+bool DecoderFailed(const core::BoundedSink& bounded, DownloadFailure pastBound, std::uint64_t bound, core::DownloadOutcome& o) {
+    o.decoded = bounded.passed();
+    if (bounded.overran()) {
+        o.expected = bound;
+        return Fail(o, pastBound);
+    }
     return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::Corrupt) : false;
 }
 
@@ -124,13 +121,15 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     const bool show = request.showProgress && progress;
     if (show) progress->BodyStarted();
     if (!out) return Fail(o, DownloadFailure::LocalFile, createError);
+    if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);  // given up while the headers came
 
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
-    FileSink sink(out.get(), bound, pastBound, hash ? &*hash : nullptr, o);
+    FileSink written(out.get(), hash ? &*hash : nullptr, o);
+    core::BoundedSink sink(written, bound);
     core::BodyDecoder decoder(coding);
     // A trickle never holds the run: each read returns what has arrived, and the body must keep moving.
-    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, ::GetTickCount());
+    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, requestedAt);
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
         // with it.
@@ -138,14 +137,16 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
         if (n == 0) break;
         o.bytes += n;
-        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(o);
+        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(sink, pastBound, bound, o);
         if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
         const DWORD now = ::GetTickCount();
-        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
-        if (request.wholeWithinMs && now - requestedAt > request.wholeWithinMs) {
+        // The bound of the whole first: where both run out together, it is the more telling cause.
+        if (request.wholeWithinMs && now - requestedAt >= request.wholeWithinMs) {
             o.expected = request.wholeWithinMs;
             return Fail(o, DownloadFailure::NotWholeInTime);
         }
+        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
+        if (progress) progress->Moved(o.bytes, floor.DueMs());
         if (show) progress->Received(core::DownloadPercent(static_cast<double>(o.bytes), total));
         if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
     }
@@ -155,7 +156,8 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.expected = contentLength;
         return Fail(o, DownloadFailure::CutShort);
     }
-    if (!decoder.Finish(sink)) return DecoderFailed(o);
+    if (!decoder.Finish(sink)) return DecoderFailed(sink, pastBound, bound, o);
+    o.decoded = sink.passed();
     if (request.checkSize && o.decoded != request.size) {
         o.expected = request.size;
         return Fail(o, DownloadFailure::ShorterThanListed);

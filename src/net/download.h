@@ -39,11 +39,15 @@ void SetWindowsTimeouts(HINTERNET handle);
 // Code page of the names in request targets: the version-info files' own.
 constexpr unsigned kRequestTargetCodePage = 949;
 
-// Told of a download's body as it arrives (only when the request shows progress), on the download's thread.
+// Told of a download's body as it arrives, on the download's thread.
 class IDownloadProgress {
 public:
+    // Only when the request shows progress:
     virtual void BodyStarted() = 0;               // a "200 OK" answer's body is about to be read
     virtual void Received(int percent) = 0;       // after each chunk: of the announced length, 0-100
+    // After each chunk, shown or not: the body bytes so far, and the moment (GetTickCount) by which 4096
+    // more must have arrived. A watcher on another thread reads them (see core::Overdue).
+    virtual void Moved(std::uint64_t bytes, DWORD dueMs) = 0;
 protected:
     ~IDownloadProgress() = default;
 };
@@ -52,7 +56,8 @@ protected:
 // announced, and for a compressed answer the coding's own end and checks (the body is stored decoded);
 // with a digest to check, the object's SHA-256 (computed as it arrives) equals it; with a size, the object
 // is exactly that long (reading stops at the first byte past it). A body that falls below 4096 bytes in any
-// 60 s, or is not whole within the time the request gives it, fails.
+// 60 s, counted from the request, or is not whole within the time the request gives it, fails (as far as
+// the download can see: the platform's own waits, for headers say, are for a watcher to end).
 // Otherwise the outcome names the cause, and no local file is left. Redirects are followed up to a bound;
 // connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
 // Stopped and with nothing more told, when stop is raised. progress may be null.

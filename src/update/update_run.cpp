@@ -102,19 +102,32 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
-    // a closing dialog never has to wait for it or take it down. The thread owns what it uses.
+    // a closing dialog never has to wait for it or take it down, and this thread watches it keep its floor
+    // and its time even while the platform waits inside it. The thread owns what it uses; one given up is
+    // told to stop, and ends when the platform lets it.
     core::DownloadOutcome stopped;
     stopped.failure = core::DownloadFailure::Stopped;
     core::DownloadOutcome failed;
     failed.failure = core::DownloadFailure::NoConnection;
+    const DWORD startedMs = ::GetTickCount();
+    const std::uint32_t wholeDueMs = startedMs + request.wholeWithinMs;
     auto relay = std::make_shared<CDownloadProgressRelay>(m_events);
-    const CStopSignal stop = m_stop;
+    const CStopSignal own;
     const std::shared_ptr<IRunEvents> events = m_events;
+    const auto look = [&](core::DownloadOutcome& outcome, DWORD& waitMs) {
+        std::uint32_t left = 0;
+        outcome.failure = core::Overdue(::GetTickCount(), relay->DueMs(), request.wholeWithinMs ? &wholeDueMs : nullptr, left);
+        outcome.bytes = relay->Bytes();
+        outcome.expected = request.wholeWithinMs;
+        waitMs = left;
+        return outcome.failure != core::DownloadFailure::None;
+    };
     const core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
-        [request, relay, stop, events, failed] {
-            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), stop); });
+        [request, relay, own, events, failed] {
+            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), own); });
         },
-        m_stop, stopped, &m_hStoppedDownload);
+        m_stop, stopped, &m_hStoppedDownload, look);
+    own.Raise();  // a download still running was given up
     m_events->DownloadEnded(url, outcome);
     return outcome.ok;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 
+#include "core/http.h"
 #include "core/release.h"
 #include "framework/handles.h"
 #include "framework/stop_signal.h"
@@ -12,16 +13,27 @@
 #include "update/run_events.h"
 #include "update/update_file.h"
 
-// Hands a download's progress on to the run's listeners (a stopped download tells nothing more). Owns
-// its listeners: a download left to end by itself may outlive the run.
+// Hands a download's progress on to the run's listeners (a stopped download tells nothing more), and keeps
+// how far it has come for the run's thread, which watches it. Owns its listeners: a download left to end
+// by itself may outlive the run.
 class CDownloadProgressRelay : public IDownloadProgress {
 public:
-    explicit CDownloadProgressRelay(std::shared_ptr<IRunEvents> events) : m_events(std::move(events)) {}
+    // Made as its download starts: the floor counts from now.
+    explicit CDownloadProgressRelay(std::shared_ptr<IRunEvents> events)
+        : m_events(std::move(events)), m_dueMs(::GetTickCount() + core::kFloorWindowMs) {}
     void BodyStarted() override { m_events->DownloadBodyStarted(); }
     void Received(int percent) override { m_events->DownloadProgress(percent); }
+    void Moved(std::uint64_t bytes, DWORD dueMs) override {
+        m_bytes = bytes;
+        m_dueMs = dueMs;
+    }
+    std::uint64_t Bytes() const { return m_bytes; }
+    DWORD DueMs() const { return m_dueMs; }
 
 private:
     std::shared_ptr<IRunEvents> m_events;
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::atomic<DWORD> m_dueMs;
 };
 
 // The update server's host built into the program, and its base URL "http://HOST/marrowtide/".
@@ -79,7 +91,7 @@ public:
     CString m_strSubDir;        // download folder of the current pass
     CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
     CRunFolder m_runFolder;     // the current pass's own download folder inside the temp folder
-    ScopedHandle m_hStoppedDownload;  // a download a stop left to end by itself (it then drops its file)
+    ScopedHandle m_hStoppedDownload;  // a download a stop or its watch left to end by itself (it then drops its file)
 
 private:
     // The points in which the DB pass and the program pass differ.

@@ -131,6 +131,36 @@ TEST(HttpAnswers, ADownloadKeepsMovingOrFails) {
     }
 }
 
+// Seen from the thread that waits for it: the floor's moment and the whole-time bound, whatever the wrap.
+TEST(HttpAnswers, AWatchedDownloadIsGivenUpWhenItsTimeHasCome) {
+    using F = core::DownloadFailure;
+    const std::uint32_t never = 0;
+    const std::uint32_t at90 = 90000, at30 = 30000, wrapped = 0x00001000u;
+    const struct {
+        const char* name;
+        std::uint32_t now, moveDue;
+        const std::uint32_t* wholeDue;
+        F failure;
+        std::uint32_t waitMs;  // when it goes on
+    } cases[] = {
+        {"headers still coming, floor ahead", 10000, 60000, nullptr, F::None, 50000},
+        {"the floor's moment has come", 60000, 60000, nullptr, F::TooSlow, never},
+        {"the floor's moment is past", 75000, 60000, &at90, F::TooSlow, never},
+        {"the whole-time bound is nearer", 50000, 110000, &at90, F::None, 40000},
+        {"the whole-time bound has come", 90000, 110000, &at90, F::NotWholeInTime, never},
+        {"the floor is nearer than the bound", 10000, 20000, &at90, F::None, 10000},
+        {"a bound already behind the start", 40000, 100000, &at30, F::NotWholeInTime, never},
+        {"both at once: the bound of the whole is the cause", 90000, 90000, &at90, F::NotWholeInTime, never},
+        {"the clock wraps before the floor's moment", 0xFFFFF000u, wrapped, nullptr, F::None, 0x2000u},
+        {"the clock wrapped past the floor's moment", 0x00002000u, wrapped, nullptr, F::TooSlow, never},
+    };
+    for (const auto& c : cases) {
+        std::uint32_t waitMs = never;
+        EXPECT_EQ(core::Overdue(c.now, c.moveDue, c.wholeDue, waitMs), c.failure) << c.name;
+        if (c.failure == F::None) EXPECT_EQ(waitMs, c.waitMs) << c.name;
+    }
+}
+
 TEST(HttpTargets, HighBytesArePercentEncoded) {
     // "업데이트" in code page 949, as a version-info file lists it.
     EXPECT_EQ(core::PercentEncodeHighBytes("/k/\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE.dll"), "/k/%BE%F7%B5%A5%C0%CC%C6%AE.dll");
@@ -140,10 +170,9 @@ TEST(HttpTargets, HighBytesArePercentEncoded) {
 
 struct StringSink : core::ByteSink {
     std::string data;
-    std::size_t limit = std::string::npos;
     bool Write(const char* p, std::size_t n) override {
         data.append(p, n);
-        return data.size() <= limit;
+        return true;
     }
 };
 
@@ -196,14 +225,46 @@ TEST(BodyDecoder, WholeBodiesDecodeAndCutOrCorruptOnesFail) {
     }
 }
 
-TEST(BodyDecoder, TheSinkCanRefuseMore) {
+// A bound on the decoded bytes, fed in pieces: exactly the bound passes, one byte past it stops the
+// decoding there, and a bomb stops within one output buffer of it.
+TEST(BodyDecoder, TheBoundStopsAtTheFirstByteTooMany) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += static_cast<char>('a' + (i * 7 + i / 13) % 26);
     const std::string big(3 * 1024 * 1024, 'x');  // a few KiB compressed, megabytes decoded
-    const std::string gzip = Compressed(big, 31);
-    core::BodyDecoder decoder(core::ContentCoding::Gzip);
-    StringSink sink;
-    sink.limit = 1024 * 1024;
-    EXPECT_FALSE(decoder.Feed(gzip.data(), gzip.size(), sink) && decoder.Finish(sink));
-    EXPECT_LE(sink.data.size(), 1024u * 1024u + 16384u) << "decoding stopped near the limit";
+    using C = core::ContentCoding;
+    const struct {
+        const char* name;
+        C coding;
+        std::string body;
+        std::uint64_t bound;
+        bool whole, overran;
+    } cases[] = {
+        {"identity, exactly the bound", C::Identity, text, text.size(), true, false},
+        {"identity, one byte past", C::Identity, text, text.size() - 1, false, true},
+        {"identity, one byte short", C::Identity, text, text.size() + 1, true, false},  // the size check's part
+        {"gzip, exactly the bound", C::Gzip, Compressed(text, 31), text.size(), true, false},
+        {"gzip, one byte past", C::Gzip, Compressed(text, 31), text.size() - 1, false, true},
+        {"raw deflate, one byte past", C::Deflate, Compressed(text, -15), text.size() - 1, false, true},
+        {"a gzip bomb of 3 MiB against 1 MiB", C::Gzip, Compressed(big, 31), 1024 * 1024, false, true},
+        {"a bound of nothing", C::Identity, "x", 0, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+            core::BodyDecoder decoder(c.coding);
+            StringSink written;
+            core::BoundedSink sink(written, c.bound);
+            bool ok = true;
+            for (std::size_t off = 0; ok && off < c.body.size(); off += piece) {
+                ok = decoder.Feed(c.body.data() + off, std::min(piece, c.body.size() - off), sink);
+            }
+            ok = ok && decoder.Finish(sink);
+            EXPECT_EQ(ok, c.whole) << "pieces of " << piece;
+            EXPECT_EQ(sink.overran(), c.overran) << "pieces of " << piece;
+            EXPECT_EQ(sink.passed(), written.data.size());
+            EXPECT_LE(written.data.size(), c.bound) << "nothing past the bound reached the file";
+        }
+    }
 }
 
 }  // namespace

@@ -135,12 +135,16 @@ void TestHttpServer::WaitForPeerToLeave(SOCKET s) {
     }
 }
 
+// Each connection on a thread of its own, as a real server serves them: one a client left trickling does
+// not hold up the next.
 void TestHttpServer::AcceptLoop() {
+    std::vector<std::thread> connections;
     for (;;) {
         SOCKET s = accept(m_listener, nullptr, nullptr);
-        if (s == INVALID_SOCKET) return;
-        Handle(s);
+        if (s == INVALID_SOCKET) break;
+        connections.emplace_back([this, s] { Handle(s); });
     }
+    for (std::thread& t : connections) t.join();
 }
 
 void TestHttpServer::Handle(SOCKET s) {
@@ -162,16 +166,20 @@ void TestHttpServer::Handle(SOCKET s) {
         if (answer.contentLength) head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
         head += "Connection: close\r\n\r\n";
     }
-    SendAll(s, head.data(), head.size());
+    std::string paced = answer.body.substr(0, std::min(answer.sendBodyBytes, answer.body.size()));
+    if (answer.pacedHead) {
+        paced.insert(0, head);
+    } else {
+        SendAll(s, head.data(), head.size());
+    }
     if (answer.stallAfterHead) {
         WaitForPeerToLeave(s);
         closesocket(s);
         return;
     }
-    const size_t bodyBytes = std::min(answer.sendBodyBytes, answer.body.size());
-    for (size_t off = 0; off < bodyBytes; off += answer.piece) {
+    for (size_t off = 0; off < paced.size(); off += answer.piece) {
         // A client that gave up ends the answer: the next connection is not kept waiting.
-        if (!SendAll(s, answer.body.data() + off, std::min<size_t>(answer.piece, bodyBytes - off))) break;
+        if (!SendAll(s, paced.data() + off, std::min<size_t>(answer.piece, paced.size() - off))) break;
         if (answer.delayPerKiB && WaitForSingleObject(m_stopping, answer.delayPerKiB) == WAIT_OBJECT_0) break;
     }
     if (answer.reset) {

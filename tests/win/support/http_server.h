@@ -1,6 +1,7 @@
 #pragma once
-// A scripted HTTP server on a loopback address, port 80, inside the test process. Each connection
-// carries one request and one scripted answer; every request is recorded byte for byte.
+// A scripted HTTP server on a loopback address, port 80, inside the test process. Each connection, served
+// on a thread of its own, carries one request and one scripted answer; every request is recorded byte for
+// byte.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -25,6 +26,7 @@ struct HttpAnswer {
     bool stallAfterHead = false;     // send the status line and headers, then nothing (until the client leaves)
     DWORD delayPerKiB = 0;           // pause (ms) after each piece of body sent
     size_t piece = 1024;             // bytes of body sent between pauses (1: a trickle)
+    bool pacedHead = false;          // the status line and headers too go out piece by piece, with the pauses
     bool raw = false;                // send the body bytes alone: no status line, no headers
 
     static HttpAnswer Ok(std::string body) {
