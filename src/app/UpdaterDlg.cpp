@@ -12,6 +12,7 @@
 #include "host/os_type.h"
 #include "host/registry_key.h"
 #include "net/install_stats.h"
+#include "update/release_check.h"
 #include "res/resource.h"
 
 namespace {
@@ -71,7 +72,18 @@ BOOL CUpdaterDlg::OnInitDialog() {
     m_view->Attach(m_hWnd, m_progTotal.m_hWnd, m_progFile.m_hWnd, m_run.StopSignal());
 
     m_strInstallDir = PrepareInstallDir();
-    m_log->Open(m_strInstallDir, ProgramVersionText(), WindowsVersionText());
+    // Which build ran: its version and the release keys it carries.
+    m_log->Open(m_strInstallDir, ProgramVersionText() + " (" + ReleaseKeysText(BuiltInReleaseKeys()) + ")", WindowsVersionText());
+    // The program an update of this one replaced goes now that the new one runs.
+    CString aside;
+    bool atReboot = false;
+    const DWORD removal = RemoveSetAsideProgram(aside, atReboot);
+    if (removal == ERROR_SUCCESS) {
+        m_log->Note((atReboot ? "the replaced program " + aside.str() + " is deleted at the next reboot"
+                              : "deleted the replaced program " + aside.str()));
+    } else if (removal != ERROR_FILE_NOT_FOUND) {
+        m_log->Note("could not delete the replaced program " + aside.str() + " (" + ErrorText(removal) + ")", true);
+    }
     StartInstallStats();
 
     ::PostMessageW(m_hWnd, WM_UPDATE_START, 0, 0);

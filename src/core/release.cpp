@@ -257,4 +257,9 @@ std::string HexLower(const std::uint8_t* data, std::size_t size) {
     return out;
 }
 
+bool GenerationAccepts(int signerRank, std::uint64_t serial, const KeptRelease& kept, bool& keep) {
+    keep = signerRank > kept.rank || (signerRank == kept.rank && serial > kept.serial);
+    return signerRank > kept.rank || (signerRank == kept.rank && serial >= kept.serial);
+}
+
 }  // namespace core

@@ -56,6 +56,21 @@ bool FindExpiry(const std::string& text, std::int64_t& expires);
 bool ParseUtcTime(const std::string& text, std::int64_t& seconds);
 std::string FormatUtcTime(std::int64_t seconds);
 
+// Key generations: the release keys built into the program are ranked by their order, oldest first. A
+// kept release is the serial accepted before for a version-info file and the rank of the key that signed
+// it: a file with no kept KEYID ranks as the oldest key (0), one whose KEYID is not built in before every
+// key (kNotBuiltIn).
+constexpr int kNotBuiltIn = -1;
+struct KeptRelease {
+    std::uint64_t serial = 0;  // 0: none kept
+    int rank = 0;
+};
+// Whether a file signed by the key of rank signerRank with serial may be used after kept: a later key
+// whatever the serial, the same key with a serial no lower (an equal one is the same release again), an
+// earlier key never. keep tells whether the file's serial and key replace the kept ones (a later key or
+// a higher serial).
+bool GenerationAccepts(int signerRank, std::uint64_t serial, const KeptRelease& kept, bool& keep);
+
 // KEYID of a public key from the SHA-256 of its point: the first 8 bytes as lowercase hexadecimal.
 std::string KeyIdFromPointDigest(const Sha256Digest& digestOfPoint);
 

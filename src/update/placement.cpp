@@ -85,19 +85,80 @@ DWORD CopyInChunks(const std::wstring& from, const std::wstring& to, const CStop
 
 }  // namespace
 
-DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop) {
+namespace {
+
+// The staged copy into the destination's name. The running program's file is renamed aside first (the one
+// move Windows allows on a running image) and given its name back should the copy not take it.
+DWORD PutInPlace(const std::wstring& staged, const std::wstring& to, bool runningProgram) {
+    if (!runningProgram) {
+        return ::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                   ? ERROR_SUCCESS
+                   : LastErrorOr(ERROR_ACCESS_DENIED);
+    }
+    const std::wstring aside = Wide(SetAsidePath(CString(Narrow(to))));
+    ::DeleteFileW(aside.c_str());  // one an earlier update set aside and nothing could remove yet
+    if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return LastErrorOr(ERROR_ACCESS_DENIED);
+    if (::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
+    const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+    ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    return error;
+}
+
+// The volume and file index of the file at path: the same file whatever the path's letter case, short
+// names or links. False when it cannot be opened.
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const ScopedFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ::GetFileInformationByHandle(file.get(), &info);
+}
+
+std::wstring RunningProgramPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0) return std::wstring();
+        if (n < path.size()) return path.substr(0, n);
+        if (path.size() >= 32768) return std::wstring();
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace
+
+DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop, bool runningProgram) {
     const std::wstring from = Wide(source), to = Wide(destination);
     const std::wstring staged = to + L".~new";
     DWORD error = CopyInChunks(from, staged, stop);
-    if (error == ERROR_SUCCESS && !::MoveFileExW(staged.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = LastErrorOr(ERROR_ACCESS_DENIED);
-    }
+    if (error == ERROR_SUCCESS) error = PutInPlace(staged, to, runningProgram);
     if (error != ERROR_SUCCESS) {
         ::DeleteFileW(staged.c_str());
         return error;
     }
     ::DeleteFileW(from.c_str());
     return ERROR_SUCCESS;
+}
+
+bool IsRunningProgram(const CString& path) {
+    BY_HANDLE_FILE_INFORMATION running{}, other{};
+    return FileIdentity(RunningProgramPath(), running) && FileIdentity(Wide(path), other) &&
+           running.dwVolumeSerialNumber == other.dwVolumeSerialNumber && running.nFileIndexHigh == other.nFileIndexHigh &&
+           running.nFileIndexLow == other.nFileIndexLow;
+}
+
+CString SetAsidePath(const CString& programPath) { return programPath + ".~old"; }
+
+DWORD RemoveSetAsideProgram(CString& path, bool& atReboot) {
+    atReboot = false;
+    const std::wstring program = RunningProgramPath();
+    if (program.empty()) return ERROR_FILE_NOT_FOUND;
+    path = SetAsidePath(CString(Narrow(program)));
+    const std::wstring aside = Wide(path);
+    if (::GetFileAttributesW(aside.c_str()) == INVALID_FILE_ATTRIBUTES) return ERROR_FILE_NOT_FOUND;
+    if (::DeleteFileW(aside.c_str())) return ERROR_SUCCESS;
+    const DWORD error = LastErrorOr(ERROR_ACCESS_DENIED);
+    // Still held (the program it was is ending): gone at the next reboot instead.
+    atReboot = ::MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    return atReboot ? ERROR_SUCCESS : error;
 }
 
 namespace {

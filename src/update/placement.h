@@ -62,7 +62,19 @@ bool PlacementDestination(PlacementRule rule, const CString& installPath, const 
 // permissions (a file moved from the temp folder would keep the temp folder's). The copy stops when
 // stop is raised. ERROR_SUCCESS when placed; otherwise the error of the step that failed (old file
 // untouched, no copy left), ERROR_CANCELLED for a stop.
-DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop);
+// runningProgram: the destination is the running program's own file, which Windows lets be renamed but not
+// replaced or deleted: it is moved aside within its folder ("name.~old") and the copy takes its name; should
+// that fail, the old file gets its name back. The set-aside copy is deleted by the next start.
+DWORD ReplaceWithDownloaded(const CString& source, const CString& destination, const CStopSignal& stop,
+                            bool runningProgram = false);
+
+// Whether path names the file this program runs from (the same file, however the path spells it).
+bool IsRunningProgram(const CString& path);
+// Where the running program's file goes when a newer one takes its place.
+CString SetAsidePath(const CString& programPath);
+// At start: deletes the copy of this program an update set aside, or, where the system will not let it go yet,
+// has it deleted at the next reboot (atReboot). ERROR_FILE_NOT_FOUND when there is none; path receives its path.
+DWORD RemoveSetAsideProgram(CString& path, bool& atReboot);
 
 // regsvr32 -s "path" from the system folder, hidden, not waited for. ERROR_SUCCESS when it started.
 DWORD StartRegistration(const CString& systemFolder, const CString& path);

@@ -9,37 +9,55 @@ namespace {
 
 CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
 
-// The serial accepted before for the file; 0 when none was, or when what is kept there is no serial
-// (unreadable is then set).
-std::uint64_t StoredSerial(const CString& name, bool& unreadable) {
+CString KeyIdValueName(const CString& name) { return name + ".keyid"; }
+
+// The rank of the key with this KEYID among the built-in keys (their order, oldest first), or
+// core::kNotBuiltIn.
+int RankOf(const std::string& keyId, const ReleaseKeys& keys) {
+    for (std::size_t i = 0; i < keys.count; ++i) {
+        core::Sha256Digest digest;
+        if (Sha256(keys.points[i].data(), keys.points[i].size(), digest) && core::KeyIdFromPointDigest(digest) == keyId) {
+            return static_cast<int>(i);
+        }
+    }
+    return core::kNotBuiltIn;
+}
+
+// The release accepted before for the file: its serial (0 when none was, or when what is kept there is no
+// serial; unreadable is then set) and the rank of the key that signed it (the oldest key when none is kept).
+core::KeptRelease KeptReleaseOf(const CString& name, const ReleaseKeys& keys, bool& unreadable) {
+    core::KeptRelease kept;
     CRegistryKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS) return 0;
-    if (::RegQueryValueExW(key.m_hKey, Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return 0;
+    if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS) return kept;
     CString text;
-    std::uint64_t serial = 0;
-    unreadable = !QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), serial);
-    return unreadable ? 0 : serial;
+    if (::RegQueryValueExW(key.m_hKey, Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        unreadable = !QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), kept.serial);
+        if (unreadable) kept.serial = 0;
+    }
+    if (QueryTextValue(key, KeyIdValueName(name), 32, text)) kept.rank = RankOf(text.str(), keys);
+    return kept;
 }
 
 // Kept where it can be: a key that cannot be written only weakens the refusal of older releases on this
 // machine; it never makes an unsigned file acceptable, so the run goes on.
-void StoreSerial(const CString& name, std::uint64_t serial) {
+void KeepRelease(const CString& name, std::uint64_t serial, const std::string& keyId) {
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return;
     key.SetKeyValue(product::kReleasesSubKey, std::to_string(serial).c_str(), name);
-}
-
-const core::P256Point* KeyOf(const std::string& keyId, const ReleaseKeys& keys) {
-    for (std::size_t i = 0; i < keys.count; ++i) {
-        core::Sha256Digest digest;
-        if (Sha256(keys.points[i].data(), keys.points[i].size(), digest) && core::KeyIdFromPointDigest(digest) == keyId) {
-            return &keys.points[i];
-        }
-    }
-    return nullptr;
+    key.SetKeyValue(product::kReleasesSubKey, keyId.c_str(), KeyIdValueName(name));
 }
 
 }  // namespace
+
+std::string ReleaseKeysText(const ReleaseKeys& keys) {
+    if (keys.count == 0) return "no release keys";
+    std::string text = "release keys";
+    for (std::size_t i = 0; i < keys.count; ++i) {
+        core::Sha256Digest digest;
+        text += " " + (Sha256(keys.points[i].data(), keys.points[i].size(), digest) ? core::KeyIdFromPointDigest(digest) : "?");
+    }
+    return text;
+}
 
 std::int64_t UtcNow() {
     FILETIME ft;
@@ -58,9 +76,9 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
     if (core::FindSignatureLine(bytes, line) != core::SignatureStatus::Present) return VersionInfoProblem::NoSignature;
     core::Sha256Digest digest;
     if (!Sha256(bytes.data(), 0, digest)) return VersionInfoProblem::NoCrypto;
-    const core::P256Point* key = KeyOf(line.keyId, keys);
-    if (!key) return VersionInfoProblem::UnknownKey;
-    if (!Sha256(bytes.data(), line.signedLength, digest) || !VerifyP256(*key, digest, line.signature)) {
+    const int rank = RankOf(line.keyId, keys);
+    if (rank == core::kNotBuiltIn) return VersionInfoProblem::UnknownKey;
+    if (!Sha256(bytes.data(), line.signedLength, digest) || !VerifyP256(keys.points[rank], digest, line.signature)) {
         return VersionInfoProblem::BadSignature;
     }
     const std::string signedText = bytes.substr(0, line.signedLength);
@@ -81,9 +99,13 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
         return VersionInfoProblem::Expired;
     }
     if (!core::EveryEntryHasDigestAndSize(signedText)) return VersionInfoProblem::EntryWithoutDigest;
-    const std::uint64_t stored = StoredSerial(name, v.keptSerialUnreadable);
-    if (serial < stored) return VersionInfoProblem::Rollback;  // an older release served again
-    if (serial > stored) StoreSerial(name, serial);
+    bool keep = false;
+    const core::KeptRelease kept = KeptReleaseOf(name, keys, v.keptSerialUnreadable);
+    if (!core::GenerationAccepts(rank, serial, kept, keep)) {
+        // An older release served again, or one signed by a key a later one has replaced.
+        return rank < kept.rank ? VersionInfoProblem::RetiredKey : VersionInfoProblem::Rollback;
+    }
+    if (keep) KeepRelease(name, serial, line.keyId);
     return VersionInfoProblem::None;
 }
 

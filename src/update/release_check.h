@@ -15,15 +15,19 @@ struct ReleaseKeys {
     std::size_t count = 0;
 };
 ReleaseKeys BuiltInReleaseKeys();  // defined by the source the build makes from the keys
+// "release keys KEYID KEYID..." in their order (oldest first), or "no release keys": which keys a build
+// carries, for its log.
+std::string ReleaseKeysText(const ReleaseKeys& keys);
 
 // Whether the bytes of the version-info file name, asked for at path (as the server sees it, without a
 // leading "/"), may be used (None), or why not, with what the log should quote. Without release keys,
 // always. With them, only when its last line is a signature by one of the keys over every byte before it,
 // it names path as its own ("#file"), has not expired by now (seconds since 1970 UTC), holds exactly one
-// serial no lower than the one accepted before for that file (kept as a string value per file under the
-// product key's "Releases"; one that cannot be read counts as none, and the verdict says so), and every
-// file entry carries a digest and a size; the accepted serial is then kept. Where the platform has no CNG,
-// nothing can be trusted.
+// serial, every file entry carries a digest and a size, and its key and serial pass the key generations
+// (core::GenerationAccepts) against the release accepted before for that file: its serial and KEYID, kept
+// as string values "<file>" and "<file>.keyid" under the product key's "Releases" (a serial that cannot be
+// read counts as none, and the verdict says so). They are then replaced when the key is later or the
+// serial higher. Where the platform has no CNG, nothing can be trusted.
 struct ReleaseVerdict {
     VersionInfoProblem problem = VersionInfoProblem::None;
     std::string detail;                 // what the log quotes with the problem

@@ -39,7 +39,8 @@ enum class VersionInfoProblem {
     UnknownKey,          // signed by a key the program does not carry
     BadSignature,        // the signature does not match the bytes
     NoSerial,            // none, or more than one
-    Rollback,            // a serial below the one accepted before
+    Rollback,            // a serial below the one accepted before, by the same key
+    RetiredKey,          // signed by a key ranked before the one that signed the release accepted before
     EntryWithoutDigest,  // a signed release lists a file without its SHA-256 and size
     NoFileLine,          // no "#file" line naming its own path (or more than one)
     OtherFile,           // it names another path than the one asked for (detail)
@@ -81,6 +82,7 @@ public:
     virtual void FileFetched(UpdatePass, long /*index*/) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
+    virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
     virtual void RegistrationStarted(const CString& /*path*/, unsigned long /*error*/) {}                     // 0: started
     virtual void Opened(const CString& /*path*/) {}
     virtual void Recorded(const CString& /*name*/, const CString& /*version*/, long /*error*/) {}  // 0: recorded
@@ -115,6 +117,7 @@ public:
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
     void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }
+    void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }
     void RegistrationStarted(const CString& p, unsigned long e) override { Each(&IRunEvents::RegistrationStarted, p, e); }
     void Opened(const CString& p) override { Each(&IRunEvents::Opened, p); }
     void Recorded(const CString& n, const CString& v, long e) override { Each(&IRunEvents::Recorded, n, v, e); }

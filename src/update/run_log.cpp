@@ -21,6 +21,8 @@ const char* ProblemText(VersionInfoProblem p) {
     case VersionInfoProblem::BadSignature: return "its signature does not match its contents: it was changed after signing";
     case VersionInfoProblem::NoSerial: return "it does not hold exactly one valid serial";
     case VersionInfoProblem::Rollback: return "its serial is lower than that of a release accepted before (an older release)";
+    case VersionInfoProblem::RetiredKey:
+        return "it is signed with an older key than a release accepted before (a retired key, whatever its serial)";
     case VersionInfoProblem::EntryWithoutDigest:
         return "a signed release lists a file without a valid SHA-256 (\"sha256:\" and 64 lower-case hexadecimal digits) "
                "and size (\"size:N\")";
@@ -183,6 +185,11 @@ void CRunLog::Placed(const CString& name, const CString& destination, unsigned l
         Write(true, "could not place " + name.str() + " as " + destination.str() + " (" + ErrorText(error) +
                         "); the installed file is unchanged");
     }
+}
+
+void CRunLog::ProgramSetAside(const CString& aside) {
+    Write(false, "this program's file was set aside as " + aside.str() +
+                     " (deleted by the next start); the new program runs from the next start");
 }
 
 void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {

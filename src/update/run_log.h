@@ -33,6 +33,7 @@ public:
     void DownloadStarted(const std::string& url) override;
     void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome) override;
     void Placed(const CString& name, const CString& destination, unsigned long error) override;
+    void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, unsigned long error) override;
     void Opened(const CString& path) override;
     void Recorded(const CString& name, const CString& version, long error) override;

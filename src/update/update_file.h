@@ -17,6 +17,7 @@ struct UPDATE_FILE_INFO {
     std::uint64_t nSize = 0;      // the download must be exactly this long
     bool bFetched = false;  // downloaded completely in this run
     bool bPlaced = false;   // moved into its destination in this run
+    bool bRunning = false;  // its destination is the running program's own file (never registered or opened)
 };
 
 // Records in the order of the file; each is freed exactly once, with the list, by the pass that owns it.

@@ -213,9 +213,12 @@ void CUpdateRun::PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempFo
         CString destination;
         if (!PlacementDestination(rule, m_strInstallPath, record.szFileName, destination)) continue;
         m_events->Placing(record.szFileName);
-        const DWORD error = ReplaceWithDownloaded(strTempFolder + "\\" + record.szFileName, destination, m_stop);
+        // A new copy of this program: it runs from the next start; this run goes on as it began.
+        record.bRunning = IsRunningProgram(destination);
+        const DWORD error = ReplaceWithDownloaded(strTempFolder + "\\" + record.szFileName, destination, m_stop, record.bRunning);
         record.bPlaced = error == ERROR_SUCCESS;
         m_events->Placed(record.szFileName, destination, error);
+        if (record.bPlaced && record.bRunning) m_events->ProgramSetAside(SetAsidePath(destination));
         if (!m_stop.Pause(kFileStepPauseMs)) return;
     }
 }
@@ -226,7 +229,7 @@ void CUpdateRun::RegisterPlacedFiles(CUpdateFileArray* pList) {
         if (m_stop.Raised()) return;
         // Looked for directly in the install folder, in both passes.
         const CString path = m_strInstallPath + "\\" + record.szFileName;
-        if (record.bPlaced && ::PathFileExistsW(Wide(path).c_str())) {
+        if (record.bPlaced && !record.bRunning && ::PathFileExistsW(Wide(path).c_str())) {
             if (record.bRegister) m_events->RegistrationStarted(path, StartRegistration(systemFolder, path));
             if (record.bOpen) {
                 OpenWithShell(path, m_stop, m_events);

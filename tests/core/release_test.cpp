@@ -170,6 +170,34 @@ TEST(ReleaseFormat, ItsOwnPathOnceAndItsExpiryOnce) {
     EXPECT_FALSE(core::FindExpiry("", expires));
 }
 
+// Keys ranked by their order in the build, oldest first: a leaked key's maximum serial ends nothing once
+// the next key signs.
+TEST(ReleaseFormat, KeyGenerations) {
+    const std::uint64_t max = 9223372036854775807u;
+    const struct {
+        const char* name;
+        int signer;
+        std::uint64_t serial;
+        core::KeptRelease kept;
+        bool accepted, keep;
+    } cases[] = {
+        {"nothing kept: the oldest key", 0, 5, {0, 0}, true, true},
+        {"nothing kept: the newer key", 1, 5, {0, 0}, true, true},
+        {"same key, higher serial", 0, 11, {10, 0}, true, true},
+        {"same key, the same release again", 0, 10, {10, 0}, true, false},
+        {"same key, lower serial (rollback)", 0, 9, {10, 0}, false, false},
+        {"a later key after a higher serial", 1, 3, {10, 0}, true, true},
+        {"the earlier key again, higher serial", 0, 11, {3, 1}, false, false},
+        {"a kept maximum serial, the later key with serial 1", 1, 1, {max, 0}, true, true},
+        {"a kept KEYID not built in, the oldest key, lower serial", 0, 1, {50, core::kNotBuiltIn}, true, true},
+    };
+    for (const auto& c : cases) {
+        bool keep = !c.keep;
+        EXPECT_EQ(core::GenerationAccepts(c.signer, c.serial, c.kept, keep), c.accepted) << c.name;
+        EXPECT_EQ(keep, c.keep) << c.name;
+    }
+}
+
 TEST(ReleaseFormat, Base64AndKeyIds) {
     for (const std::string bytes : {std::string(), std::string("f"), std::string("fo"), std::string("foo"),
                                     std::string("foob"), std::string(64, '\xff'), std::string("\0\x01\x02", 3)}) {

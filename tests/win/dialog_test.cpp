@@ -184,7 +184,7 @@ TEST_F(DialogTest, AForcedEndLeavesTheLogWhole) {
     m_app.Terminate();
     const auto lines = RunLogLines(InstallFolder());
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 started on Windows "), kLogTextAt) << lines.front();
+    EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 (no release keys) started on Windows "), kLogTextAt) << lines.front();
     std::string all;
     ASSERT_TRUE(ReadFileBytes(InstallFolder() + L"\\" + product::kLogFileNameW, all));
     EXPECT_EQ(all.substr(all.size() - 2), "\r\n") << "a line cut short";

@@ -151,6 +151,7 @@ protected:
                 << "the monitor was started as the dialog closed";
         }
         m_targets = server.Targets();
+        m_requests = server.Requests();
         CheckInvariants(c);
         if (c.check) c.check();
         CheckLog(c);
@@ -158,13 +159,16 @@ protected:
 
     // The log names what the case is about, starts the run with the program's line, and never sums up a
     // failure without the failure that caused it. A folder that cannot be written keeps no log.
-    static void CheckLog(const Case& c) {
+    void CheckLog(const Case& c) const {
         const std::vector<std::string> lines = RunLogLines(InstallFolder());
         std::string all;
         for (const std::string& l : lines) all += l + "\n";
         if (!c.logged.empty()) EXPECT_NE(all.find(c.logged), std::string::npos) << "the log names: " << c.logged << "\n" << all;
         if (lines.empty()) return;
-        EXPECT_EQ(lines.front().find("==== BrinsoUpdator "), kLogTextAt) << lines.front();
+        // The build that ran: its version and the release keys it carries (any other build than the plain
+        // one is the signed one, or a copy of it).
+        const std::string keys = m_exe != UpdatorExePath() ? "release keys " + TestKeyId(0) + " " + TestKeyId(1) : "no release keys";
+        EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 (" + keys + ") started on "), kLogTextAt) << lines.front();
         bool caused = false;
         for (const std::string& f : LoggedFailures(lines)) {
             if (!IsSummary(f)) caused = true;
@@ -216,6 +220,13 @@ protected:
         EXPECT_EQ(v, InstallFolder()) << "the install folder's record was overwritten";
     }
     // A new look at the watched folders, for a case that changes one of them before its run.
+    // A whole run before the case's own, against serve: true when it ended by itself in time.
+    bool RunBefore(const std::function<void(TestHttpServer&)>& serve) {
+        TestHttpServer server("127.0.0.2");
+        if (!server.listening()) return false;
+        serve(server);
+        return StartUpdator() && m_app.WaitExit(m_runLimitMs);
+    }
     void Rewatch() {
         for (const wchar_t* w : kWatched) m_before[w] = Listing(w);
     }
@@ -224,6 +235,7 @@ protected:
     std::wstring m_placedIn;  // where the run puts the files it places
     DWORD m_runLimitMs = 90000;
     std::vector<std::string> m_targets;  // what the last run asked the server for
+    std::vector<std::string> m_requests;  // and those requests whole
 };
 
 inline HttpAnswer Ok(const std::string& body) { return HttpAnswer::Ok(body); }

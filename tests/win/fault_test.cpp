@@ -487,12 +487,17 @@ TEST_F(FaultTest, HostileServers) {
         return a;
     };
     const std::string padded = DbVer() + ";" + std::string(16 * 1024, 'x') + "\r\n";
+    HttpAnswer headTrickle = trickle(kListed.at("a.dll"), 1, 4000);
+    headTrickle.pacedHead = true;  // the platform waits inside the request, each byte within its time-out
     for (Case c : {Logs({"a listed file that trickles one byte every 4 s", WithFile("a.dll", trickle(kListed.at("a.dll"), 1, 4000)),
                          nullptr, true, kept},
                         "fewer than 4096 bytes in 60 s"),
+                   Logs({"a listed file whose headers trickle one byte every 4 s", WithFile("a.dll", headTrickle), nullptr, true,
+                         kept},
+                        "fewer than 4096 bytes in 60 s (0 bytes arrived)"),
                    Logs({"a version-info file that trickles one byte every 4 s", WithDbVer(trickle(DbVer(), 1, 4000)), nullptr,
                          true, nothingAskedAfterTheList},
-                        "fewer than 4096 bytes in 60 s"),
+                        "did not arrive whole within 60 s"),
                    Logs({"a version-info file that takes longer than a minute (1 KiB every 5 s)",
                          WithDbVer(trickle(padded, 1024, 5000)), nullptr, true, nothingAskedAfterTheList},
                         "did not arrive whole within 60 s")}) {
@@ -546,6 +551,20 @@ TEST_F(FaultTest, SignedReleases) {
         return [serial] {
             WriteProductValueW(L"DBUpdate.ver", serial, L"Releases");
             return Undo([] {});
+        };
+    };
+    // A release accepted before: its serial and the KEYID that signed it ("" for none).
+    const auto keptRelease = [](const wchar_t* serial, const std::string& keyId) {
+        return [serial, keyId] {
+            WriteProductValueW(L"DBUpdate.ver", serial, L"Releases");
+            if (!keyId.empty()) WriteProductValueW(L"DBUpdate.ver.keyid", Utf16(keyId), L"Releases");
+            return Undo([] {});
+        };
+    };
+    const auto keptAs = [](const wchar_t* serial, int key) {
+        return [serial, key] {
+            EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), serial);
+            EXPECT_EQ(StoredSerial(L"DBUpdate.ver.keyid"), Utf16(TestKeyId(key)));
         };
     };
     const auto storedSerials = [] {
@@ -613,13 +632,43 @@ TEST_F(FaultTest, SignedReleases) {
              "signed with a key this program does not carry"),
         Logs({"no signature line", ServeSigned(DbVerWithDigests()), nullptr, true, unreadable}, "it is not signed"),
         {"a line after the signature line", ServeSigned(good + "x.dll=2\r\n"), nullptr, true, unreadable},
-        Logs({"a lower serial than the one stored (rollback)", ServeSigned(good), nullptr, true,
+        Logs({"no kept KEYID, the oldest key with a lower serial (rollback)", ServeSigned(good), nullptr, true,
               [&] {
                   unreadable();
                   EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"7");
               },
               true, storedSerial(L"7")},
              "its serial is lower than that of a release accepted before"),
+        // Key generations: "one" is built in before "two".
+        {"a later key after an earlier one with a higher kept serial", ServeSigned(Signed(DbVerWithDigests(), 1)), nullptr,
+         true,
+         [&] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+             keptAs(L"5", 1)();
+         },
+         true, keptRelease(L"10", TestKeyId(0))},
+        Logs({"then the earlier key with a higher serial",
+              ServeSigned(Signed(DbVerWithDigests("#serial 11\r\n" + ReleaseLines("update/db/DBUpdate.ver")), 0)), nullptr,
+              true,
+              [&] {
+                  unreadable();
+                  keptAs(L"5", 1)();
+              },
+              true, keptRelease(L"5", TestKeyId(1))},
+             "it is signed with an older key than a release accepted before"),
+        {"a kept maximum serial, then the later key with serial 1",
+         ServeSigned(Signed(DbVerWithDigests("#serial 1\r\n" + ReleaseLines("update/db/DBUpdate.ver")), 1)), nullptr, true,
+         [&] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+             keptAs(L"1", 1)();
+         },
+         true, keptRelease(L"9223372036854775807", "")},
+        {"a kept KEYID that is not built in", ServeSigned(good), nullptr, true,
+         [&] {
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+             keptAs(L"5", 0)();
+         },
+         true, keptRelease(L"50", "0123456789abcdef")},
         Logs({"two serial lines", ServeSigned(Signed(DbVerWithDigests(kDbReleaseLines + "#serial 6\r\n"), 0)), nullptr, true,
               unreadable},
              "it does not hold exactly one valid serial"),
@@ -656,6 +705,26 @@ TEST_F(FaultTest, SignedReleases) {
               },
               true, storedSerials},
              "it names itself \"update/db/DBUpdate.ver\", the file asked for is \"marrowtide/MarrowtideWeb.ver\""),
+        // A proxy or the platform's own cache would hand the next run the answer it kept for a day: the
+        // next release (serial 6) must still be asked for and applied.
+        {"a first answer cacheable for a day, a changed release on the next run",
+         ServeSigned(Signed(DbVerWithDigests("#serial 6\r\n" + ReleaseLines("update/db/DBUpdate.ver")), 0)), nullptr, true,
+         [this] {
+             EXPECT_EQ(m_targets.front(), "/update/db/DBUpdate.ver") << "asked of the server again";
+             EXPECT_NE(m_requests.front().find("\r\nCache-Control: no-cache\r\n"), std::string::npos)
+                 << "and every cache on the way told so: " << m_requests.front();
+             EXPECT_EQ(RecordedVersion(L"a.dll"), L"2");
+             EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"6");
+         },
+         true,
+         [this, current] {
+             const bool ran = RunBefore([current](TestHttpServer& s) {
+                 ServeSigned("")(s);
+                 s.Serve("/update/db/DBUpdate.ver", Ok(current).With("Cache-Control: public, max-age=86400")
+                                                        .With("Last-Modified: Tue, 01 Dec 2026 00:00:00 GMT"));
+             });
+             return ran && StoredSerial(L"DBUpdate.ver") == L"5" ? Undo([] {}) : nullptr;
+         }},
         Logs({"no #file line", ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#expires 2099-12-31T23:59:59Z\r\n"), 0)),
               nullptr, true, unreadable},
              "it does not name its own path in exactly one \"#file\" line"),
@@ -710,6 +779,63 @@ TEST_F(FaultTest, DigestsWithoutReleaseKeys) {
              s.Serve("/db/a.dll", chunkedCut);
          },
          nullptr, true, [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1"); }},
+    });
+}
+
+// The program built with keys, run from the install folder as installed, and a program release that lists
+// a new build of it (with the register and open flags, which do not apply to it).
+TEST_F(FaultTest, UpdatesItself) {
+    std::string current;
+    ASSERT_TRUE(ReadFileBytes(SignedUpdatorExePath(), current));
+    const std::string newer = current + "a newer build";  // runs as the same program; its bytes tell it apart
+    const std::wstring program = InstallFolder() + L"\\BrinsoUpdator.exe", aside = program + L".~old";
+    m_exe = program;
+    const std::string release = Signed("SITE=127.0.0.2\r\nSUBDIR=marrowtide\r\nBrinsoUpdator.exe=2,0,1,1," + EntryChecks(newer) +
+                                           "\r\n#serial 1\r\n" + ReleaseLines("marrowtide/MarrowtideWeb.ver"),
+                                       0);
+    const auto serve = [release, newer](TestHttpServer& s) {
+        ServeSigned(Signed(DbVerWithDigests(), 0), kListed.at("a.dll"), release)(s);
+        s.Serve("/marrowtide/BrinsoUpdator.exe", Ok(newer));
+    };
+    const auto installed = [program, current](std::function<bool()> more) {
+        return [program, current, more] {
+            WriteAll(program, current);
+            return ReadAll(program) == current && more() ? Undo([] {}) : nullptr;
+        };
+    };
+    const auto logSays = [](const std::string& text) {
+        std::string all;
+        for (const std::string& l : RunLogLines(InstallFolder())) all += l + "\n";
+        return all.find(text) != std::string::npos;
+    };
+    RunAll({
+        {"a new build of itself", serve, nullptr, true,
+         [&] {
+             EXPECT_TRUE(ReadAll(program) == newer) << "the new build took its name";
+             EXPECT_EQ(RecordedVersion(L"BrinsoUpdator.exe"), L"2");
+             EXPECT_TRUE(Exists(aside)) << "the running program's file set aside until the next start";
+             EXPECT_TRUE(logSays("this program's file was set aside as " + Utf8(aside)));
+             EXPECT_FALSE(logSays("registering " + Utf8(program)) || logSays("opened " + Utf8(program)))
+                 << "its register and open flags do not apply to it";
+         },
+         true, installed([] { return true; })},
+        Logs({"the next start after it updated itself", serve, nullptr, true,
+              [&] {
+                  EXPECT_FALSE(Exists(aside)) << "the replaced program deleted";
+                  EXPECT_TRUE(ReadAll(program) == newer);
+                  EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}))
+                      << "only the version-info files: everything is current";
+              },
+              true, installed([&] { return RunBefore(serve) && ReadAll(program) == newer && Exists(aside); })},
+             "deleted the replaced program " + Utf8(aside)),
+        Logs({"its new build cannot be written", serve, nullptr, true,
+              [&] {
+                  EXPECT_TRUE(ReadAll(program) == current) << "the running program's file in place under its name";
+                  EXPECT_FALSE(Exists(aside));
+                  EXPECT_EQ(RecordedVersion(L"BrinsoUpdator.exe"), L"<none>");
+              },
+              true, installed([program] { return CreateDirectoryW((program + L".~new").c_str(), nullptr) != FALSE; })},
+             "could not place BrinsoUpdator.exe as " + Utf8(program)),
     });
 }
 

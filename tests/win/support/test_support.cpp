@@ -112,6 +112,13 @@ std::string ReleaseLines(const std::string& path, const std::string& expires) {
     return "#file " + path + "\r\n#expires " + expires + "\r\n";
 }
 
+std::string TestKeyId(int key) {
+    const std::string point = HexToBytes(kTestReleaseKeys[key].point);
+    core::Sha256Digest pointDigest;
+    Sha256(point.data(), point.size(), pointDigest);
+    return core::KeyIdFromPointDigest(pointDigest);
+}
+
 std::string Signed(const std::string& text, int key) {
     const std::string d = HexToBytes(kTestReleaseKeys[key].d), point = HexToBytes(kTestReleaseKeys[key].point);
     std::string blob(sizeof(BCRYPT_ECCKEY_BLOB), '\0');
@@ -120,9 +127,8 @@ std::string Signed(const std::string& text, int key) {
     blob += point + d;
     BCRYPT_ALG_HANDLE alg = nullptr;
     BCRYPT_KEY_HANDLE k = nullptr;
-    core::Sha256Digest digest, pointDigest;
+    core::Sha256Digest digest;
     Sha256(text.data(), text.size(), digest);
-    Sha256(point.data(), point.size(), pointDigest);
     std::string signature(64, '\0');
     ULONG got = 0;
     BCryptOpenAlgorithmProvider(&alg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
@@ -132,7 +138,7 @@ std::string Signed(const std::string& text, int key) {
     BCryptDestroyKey(k);
     BCryptCloseAlgorithmProvider(alg, 0);
     EXPECT_EQ(status, 0) << "signing failed";
-    return text + "#signature " + core::KeyIdFromPointDigest(pointDigest) + " " + core::EncodeBase64(signature) + "\r\n";
+    return text + "#signature " + TestKeyId(key) + " " + core::EncodeBase64(signature) + "\r\n";
 }
 
 std::wstring StandInExePath() { return UnixToWindows(STANDIN_EXE_UNIX); }

@@ -26,6 +26,7 @@ std::string EntryChecks(const std::string& bytes);
 // A signed release's own lines: the path it is served at and its expiry (far ahead unless given).
 std::string ReleaseLines(const std::string& path, const std::string& expires = "2099-12-31T23:59:59Z");
 std::string Signed(const std::string& text, int key);
+std::string TestKeyId(int key);
 std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
 
 std::string Utf8(const std::wstring& s);
