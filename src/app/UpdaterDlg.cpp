@@ -74,6 +74,9 @@ BOOL CUpdaterDlg::OnInitDialog() {
     m_strInstallDir = PrepareInstallDir();
     // Which build ran: its version and the release keys it carries.
     m_log->Open(m_strInstallDir, ProgramVersionText() + " (" + ReleaseKeysText(BuiltInReleaseKeys()) + ")", WindowsVersionText());
+    if (BuiltInReleaseKeys().count == 0) {
+        m_log->Note("this build carries no release keys: it installs whatever its update server lists, signed or not");
+    }
     // The program an update of this one replaced goes now that the new one runs.
     CString aside;
     bool atReboot = false;

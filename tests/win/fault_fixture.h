@@ -169,6 +169,9 @@ protected:
         // one is the signed one, or a copy of it).
         const std::string keys = m_exe != UpdatorExePath() ? "release keys " + TestKeyId(0) + " " + TestKeyId(1) : "no release keys";
         EXPECT_EQ(lines.front().find("==== BrinsoUpdator 1.0.0.1 (" + keys + ") started on "), kLogTextAt) << lines.front();
+        // A build without keys says on every start what that means.
+        EXPECT_EQ(lines.size() > 1 && lines[1].find("this build carries no release keys: it installs whatever") == kLogTextAt,
+                  m_exe == UpdatorExePath());
         bool caused = false;
         for (const std::string& f : LoggedFailures(lines)) {
             if (!IsSummary(f)) caused = true;
