@@ -69,4 +69,6 @@ Quillmere.exe
 MarwDel.exe
 MarwShell.dll | register
 EOF
-"$tool" publish "$out" "$out.description" ${key:+--key "$key"} >/dev/null
+sign=(--unsigned)
+if [ -n "$key" ]; then sign=(--key "$key"); fi
+"$tool" publish "$out" "$out.description" "${sign[@]}" >/dev/null

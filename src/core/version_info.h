@@ -57,6 +57,11 @@ bool IsProductValueName(const std::string& name);
 // A file entry that may be fetched, placed and recorded: a bare file name that is no product value.
 bool IsAcceptableEntryName(const std::string& name);
 
+// The longest listed name that every machine can download and place: the download folder
+// ("C:\WINDOWS\Temp\BrinsoUpdator.{GUID}\", 69 characters) and an install folder's "gdb\" or "adb\" within
+// it, with 30 characters to spare for a longer Windows folder, inside the 259 characters of a path.
+constexpr std::size_t kMaxListedNameChars = 160;
+
 // Bounds of a version-info file (real ones are a few KiB and list tens of files). A larger file, or
 // one with more file entries, cannot be read.
 constexpr std::size_t kMaxVersionInfoBytes = 1024 * 1024;

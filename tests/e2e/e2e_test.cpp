@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "core/release.h"
 #include "core/version_info.h"
 #include "res/resource.h"
 #include "support/http_server.h"
@@ -192,7 +193,10 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     EXPECT_NE(GetFileAttributesW((std::wstring(programs) + L"\\Marrowtide\\Marrowtide 실행.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
     std::wstring serial;
     EXPECT_TRUE(ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\" + product::kReleasesSubKeyW).c_str(), L"DBUpdate.ver", serial));
-    EXPECT_EQ(serial, L"1") << "the release's serial kept";
+    const std::string published = ReadAll(Release(L"update\\db\\DBUpdate.ver"));
+    std::uint64_t publishedSerial = 0;
+    EXPECT_TRUE(core::FindSerial(published.substr(0, published.find("#signature ")), publishedSerial));
+    EXPECT_EQ(serial, Utf16(std::to_string(publishedSerial))) << "the release's serial kept";
     std::wstring uninstall;
     EXPECT_TRUE(ReadHklmString(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Marrowtide UnInstall",
                                L"UninstallString", uninstall));

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/release.h"
 
@@ -61,10 +64,23 @@ protected:
         Write(m_dir / "release.txt", "# sample\n[update/db/DBUpdate.ver]\nsite=127.0.0.2\na.gdb\n업.dat | open\n" + extraDbLines +
                                          "\n[marrowtide/MarrowtideWeb.ver]\nMarrowtide.exe | version=5.0\nShell.dll | register\n");
     }
+    // Signed with key, or, with none, knowingly unsigned.
     bool Publish(std::vector<release_tool::Problem>& problems, const char* key = "key.pem", int expiresDays = 30) {
+        release_tool::PublishOptions options;
+        options.privatePath = key ? (m_dir / key).string() : "";
+        options.unsignedRelease = !key;
+        options.expiresDays = expiresDays;
+        return Publish(problems, options);
+    }
+    bool Publish(std::vector<release_tool::Problem>& problems, const release_tool::PublishOptions& options) {
         std::vector<std::string> written;
-        return release_tool::Publish(m_release.string(), (m_dir / "release.txt").string(),
-                                     key ? (m_dir / key).string() : "", written, problems, expiresDays);
+        return release_tool::Publish(m_release.string(), (m_dir / "release.txt").string(), options, written, problems);
+    }
+    std::uint64_t Serial(const std::string& text) {
+        std::uint64_t serial = 0;
+        core::SignatureLine sig;
+        const bool isSigned = core::FindSignatureLine(text, sig) == core::SignatureStatus::Present;
+        return core::FindSerial(isSigned ? text.substr(0, sig.signedLength) : text, serial) ? serial : 0;
     }
     std::vector<release_tool::Problem> Verify(const char* key = "key.pub", const std::string& previous = "") {
         std::vector<release_tool::Problem> problems;
@@ -104,8 +120,10 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     const std::size_t lineA = first.find("a.gdb=");
     EXPECT_EQ(first.substr(first.find("\r\n", lineA) - 8, 8), ",size:10") << "the size of \"database a\"";
     // Its own path and an expiry thirty days ahead (to the minute), signed with the rest.
-    const std::size_t at = first.find("#serial 1\r\n#file update/db/DBUpdate.ver\r\n#expires ");
+    const std::size_t at = first.find("\r\n#file update/db/DBUpdate.ver\r\n#expires ");
     ASSERT_NE(at, std::string::npos) << first;
+    const std::uint64_t serial1 = Serial(first);
+    EXPECT_GE(serial1, 20261209000000u) << "a first release is numbered by its publication time";
     std::int64_t expires = 0;
     ASSERT_TRUE(core::FindExpiry(first, expires));
     EXPECT_NEAR(static_cast<double>(expires - std::time(nullptr)), 30 * 86400.0, 60.0);
@@ -121,11 +139,11 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     const std::string second = DbVer();
     EXPECT_NE(second.find("a.gdb=" + versionA + ","), std::string::npos);
     EXPECT_EQ(second.find(first.substr(first.find("\xBE\xF7.dat="), 14)), std::string::npos) << "its version changed";
-    EXPECT_NE(second.find("#serial 2\r\n"), std::string::npos);
-    // Without a key: the same lines, no signature.
+    EXPECT_GT(Serial(second), serial1);
+    // Knowingly without a key: the same lines, no signature.
     ASSERT_TRUE(Publish(problems, nullptr));
     EXPECT_EQ(DbVer().find("#signature"), std::string::npos);
-    EXPECT_NE(DbVer().find("#serial 3\r\n"), std::string::npos);
+    EXPECT_GT(Serial(DbVer()), Serial(second));
 }
 
 TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
@@ -138,6 +156,15 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
     PEM_write_PrivateKey(f, rsa, nullptr, nullptr, 0, nullptr, nullptr);
     std::fclose(f);
     EVP_PKEY_free(rsa);
+    // A protected key, a key where the server would serve it, and a link from the release to a secret.
+    EVP_PKEY* protectedKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    f = std::fopen((m_dir / "protected.pem").c_str(), "w");
+    PEM_write_PrivateKey(f, protectedKey, EVP_aes_256_cbc(), nullptr, 0, nullptr, const_cast<char*>("right"));
+    std::fclose(f);
+    EVP_PKEY_free(protectedKey);
+    fs::copy_file(m_dir / "key.pem", m_release / "key.pem");
+    fs::create_symlink(m_dir / "key.pem", m_release / "update/db/leak.dat");
+    ::setenv("MARROWTIDE_KEY_PASSPHRASE", "wrong", 1);
     const struct {
         const char* name;
         std::string extra;
@@ -145,6 +172,19 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         std::string expected;  // in the one problem reported
     } cases[] = {
         {"a name the updater refuses", "CON.dat\n", "key.pem", "release.txt:6: \"CON.dat\": a name the updater refuses"},
+        {"a name the updater reads as a comment", ";x.dat\n", "key.pem", "release.txt:6: \";x.dat\": the updater reads its line as something else"},
+        {"a file named like the SITE line", "Site\n", "key.pem", "release.txt:6: \"Site\": the updater reads its line as something else"},
+        {"a name longer than every machine can place", std::string(157, 'n') + ".dat\n", "key.pem", "longer than the 160 characters"},
+        {"a site with a scheme and a path", "site=http://host/\n", "key.pem", "release.txt:6: site= takes a host name alone"},
+        {"a subdir out of the release folder", "subdir=../secret\n", "key.pem", "release.txt:6: subdir= must lie inside the release folder"},
+        {"a version-info path the updater never asks for", "[update/db/DBUpdat.ver]\n", "key.pem",
+         "release.txt:6: [update/db/DBUpdat.ver] is not a version-info file the updater asks for"},
+        {"a version-info path out of the release folder", "[../escaped.ver]\n", "key.pem", "[../escaped.ver] is not a version-info file"},
+        {"a section line without its ]", "[update/db/DBUpdate.ver\n", "key.pem", "release.txt:6: a [version-info file] line without its \"]\""},
+        {"a description that is not UTF-8", "caf\xE9.dat\n", "key.pem", "release.txt:6: not UTF-8 text"},
+        {"a link out of the release folder", "leak.dat\n", "key.pem", "release.txt:6: \"leak.dat\": a link that leads out of the release folder"},
+        {"a private key inside the release folder", "", "release/key.pem", "release/key.pem: lies inside the release folder"},
+        {"a passphrase that does not open the key", "", "protected.pem", "a passphrase-protected key that the passphrase given did not open"},
         {"a name the system alters", "x.dat.\n", "key.pem", "release.txt:6: \"x.dat.\": a name the updater refuses"},
         {"a name not in code page 949", "\xC3\xA9t\xC3\xA9.dat\n", "key.pem", "release.txt:6: \"\xC3\xA9t\xC3\xA9.dat\": not representable in code page 949"},
         {"a missing file", "gone.dat\n", "key.pem", "release.txt:6: \"gone.dat\": no such file"},
@@ -161,6 +201,41 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         EXPECT_EQ(DbVer(), published) << "changed on disk";
         EXPECT_FALSE(fs::exists(m_release / "update/db/DBUpdate.ver.publishing"));
     }
+    // The right passphrase opens it (given once, however often OpenSSL's decoders ask); a byte order mark
+    // (Notepad's) is no part of the description.
+    ::setenv("MARROWTIDE_KEY_PASSPHRASE", "right", 1);
+    Write(m_dir / "release.txt", "\xEF\xBB\xBF[update/db/DBUpdate.ver]\na.gdb\n");
+    problems.clear();
+    EXPECT_TRUE(Publish(problems, "protected.pem")) << Joined(problems);
+    ::unsetenv("MARROWTIDE_KEY_PASSPHRASE");
+    // One publish at a time.
+    const int held = ::open((m_release / ".publish.lock").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string before = DbVer();
+    problems.clear();
+    EXPECT_FALSE(Publish(problems));
+    EXPECT_NE(Joined(problems).find("another publish is running on this release folder"), std::string::npos) << Joined(problems);
+    EXPECT_EQ(DbVer(), before);
+    ::close(held);
+}
+
+// The public key of a private one, as OpenSSL itself writes it.
+TEST_F(ReleaseToolTest, PubkeyGivesThePublicKeyAndItsKeyId) {
+    std::string pem, id;
+    std::vector<release_tool::Problem> problems;
+    ASSERT_TRUE(release_tool::PublicKeyOf((m_dir / "key.pem").string(), pem, id, problems)) << Joined(problems);
+    FILE* f = std::fopen((m_dir / "key.pem").c_str(), "r");
+    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+    BIO* out = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(out, key);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out, &data);
+    EXPECT_EQ(pem, std::string(data, static_cast<size_t>(size)));
+    BIO_free(out);
+    EVP_PKEY_free(key);
+    EXPECT_EQ(id, m_keyId);
+    EXPECT_FALSE(release_tool::PublicKeyOf((m_dir / "key.pub").string(), pem, id, problems)) << "a public key is no private key";
 }
 
 TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
@@ -188,10 +263,24 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
              Write(ver, Read(previousVer));
              Write(previousVer, newer);
          },
-         "key.pub", "serial 1 is lower than the previous release's 2"},
+         "key.pub", "is lower than the previous release's"},
         {"a missing file", [&] { fs::remove(m_release / "update/db/a.gdb"); }, "key.pub",
          "\"a.gdb\": the listed file is missing"},
         {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
+        {"more entries than the updater reads",
+         [&] {
+             std::string t = Read(ver);
+             for (int i = 0; i < 1001; ++i) t.insert(0, "f" + std::to_string(i) + ".dat=1\r\n");
+             Write(ver, t);
+         },
+         "key.pub", "more than 1000 files: the updater cannot read it"},
+        {"a listed file that is a link out of the release folder",
+         [&] {
+             fs::remove(m_release / "update/db/a.gdb");
+             Write(m_dir / "outside.gdb", "database a");
+             fs::create_symlink(m_dir / "outside.gdb", m_release / "update/db/a.gdb");
+         },
+         "key.pub", "\"a.gdb\": a link that leads out of the release folder"},
         {"the DB file served as the program file",
          [&] { Write(m_release / "marrowtide/MarrowtideWeb.ver", Read(ver)); }, "key.pub",
          "MarrowtideWeb.ver: it names itself \"update/db/DBUpdate.ver\": the updater asking for marrowtide/MarrowtideWeb.ver refuses it"},
@@ -208,6 +297,7 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         fs::remove_all(previous);
         fs::remove(ver);
         fs::remove(m_release / "marrowtide/MarrowtideWeb.ver");
+        fs::remove(m_release / "update/db/a.gdb");  // a link an earlier row made, not what it leads to
         Write(m_release / "update/db/a.gdb", "database a");
         std::vector<release_tool::Problem> problems;
         ASSERT_TRUE(Publish(problems)) << Joined(problems);
@@ -218,6 +308,85 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         if (c.expected.empty()) EXPECT_EQ(found, "") << found;
         else EXPECT_NE(found.find(c.expected), std::string::npos) << found;
     }
+}
+
+// Serials that only go up, version texts that follow the bytes, and signing that is never silent: each
+// refusal changes nothing on disk.
+TEST_F(ReleaseToolTest, SerialsVersionTextsAndSigning) {
+    std::int64_t t = 0;
+    ASSERT_TRUE(core::ParseUtcTime("2027-01-02T03:04:05Z", t));
+    const fs::path ver = m_release / "update/db/DBUpdate.ver";
+    const auto withSerial = [](std::uint64_t serial) { return "SITE=x\r\n#serial " + std::to_string(serial) + "\r\n"; };
+    const struct {
+        const char* name;
+        std::string previous;    // the DB file replaced ("": none)
+        std::string extra;       // description lines
+        const char* key;         // nullptr: --unsigned
+        std::uint64_t serial;    // --serial N (0: none)
+        std::uint64_t expected;  // the DB file's serial; 0: refused with refusal
+        std::string refusal;
+    } cases[] = {
+        {"a new folder starts at the publication time", "", "", "key.pem", 0, 20270102030405u, ""},
+        {"published again within the same second", withSerial(20270102030405u), "", "key.pem", 0, 20270102030406u, ""},
+        {"a previous serial above the clock", withSerial(99999999999999999u), "", "key.pem", 0, 100000000000000000u, ""},
+        {"a previous file with LF line ends", "SITE=x\n#serial 7\n", "", "key.pem", 0, 0,
+         "DBUpdate.ver: the release it replaces cannot be read: it has LF line ends"},
+        {"a previous serial with a leading zero", "#serial 019\r\n", "", "key.pem", 0, 0,
+         "cannot be read: it holds no single valid \"#serial N\" line"},
+        {"--serial for a previous file that cannot be read", "#serial 019\r\n", "", "key.pem", 30000000000000000u,
+         30000000000000000u, ""},
+        {"--serial not above the previous one", withSerial(20270102030405u), "", "key.pem", 20270102030405u, 0,
+         "--serial 20270102030405 is not above the serial 20270102030405"},
+        {"neither --key nor --unsigned", "", "", "", 0, 0, "publish: no key: --key PRIVATE.pem to sign the release, or --unsigned"},
+        {"knowingly unsigned", "", "", nullptr, 0, 20270102030405u, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(ver);
+        if (!c.previous.empty()) Write(ver, c.previous);
+        Describe(c.extra);
+        release_tool::PublishOptions options;
+        options.privatePath = c.key && *c.key ? (m_dir / c.key).string() : "";
+        options.unsignedRelease = !c.key;
+        options.serial = c.serial;
+        options.now = t;
+        std::vector<release_tool::Problem> problems;
+        EXPECT_EQ(Publish(problems, options), c.expected != 0) << Joined(problems);
+        if (c.expected) {
+            EXPECT_EQ(Serial(DbVer()), c.expected) << DbVer();
+        } else {
+            EXPECT_NE(Joined(problems).find(c.refusal), std::string::npos) << Joined(problems);
+            EXPECT_EQ(DbVer(), c.previous) << "changed on disk";
+        }
+    }
+
+    // Version texts: a version= given is published even for unchanged bytes; changed bytes under the
+    // version text the published release gives the old ones are refused, naming the file.
+    std::vector<release_tool::Problem> problems;
+    fs::remove(ver);
+    Describe("");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    const fs::path program = m_release / "marrowtide/MarrowtideWeb.ver";
+    Write(m_dir / "release.txt", "[marrowtide/MarrowtideWeb.ver]\nMarrowtide.exe | version=5.1\nShell.dll | register\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    EXPECT_NE(Read(program).find("Marrowtide.exe=5.1,"), std::string::npos) << "a new version for the same bytes";
+    const std::string published = Read(program);
+    Write(m_release / "marrowtide/Marrowtide.exe", "program, fixed");
+    EXPECT_FALSE(Publish(problems));
+    EXPECT_NE(Joined(problems).find("release.txt:2: \"Marrowtide.exe\": its bytes changed, but version=5.1 is the version"),
+              std::string::npos)
+        << Joined(problems);
+    EXPECT_EQ(Read(program), published) << "changed on disk";
+
+    // verify, too, says what it cannot check, and what it has nothing to compare with.
+    const std::vector<std::string> noKeys;
+    problems.clear();
+    EXPECT_FALSE(release_tool::Verify(m_release.string(), {"marrowtide/MarrowtideWeb.ver"}, noKeys, "", problems));
+    EXPECT_NE(Joined(problems).find("verify: no key: --key PUBLIC.pem to check signatures, or --unsigned"), std::string::npos);
+    problems.clear();
+    EXPECT_FALSE(release_tool::Verify(m_release.string(), {"marrowtide/MarrowtideWeb.ver"}, {(m_dir / "key.pub").string()},
+                                      (m_dir / "no-such-folder").string(), problems));
+    EXPECT_NE(Joined(problems).find("the previous release is missing"), std::string::npos) << Joined(problems);
 }
 
 }  // namespace

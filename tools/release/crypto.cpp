@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <openssl/bio.h>
@@ -43,6 +44,36 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 
 }  // namespace
 
+namespace {
+
+// The passphrase of a protected private key, asked for once however often the decoders ask: from
+// MARROWTIDE_KEY_PASSPHRASE when set (scripts), else at the terminal.
+struct Passphrase {
+    std::string text;
+    bool asked = false;
+    bool wanted = false;  // the key is protected
+};
+int GivePassphrase(char* buffer, int size, int /*rwflag*/, void* user) {
+    auto* p = static_cast<Passphrase*>(user);
+    p->wanted = true;
+    if (!p->asked) {
+        p->asked = true;
+        if (const char* given = std::getenv("MARROWTIDE_KEY_PASSPHRASE")) {
+            p->text = given;
+        } else {
+            char typed[1024];
+            if (EVP_read_pw_string(typed, sizeof typed, "passphrase of the private key: ", 0) != 0) return -1;
+            p->text = typed;
+            OPENSSL_cleanse(typed, sizeof typed);
+        }
+    }
+    if (p->text.size() > static_cast<std::size_t>(size)) return -1;
+    std::memcpy(buffer, p->text.data(), p->text.size());
+    return static_cast<int>(p->text.size());
+}
+
+}  // namespace
+
 PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error) {
     PKey none(nullptr, &EVP_PKEY_free);
     FILE* f = std::fopen(path.c_str(), "r");
@@ -50,11 +81,15 @@ PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error) {
         error = std::strerror(errno);
         return none;
     }
-    PKey key(wantPrivate ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : PEM_read_PUBKEY(f, nullptr, nullptr, nullptr),
+    Passphrase passphrase;
+    PKey key(wantPrivate ? PEM_read_PrivateKey(f, nullptr, &GivePassphrase, &passphrase) : PEM_read_PUBKEY(f, nullptr, nullptr, nullptr),
              &EVP_PKEY_free);
     std::fclose(f);
+    OPENSSL_cleanse(&passphrase.text[0], passphrase.text.size());
     if (!key) {
-        error = wantPrivate ? "not a private key in PEM" : "not a public key in PEM (SubjectPublicKeyInfo)";
+        error = passphrase.wanted ? "a passphrase-protected key that the passphrase given did not open"
+                : wantPrivate     ? "not a private key in PEM"
+                                  : "not a public key in PEM (SubjectPublicKeyInfo)";
         return none;
     }
     if (!IsP256(key.get())) {

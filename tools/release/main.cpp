@@ -1,7 +1,9 @@
 // marrowtide-release: the vendor's publishing tool for the Marrowtide updater.
 //   marrowtide-release keygen PRIVATE.pem
-//   marrowtide-release publish RELEASE-DIR DESCRIPTION [--key PRIVATE.pem] [--expires-days N]
-//   marrowtide-release verify RELEASE-DIR [--key PUBLIC.pem]... [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...
+//   marrowtide-release pubkey PRIVATE.pem
+//   marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned) [--expires-days N] [--serial N]
+//   marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned) [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +14,25 @@
 
 namespace {
 
-int Usage() {
+int Usage(const std::string& wrong) {
+    if (!wrong.empty()) std::fprintf(stderr, "marrowtide-release: %s\n", wrong.c_str());
     std::fprintf(stderr,
                  "usage: marrowtide-release keygen PRIVATE.pem\n"
-                 "       marrowtide-release publish RELEASE-DIR DESCRIPTION [--key PRIVATE.pem] [--expires-days N]\n"
-                 "       marrowtide-release verify RELEASE-DIR [--key PUBLIC.pem]... [--previous OLD-RELEASE-DIR]\n"
-                 "                                 [--file VERSION-FILE]...\n");
+                 "       marrowtide-release pubkey PRIVATE.pem\n"
+                 "       marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned)\n"
+                 "                                  [--expires-days N] [--serial N]\n"
+                 "       marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned)\n"
+                 "                                 [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...\n");
     return 2;
+}
+
+// A whole decimal number from low to high, or false.
+bool Number(const char* text, unsigned long long low, unsigned long long high, unsigned long long& value) {
+    if (!*text || *text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoull(text, &end, 10);
+    return !*end && errno == 0 && value >= low && value <= high;
 }
 
 int Report(const std::vector<release_tool::Problem>& problems) {
@@ -29,49 +43,66 @@ int Report(const std::vector<release_tool::Problem>& problems) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return Usage();
+    if (argc < 2) return Usage("no command");
     const std::string command = argv[1];
     std::vector<release_tool::Problem> problems;
-    if (command == "keygen" && argc == 3) {
+    if (command == "keygen") {
+        if (argc != 3) return Usage("keygen takes the private key's file, and nothing else");
         std::string pem, keyId;
         if (!release_tool::Keygen(argv[2], pem, keyId, problems)) return Report(problems);
         std::printf("%sKEYID %s\n", pem.c_str(), keyId.c_str());
         return 0;
     }
+    if (command == "pubkey") {
+        if (argc != 3) return Usage("pubkey takes the private key's file, and nothing else");
+        std::string pem, keyId;
+        if (!release_tool::PublicKeyOf(argv[2], pem, keyId, problems)) return Report(problems);
+        std::printf("%sKEYID %s\n", pem.c_str(), keyId.c_str());
+        return 0;
+    }
+    if (command != "publish" && command != "verify") return Usage("unknown command \"" + command + "\"");
+    const int first = command == "publish" ? 4 : 3;
+    if (argc < first) return Usage(command == "publish" ? "publish takes RELEASE-DIR and DESCRIPTION" : "verify takes RELEASE-DIR");
     std::vector<std::string> keys, files;
     std::string previous;
-    int expiresDays = 30;
-    int first = command == "publish" ? 4 : 3;
-    if (argc < first) return Usage();
+    release_tool::PublishOptions options;
     for (int i = first; i < argc; ++i) {
-        const bool hasValue = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--key") && hasValue) keys.push_back(argv[++i]);
-        else if (!std::strcmp(argv[i], "--previous") && hasValue && command == "verify") previous = argv[++i];
-        else if (!std::strcmp(argv[i], "--file") && hasValue && command == "verify") files.push_back(argv[++i]);
-        else if (!std::strcmp(argv[i], "--expires-days") && hasValue && command == "publish") {
-            char* end = nullptr;
-            const long days = std::strtol(argv[++i], &end, 10);
-            if (*end || days < 1 || days > 3650) {
-                std::fprintf(stderr, "--expires-days takes a number of days from 1 to 3650\n");
-                return 2;
-            }
-            expiresDays = static_cast<int>(days);
+        const std::string option = argv[i];
+        const bool publish = command == "publish";
+        if (option == "--unsigned") {
+            options.unsignedRelease = true;
+            continue;
         }
-        else return Usage();
+        const bool known = option == "--key" || (!publish && (option == "--previous" || option == "--file")) ||
+                           (publish && (option == "--expires-days" || option == "--serial"));
+        if (!known) return Usage("unknown option \"" + option + "\" for " + command);
+        if (i + 1 == argc) return Usage(option + " needs a value");
+        const char* value = argv[++i];
+        unsigned long long number = 0;
+        if (option == "--key") keys.push_back(value);
+        else if (option == "--previous") previous = value;
+        else if (option == "--file") files.push_back(value);
+        else if (option == "--expires-days") {
+            if (!Number(value, 1, 3650, number)) return Usage("--expires-days takes a number of days from 1 to 3650");
+            options.expiresDays = static_cast<int>(number);
+        } else if (!Number(value, 1, 9223372036854775807ULL, number)) {
+            return Usage("--serial takes a number from 1 to 9223372036854775807");
+        } else {
+            options.serial = number;
+        }
     }
-    if (command == "publish" && keys.size() <= 1) {
+    if (command == "publish") {
+        if (keys.size() > 1) return Usage("publish signs with one --key");
+        options.privatePath = keys.empty() ? "" : keys[0];
         std::vector<std::string> written;
-        const bool ok = release_tool::Publish(argv[2], argv[3], keys.empty() ? "" : keys[0], written, problems, expiresDays);
+        const bool ok = release_tool::Publish(argv[2], argv[3], options, written, problems);
         for (const std::string& w : written) std::printf("written: %s\n", w.c_str());
         return ok ? 0 : Report(problems);
     }
-    if (command == "verify") {
-        if (files.empty()) files = release_tool::StandardVersionFiles();
-        if (release_tool::Verify(argv[2], files, keys, previous, problems)) {
-            std::printf("%s: every check holds%s\n", argv[2], keys.empty() ? " (signatures not checked: no key given)" : "");
-            return 0;
-        }
-        return Report(problems);
+    if (files.empty()) files = release_tool::StandardVersionFiles();
+    if (release_tool::Verify(argv[2], files, keys, previous, problems, options.unsignedRelease)) {
+        std::printf("%s: every check holds%s\n", argv[2], keys.empty() ? " (an unsigned release: no signature checked)" : "");
+        return 0;
     }
-    return Usage();
+    return Report(problems);
 }

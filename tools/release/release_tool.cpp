@@ -1,9 +1,16 @@
 #include "release_tool.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -45,6 +52,50 @@ std::string FilesFolder(const std::string& releaseDir, const std::string& versio
     return releaseDir + sub;
 }
 
+// Whether path, with every link resolved, lies inside folder (also resolved). False when either is missing.
+bool Inside(const std::string& folder, const std::string& path) {
+    char* f = ::realpath(folder.c_str(), nullptr);
+    char* p = ::realpath(path.c_str(), nullptr);
+    const bool inside = f && p && std::string(p).compare(0, std::strlen(f) + 1, std::string(f) + "/") == 0;
+    std::free(f);
+    std::free(p);
+    return inside;
+}
+
+// Why the updater would refuse a listed name (UTF-8, and cp949 its code page 949 bytes) or read its line
+// as something else; empty when it takes it as the file it is. The updater's own rules decide.
+std::string NameProblem(const std::string& name, const std::string& cp949) {
+    if (!core::IsAcceptableEntryName(name)) return "a name the updater refuses";
+    const core::ClassifiedLine line = core::ClassifyLine(cp949 + "=1");
+    if (line.kind != core::LineKind::Entry || line.key != cp949) {
+        return "the updater reads its line as something else (a comment, or a SITE or SUBDIR line)";
+    }
+    if (core::Utf8ToUtf16(name).size() > core::kMaxListedNameChars) {
+        return "longer than the " + std::to_string(core::kMaxListedNameChars) +
+               " characters whose paths every machine can download and place";
+    }
+    return "";
+}
+
+// A SUBDIR the server maps inside the release folder: relative, "/"-separated, no "." or ".." part.
+bool IsReleaseSubDir(const std::string& value) {
+    if (value.find('\\') != std::string::npos || value.find(':') != std::string::npos) return false;
+    std::istringstream parts(value);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (part == "." || part == "..") return false;
+    }
+    return true;
+}
+
+// A SITE the updater can connect to: a host name or address, nothing more (no scheme, port or path).
+bool IsSiteHost(const std::string& value) {
+    if (value.empty()) return true;  // none: the built-in host
+    for (const char c : value) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') return false;
+    }
+    return true;
+}
+
 // --- the description -----------------------------------------------------------------------------------
 
 struct Entry {
@@ -71,14 +122,29 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
     int n = 0;
     for (std::string raw; std::getline(in, raw);) {
         ++n;
+        if (n == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);  // a byte order mark (Notepad)
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();  // a description written with CR LF
         const std::string line = core::TrimBlanks(raw);
         const std::string where = path + ":" + std::to_string(n);
+        if (core::Utf16ToUtf8(core::Utf8ToUtf16(line)) != line) {
+            problems.push_back({where, "not UTF-8 text (save the description as UTF-8)"});
+            continue;
+        }
         if (line.empty() || line[0] == '#') continue;
-        if (line.front() == '[' && line.back() == ']') {
+        if (line.front() == '[') {
+            if (line.back() != ']') {
+                problems.push_back({where, "a [version-info file] line without its \"]\""});
+                continue;
+            }
             sections.push_back({core::TrimBlanks(line.substr(1, line.size() - 2)), "", "", {}, n});
+            const std::string& file = sections.back().versionFile;
+            const auto& known = StandardVersionFiles();
+            if (std::find(known.begin(), known.end(), file) == known.end()) {
+                problems.push_back({where, "[" + file + "] is not a version-info file the updater asks for (" + known[0] +
+                                               ", " + known[1] + ")"});
+            }
             for (const Section& s : sections) {
-                if (&s != &sections.back() && s.versionFile == sections.back().versionFile) {
+                if (&s != &sections.back() && s.versionFile == file) {
                     problems.push_back({where, "the version-info file " + s.versionFile + " is described twice"});
                 }
             }
@@ -94,6 +160,8 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         if (eq != std::string::npos && (bar == std::string::npos || eq < bar)) {
             const std::string key = core::TrimBlanks(line.substr(0, eq)), value = core::TrimBlanks(line.substr(eq + 1));
             if (core::HasControlCharacter(value)) problems.push_back({where, "a control character in " + key});
+            if (key == "site" && !IsSiteHost(value)) problems.push_back({where, "site= takes a host name alone (no http://, port or path)"});
+            else if (key == "subdir" && !IsReleaseSubDir(value)) problems.push_back({where, "subdir= must lie inside the release folder (\"/\"-separated, no \".\" or \"..\")"});
             if (key == "site") s.site = value;
             else if (key == "subdir") s.subDir = value;
             else problems.push_back({where, "unknown setting \"" + key + "\" (site=, subdir=)"});
@@ -118,10 +186,10 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
             }
         }
         std::string cp949;
-        if (!core::IsAcceptableEntryName(e.name)) {
-            problems.push_back({where, "\"" + e.name + "\": a name the updater refuses"});
-        } else if (!ToCp949(e.name, cp949)) {
+        if (!ToCp949(e.name, cp949)) {
             problems.push_back({where, "\"" + e.name + "\": not representable in code page 949"});
+        } else if (const std::string why = NameProblem(e.name, cp949); !why.empty()) {
+            problems.push_back({where, "\"" + e.name + "\": " + why});
         }
         const std::string folded = core::AsciiLower(e.name);
         if (names.count(folded)) {
@@ -135,6 +203,10 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         if (!ToCp949(s.subDir, cp949) || !ToCp949(s.site, cp949)) {
             problems.push_back({path + ":" + std::to_string(s.line), "SITE or SUBDIR not representable in code page 949"});
         }
+        if (s.entries.size() > core::kMaxVersionInfoEntries) {
+            problems.push_back({path + ":" + std::to_string(s.line), std::to_string(s.entries.size()) + " files: the updater reads at most " +
+                                                                          std::to_string(core::kMaxVersionInfoEntries)});
+        }
     }
     return problems.size() == before;
 }
@@ -144,12 +216,22 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
 struct Listed {
     std::string version, digest;
 };
-// The entries of an existing version-info file by name (folded), and its serial (0 when none).
-void ReadExisting(const std::string& bytes, std::map<std::string, Listed>& entries, std::uint64_t& serial) {
+// The entries of an existing version-info file by name (folded), and its serial. False, with why, when it
+// cannot be read as the updater reads it (its serial is then unknown).
+bool ReadExisting(const std::string& bytes, std::map<std::string, Listed>& entries, std::uint64_t& serial, std::string& why) {
+    for (std::size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) {
+        if (at == 0 || bytes[at - 1] != '\r') {
+            why = "it has LF line ends where the updater reads CR LF (an editor or git's autocrlf changed it)";
+            return false;
+        }
+    }
     core::SignatureLine sig;
     const bool isSigned = core::FindSignatureLine(bytes, sig) == core::SignatureStatus::Present;
     const std::string text = isSigned ? bytes.substr(0, sig.signedLength) : bytes;
-    if (!core::FindSerial(text, serial)) serial = 0;
+    if (!core::FindSerial(text, serial)) {
+        why = "it holds no single valid \"#serial N\" line";
+        return false;
+    }
     core::ForEachLine(text.data(), text.size(), [&](const std::string& line) {
         const core::ClassifiedLine c = core::ClassifyLine(line);
         std::string name;
@@ -157,6 +239,16 @@ void ReadExisting(const std::string& bytes, std::map<std::string, Listed>& entri
         const core::EntryFields f = core::ParseEntryFields(c.value);
         entries[core::AsciiLower(name)] = {f.version, f.digest};
     });
+    return true;
+}
+
+// The publication time as a serial: YYYYMMDDhhmmss (UTC).
+std::uint64_t TimeSerial(std::int64_t now) {
+    std::uint64_t serial = 0;
+    for (const char c : core::FormatUtcTime(now)) {
+        if (c >= '0' && c <= '9') serial = serial * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return serial;
 }
 
 bool WriteAtomically(const std::string& path, const std::string& bytes) {
@@ -200,20 +292,58 @@ bool Keygen(const std::string& privatePath, std::string& publicPem, std::string&
     return true;
 }
 
-bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const std::string& privatePath,
-             std::vector<std::string>& written, std::vector<Problem>& problems, int expiresDays) {
-    const std::string expires = core::FormatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) + expiresDays * 86400LL);
+bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems) {
+    std::string error;
+    const PKey key = LoadKey(privatePath, true, error);
+    core::P256Point point;
+    if (!key || !PublicPoint(key.get(), point)) {
+        problems.push_back({privatePath, error.empty() ? "no usable key" : error});
+        return false;
+    }
+    publicPem = PublicPem(key.get());
+    keyId = KeyId(point);
+    return true;
+}
+
+bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const PublishOptions& options,
+             std::vector<std::string>& written, std::vector<Problem>& problems) {
+    if (options.privatePath.empty() == !options.unsignedRelease) {
+        problems.push_back({"publish", options.unsignedRelease ? "--key and --unsigned together: sign, or do not"
+                                                               : "no key: --key PRIVATE.pem to sign the release, or --unsigned to publish it unsigned"});
+        return false;
+    }
+    // The secrets stay out of what the server serves.
+    for (const std::string& secret : {descriptionPath, options.privatePath}) {
+        if (!secret.empty() && Inside(releaseDir, secret)) {
+            problems.push_back({secret, "lies inside the release folder, which the server serves: keep it outside"});
+            return false;
+        }
+    }
+    const std::int64_t now = options.now ? options.now : static_cast<std::int64_t>(std::time(nullptr));
+    const std::string expires = core::FormatUtcTime(now + options.expiresDays * 86400LL);
     std::vector<Section> sections;
     if (!ParseDescription(descriptionPath, sections, problems)) return false;
     PKey key(nullptr, &EVP_PKEY_free);
     core::P256Point point{};
-    if (!privatePath.empty()) {
+    if (!options.privatePath.empty()) {
         std::string error;
-        key = LoadKey(privatePath, true, error);
+        key = LoadKey(options.privatePath, true, error);
         if (!key || !PublicPoint(key.get(), point)) {
-            problems.push_back({privatePath, error.empty() ? "no usable key" : error});
+            problems.push_back({options.privatePath, error.empty() ? "no usable key" : error});
             return false;
         }
+    }
+    // One publish at a time: two at once would read the same serials and write their files over each other.
+    struct Lock {
+        int fd;
+        ~Lock() {
+            if (fd >= 0) ::close(fd);
+        }
+    } lock{::open((releaseDir + "/.publish.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600)};
+    if (lock.fd < 0 || ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+        problems.push_back({releaseDir, lock.fd < 0 ? "its lock (.publish.lock) cannot be made: " + std::string(std::strerror(errno))
+                                                    : "another publish is running on this release folder"});
+        return false;
     }
     // Every file is made before any is written: a refusal changes nothing on disk.
     std::vector<std::pair<std::string, std::string>> files;
@@ -224,35 +354,59 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         const std::string target = releaseDir + "/" + s.versionFile;
         std::map<std::string, Listed> previous;
         std::uint64_t serial = 0;
-        if (ReadFile(target, old)) ReadExisting(old, previous, serial);
+        std::string why;
+        if (ReadFile(target, old) && !ReadExisting(old, previous, serial, why) && !options.serial) {
+            problems.push_back({target, "the release it replaces cannot be read: " + why +
+                                            "; its serial is unknown, so give --serial N above the one customers have"});
+            continue;
+        }
+        if (options.serial && options.serial <= serial) {
+            problems.push_back({target, "--serial " + std::to_string(options.serial) + " is not above the serial " +
+                                            std::to_string(serial) + " it replaces: every updater would refuse it as older"});
+            continue;
+        }
+        const std::uint64_t next = options.serial ? options.serial : std::max(serial + 1, TimeSerial(now));
         std::string text;
         if (!s.site.empty()) text += "SITE=" + site + "\r\n";
         if (!s.subDir.empty()) text += "SUBDIR=" + subDir + "\r\n";
         const std::string folder = FilesFolder(releaseDir, s.versionFile, subDir);
         for (const Entry& e : s.entries) {
+            const std::string where = descriptionPath + ":" + std::to_string(e.line);
             std::string name, bytes;
             ToCp949(e.name, name);
             if (!IsRegularFile(folder + "/" + name) || !ReadFile(folder + "/" + name, bytes)) {
-                problems.push_back({descriptionPath + ":" + std::to_string(e.line), "\"" + e.name + "\": no such file " + folder + "/" + e.name});
+                problems.push_back({where, "\"" + e.name + "\": no such file " + folder + "/" + e.name});
+                continue;
+            }
+            if (!Inside(releaseDir, folder + "/" + name)) {
+                problems.push_back({where, "\"" + e.name + "\": a link that leads out of the release folder"});
                 continue;
             }
             const core::Sha256Digest d = Sha256(bytes);
             const std::string digest = "sha256:" + core::HexLower(d.data(), d.size());
-            // Unchanged bytes keep their version: a file is due exactly when its bytes changed.
+            // A version given is published as it stands; without one, unchanged bytes keep theirs and
+            // changed bytes get one of their own. The file is due on a customer's machine exactly when its
+            // version text changes, so a text the replaced file gives other bytes is never reused.
             const auto was = previous.find(core::AsciiLower(e.name));
-            std::string version = e.version.empty() ? core::HexLower(d.data(), 4) : e.version;
-            if (was != previous.end() && was->second.digest == digest) version = was->second.version;
-            std::string versionCp949;
-            ToCp949(version, versionCp949);
-            text += name + "=" + versionCp949 + ",0," + (e.registerFlag ? "1" : "0") + "," + (e.openFlag ? "1" : "0") + "," +
+            const bool same = was != previous.end() && was->second.digest == digest;
+            std::string version;
+            ToCp949(e.version.empty() ? (same ? std::string() : core::HexLower(d.data(), 4)) : e.version, version);
+            if (e.version.empty() && same) version = was->second.version;
+            if (was != previous.end() && !same && version == was->second.version) {
+                problems.push_back({where, "\"" + e.name + "\": its bytes changed, but version=" + e.version +
+                                               " is the version the published release gives its old bytes: customers would "
+                                               "keep the old file; give it a new version="});
+                continue;
+            }
+            text += name + "=" + version + ",0," + (e.registerFlag ? "1" : "0") + "," + (e.openFlag ? "1" : "0") + "," +
                     digest + ",size:" + std::to_string(bytes.size()) + "\r\n";
         }
         // Signed with the rest: which file this is, and until when it may be used.
-        text += "#serial " + std::to_string(serial + 1) + "\r\n#file " + s.versionFile + "\r\n#expires " + expires + "\r\n";
+        text += "#serial " + std::to_string(next) + "\r\n#file " + s.versionFile + "\r\n#expires " + expires + "\r\n";
         if (key) {
             core::P256Signature sig;
             if (!Sign(key.get(), text, sig)) {
-                problems.push_back({privatePath, "signing failed"});
+                problems.push_back({options.privatePath, "signing failed"});
                 continue;
             }
             text += "#signature " + KeyId(point) + " " + core::EncodeBase64(std::string(sig.begin(), sig.end())) + "\r\n";
@@ -272,8 +426,13 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
 
 bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
-            std::vector<Problem>& problems) {
+            std::vector<Problem>& problems, bool unsignedRelease) {
     const size_t before = problems.size();
+    if (publicKeyPaths.empty() == !unsignedRelease) {
+        problems.push_back({"verify", unsignedRelease ? "--key and --unsigned together: check signatures, or do not"
+                                                      : "no key: --key PUBLIC.pem to check signatures, or --unsigned for a release without them"});
+        return false;
+    }
     std::vector<PKey> keys;
     for (const std::string& path : publicKeyPaths) {
         std::string error;
@@ -287,6 +446,10 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
         if (!ReadFile(path, bytes)) {
             problems.push_back({path, "missing"});
             continue;
+        }
+        if (!core::WithinVersionInfoBounds(bytes.data(), bytes.size())) {
+            problems.push_back({path, "larger than 1 MiB or more than " + std::to_string(core::kMaxVersionInfoEntries) +
+                                          " files: the updater cannot read it"});
         }
         std::string text = bytes;
         int lines = 0;
@@ -329,8 +492,12 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             std::string old;
             std::map<std::string, Listed> ignored;
             std::uint64_t oldSerial = 0;
-            if (ReadFile(previousDir + "/" + file, old)) ReadExisting(old, ignored, oldSerial);
-            if (serial < oldSerial) {
+            std::string why;
+            if (!ReadFile(previousDir + "/" + file, old)) {
+                problems.push_back({previousDir + "/" + file, "the previous release is missing: nothing to compare the serial with"});
+            } else if (!ReadExisting(old, ignored, oldSerial, why)) {
+                problems.push_back({previousDir + "/" + file, "the previous release cannot be read: " + why});
+            } else if (serial < oldSerial) {
                 problems.push_back({path, "serial " + std::to_string(serial) + " is lower than the previous release's " +
                                               std::to_string(oldSerial) + ": the updater refuses it as a rollback"});
             }
@@ -352,7 +519,7 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
                 problems.push_back({where, "the name is not code page 949 text"});
                 return;
             }
-            if (!core::IsAcceptableEntryName(name)) problems.push_back({where, "\"" + name + "\": a name the updater refuses"});
+            if (const std::string why = NameProblem(name, c.key); !why.empty()) problems.push_back({where, "\"" + name + "\": " + why});
             const core::EntryFields fields = core::ParseEntryFields(c.value);
             core::Sha256Digest want;
             std::uint64_t size = 0;
@@ -363,6 +530,8 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             std::string bytes2;
             if (!IsRegularFile(folder + "/" + c.key) || !ReadFile(folder + "/" + c.key, bytes2)) {
                 problems.push_back({where, "\"" + name + "\": the listed file is missing (" + folder + "/" + name + ")"});
+            } else if (!Inside(releaseDir, folder + "/" + c.key)) {
+                problems.push_back({where, "\"" + name + "\": a link that leads out of the release folder"});
             } else if (Sha256(bytes2) != want || bytes2.size() != size) {
                 problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest or size"});
             }

@@ -3,6 +3,7 @@
 // description of it, and the check of a release folder as the updater would make it. Text is UTF-8 here
 // and code page 949 in the version-info files; the rules for lines and names are the updater's own
 // (src/core), so the tool and the updater cannot disagree about a name or a line.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,19 +20,38 @@ std::string Describe(const Problem& p);
 // replaced); publicPem and keyId describe the public key.
 bool Keygen(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems);
 
+// pubkey: the public key (PEM) and KEYID of a private key, for the updater's build.
+bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems);
+
+// How publish signs and numbers: signing is never silent, so a release is signed with privatePath or
+// published unsigned only when unsignedRelease says so.
+struct PublishOptions {
+    std::string privatePath;       // the private key that signs
+    bool unsignedRelease = false;  // no key: the release is published unsigned, knowingly
+    int expiresDays = 30;
+    std::uint64_t serial = 0;      // --serial N: the serial to use (needed where the file replaced cannot be read)
+    std::int64_t now = 0;          // the publication time, seconds since 1970 UTC; 0: the clock
+};
+
 // publish: writes each version-info file the description names into the release folder (its own path, an
-// expiry expiresDays after now, a digest and a size for every file), signed with the private key when
-// privatePath is not empty. Nothing on disk changes unless every file could be written.
-bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const std::string& privatePath,
-             std::vector<std::string>& written, std::vector<Problem>& problems, int expiresDays = 30);
+// expiry expiresDays after now, a digest and a size for every file), signed unless the options say it is
+// not. Its serial is the higher of the replaced file's serial + 1 and the publication time as
+// YYYYMMDDhhmmss (so a new folder never starts again at 1); a replaced file that cannot be read stops it
+// unless a serial is given. One publish at a time works on a release folder (a lock, ".publish.lock"). A file keeps its version text while its bytes stay the same; a version= given
+// is published as it stands, but never a version text the replaced file gives other bytes. Nothing on disk
+// changes unless every file could be written.
+bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const PublishOptions& options,
+             std::vector<std::string>& written, std::vector<Problem>& problems);
 
 // verify: the version-info files (paths in the release folder) checked as the updater would check them:
 // signature and KEYID against the public keys (when any are given), its own path and an expiry still ahead,
 // one serial no lower than that of the same file in previousDir (when given), every name acceptable and in
 // code page 949, every listed file present with its digest and size.
+// Without public keys, only when unsignedRelease says so: a check that cannot check signatures is never
+// silent either.
 bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
-            std::vector<Problem>& problems);
+            std::vector<Problem>& problems, bool unsignedRelease = false);
 
 // The version-info files of a release folder as the updater asks for them.
 const std::vector<std::string>& StandardVersionFiles();
