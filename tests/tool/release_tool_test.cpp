@@ -189,6 +189,8 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         {"a name not in code page 949", "\xC3\xA9t\xC3\xA9.dat\n", "key.pem", "release.txt:6: \"\xC3\xA9t\xC3\xA9.dat\": not representable in code page 949"},
         {"a missing file", "gone.dat\n", "key.pem", "release.txt:6: \"gone.dat\": no such file"},
         {"a file named twice", "A.GDB\n", "key.pem", "release.txt:6: \"A.GDB\" is named twice (first on line 4)"},
+        {"two names that are one file on Windows", "\xCE\x91.dat\n\xCE\xB1.dat\n", "key.pem",
+         "release.txt:7: \"\xCE\xB1.dat\" is named twice (first on line 6)"},
         {"a key that is not P-256", "", "rsa.pem", "rsa.pem: not a P-256 key"},
     };
     for (const auto& c : cases) {

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -77,6 +80,17 @@ std::string NameProblem(const std::string& name, const std::string& cp949) {
     return "";
 }
 
+// A name as Windows compares file names: every character in upper case (Unicode's simple mapping, as
+// the system's table has it), so "α.dat" and "Α.dat" are one file.
+std::u16string WindowsFold(const std::string& utf8) {
+    static const locale_t utf8Locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::u16string units = core::Utf8ToUtf16(utf8);
+    for (char16_t& u : units) {
+        if (utf8Locale && (u < 0xD800 || u > 0xDFFF)) u = static_cast<char16_t>(::towupper_l(u, utf8Locale));
+    }
+    return units;
+}
+
 // A SUBDIR the server maps inside the release folder: relative, "/"-separated, no "." or ".." part.
 bool IsReleaseSubDir(const std::string& value) {
     if (value.find('\\') != std::string::npos || value.find(':') != std::string::npos) return false;
@@ -118,7 +132,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         return false;
     }
     const size_t before = problems.size();
-    std::map<std::string, int> names;  // letter case aside, within a section
+    std::map<std::u16string, int> names;  // letter case aside (as Windows sees it), within a section
     int n = 0;
     for (std::string raw; std::getline(in, raw);) {
         ++n;
@@ -191,7 +205,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         } else if (const std::string why = NameProblem(e.name, cp949); !why.empty()) {
             problems.push_back({where, "\"" + e.name + "\": " + why});
         }
-        const std::string folded = core::AsciiLower(e.name);
+        const std::u16string folded = WindowsFold(e.name);
         if (names.count(folded)) {
             problems.push_back({where, "\"" + e.name + "\" is named twice (first on line " + std::to_string(names[folded]) + ")"});
         }
