@@ -32,6 +32,12 @@ void Write(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
 }
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string Joined(const std::vector<release_tool::Problem>& problems) {
     std::string all;
     for (const auto& p : problems) all += release_tool::Describe(p) + "\n";
@@ -269,6 +275,20 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         {"a missing file", [&] { fs::remove(m_release / "update/db/a.gdb"); }, "key.pub",
          "\"a.gdb\": the listed file is missing"},
         {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
+        {"an unsigned file", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature "))); }, "key.pub",
+         "DBUpdate.ver:6: no signature line at the end"},
+        {"a malformed signature line", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature ")) + "#signature x y\r\n"); },
+         "key.pub", "DBUpdate.ver:7: a malformed signature line"},
+        {"no serial line", [&] { Write(ver, Replaced(Read(ver), "#serial ", "#serials ")); }, "key.pub",
+         "not exactly one valid \"#serial N\" line"},
+        {"an entry without a digest and size", [&] { Write(ver, "z.dat=1\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: \"z.dat\": no digest (sha256:...) and size (size:N)"},
+        {"a name the updater refuses", [&] { Write(ver, "CON.dat=1,0,0,0\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: \"CON.dat\": a name the updater refuses"},
+        {"a SITE with a scheme", [&] { Write(ver, Replaced(Read(ver), "SITE=127.0.0.2", "SITE=http://127.0.0.2/")); }, "key.pub",
+         "DBUpdate.ver:1: a SITE that is no host name alone"},
+        {"a SUBDIR out of the release folder", [&] { Write(ver, "SUBDIR=../secret\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: a SUBDIR outside the release folder"},
         {"more entries than the updater reads",
          [&] {
              std::string t = Read(ver);

@@ -366,6 +366,11 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         ToCp949(s.site, site);
         ToCp949(s.subDir, subDir);
         const std::string target = releaseDir + "/" + s.versionFile;
+        if (!Inside(releaseDir, Folder(target))) {
+            problems.push_back({descriptionPath + ":" + std::to_string(s.line),
+                                "the folder of " + s.versionFile + " is missing or a link that leads out of the release folder"});
+            continue;
+        }
         std::map<std::string, Listed> previous;
         std::uint64_t serial = 0;
         std::string why;
@@ -517,9 +522,18 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             }
         }
         std::string subDir;
+        int at = 0;
         core::ForEachLine(text.data(), text.size(), [&](const std::string& line) {
+            ++at;
             const core::ClassifiedLine c = core::ClassifyLine(line);
-            if (c.kind == core::LineKind::SubDir) subDir = c.value;
+            const std::string where = path + ":" + std::to_string(at);
+            if (c.kind == core::LineKind::SubDir) {
+                subDir = c.value;
+                if (!IsReleaseSubDir(c.value)) problems.push_back({where, "a SUBDIR outside the release folder"});
+            }
+            if (c.kind == core::LineKind::Site && !IsSiteHost(c.value)) {
+                problems.push_back({where, "a SITE that is no host name alone: the updater would ask for http://" + c.value + "/..."});
+            }
         });
         const std::string folder = FilesFolder(releaseDir, file, subDir);
         int n = 0;
