@@ -46,17 +46,12 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage("no command");
     const std::string command = argv[1];
     std::vector<release_tool::Problem> problems;
-    if (command == "keygen") {
-        if (argc != 3) return Usage("keygen takes the private key's file, and nothing else");
+    if (command == "keygen" || command == "pubkey") {
+        if (argc != 3) return Usage(command + " takes the private key's file, and nothing else");
         std::string pem, keyId;
-        if (!release_tool::Keygen(argv[2], pem, keyId, problems)) return Report(problems);
-        std::printf("%sKEYID %s\n", pem.c_str(), keyId.c_str());
-        return 0;
-    }
-    if (command == "pubkey") {
-        if (argc != 3) return Usage("pubkey takes the private key's file, and nothing else");
-        std::string pem, keyId;
-        if (!release_tool::PublicKeyOf(argv[2], pem, keyId, problems)) return Report(problems);
+        const bool ok = command == "keygen" ? release_tool::Keygen(argv[2], pem, keyId, problems)
+                                            : release_tool::PublicKeyOf(argv[2], pem, keyId, problems);
+        if (!ok) return Report(problems);
         std::printf("%sKEYID %s\n", pem.c_str(), keyId.c_str());
         return 0;
     }
