@@ -199,9 +199,10 @@ void CUpdaterDlg::FinishLeftWork() {
 void CUpdaterDlg::StartInstallStats() {
     // Its outcome changes nothing in the update: it goes out on a thread of its own, so a statistics
     // server that never answers holds neither the dialog nor the run.
-    const std::shared_ptr<IRunEvents> log = m_log;
+    const std::shared_ptr<CRunLog> log = m_log;
     m_hStats = StartDetached([log] {
-        TellingFaults(*log, "statistics report", 0, [] { return SendInstallStats(GetMacAddress()); });
+        const DWORD error = TellingFaults(*log, "statistics report", DWORD{ERROR_SUCCESS}, [] { return ReportInstall(GetMacAddress()); });
+        if (error != ERROR_SUCCESS) log->Note("the statistics report could not be sent (" + ErrorText(error) + ")", true);
     });
 }
 

@@ -53,27 +53,48 @@ CString GetMacAddress() {
     return CString(text);
 }
 
-int SendInstallStats(CString strAdapter) {
+namespace {
+
+DWORD LastErrorOr(DWORD fallback) {
+    const DWORD e = ::GetLastError();
+    return e != ERROR_SUCCESS ? e : fallback;
+}
+
+// One GET with the header block and body, its answer never read: ERROR_SUCCESS when it was sent, otherwise
+// the platform's error of the step that failed (taken before the handles close).
+DWORD SendRequest(const CString& host, const CString& object, const CString& body) {
+    const UniqueHandle<InternetHandleTraits> session(
+        ::InternetOpenW(Wide(product::kStatsAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) return LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
+    SetWindowsTimeouts(session.get());
+    const UniqueHandle<InternetHandleTraits> connection(::InternetConnectW(
+        session.get(), Wide(host).c_str(), INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
+    const UniqueHandle<InternetHandleTraits> request(::HttpOpenRequestW(
+        connection.get(), L"GET", Wide(object).c_str(), L"HTTP/1.0", L"", nullptr, 0, 0));
+    if (!request) return LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
+    const std::wstring headers = Wide(std::string(kRequestHeaders, kRequestHeadersLength));
+    if (!::HttpSendRequestW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                            const_cast<char*>(body.GetString()), static_cast<DWORD>(body.GetLength()))) {
+        return LastErrorOr(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ReportInstall(CString strAdapter) {
     CString body;
     body.Format("InstallInfo=%s,%s,%s", product::kPartnerCode, product::kPartnerCode, strAdapter.GetString());
-    SendHttpRequest(UPDATER_STATS_HOST, product::kStatsObject, body);
+    return SendRequest(UPDATER_STATS_HOST, product::kStatsObject, body);
+}
+
+int SendInstallStats(CString strAdapter) {
+    ReportInstall(strAdapter);
     return 1;
 }
 
 int SendHttpRequest(CString host, CString object, CString body) {
     if (object.IsEmpty() || host.IsEmpty() || body.IsEmpty()) return ERROR_INVALID_PARAMETER;
-    const UniqueHandle<InternetHandleTraits> session(
-        ::InternetOpenW(Wide(product::kStatsAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return 0;
-    SetWindowsTimeouts(session.get());
-    const UniqueHandle<InternetHandleTraits> connection(::InternetConnectW(
-        session.get(), Wide(host).c_str(), INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) return 0;
-    const UniqueHandle<InternetHandleTraits> request(::HttpOpenRequestW(
-        connection.get(), L"GET", Wide(object).c_str(), L"HTTP/1.0", L"", nullptr, 0, 0));
-    if (!request) return 0;
-    const std::wstring headers = Wide(std::string(kRequestHeaders, kRequestHeadersLength));
-    const BOOL sent = ::HttpSendRequestW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                                         const_cast<char*>(body.GetString()), static_cast<DWORD>(body.GetLength()));
-    return sent ? 1 : 0;  // the answer is never read; handles close request, connection, session
+    return SendRequest(host, object, body) == ERROR_SUCCESS ? 1 : 0;  // handles close request, connection, session
 }

@@ -233,16 +233,21 @@ DWORD StartRegistration(const CString& systemFolder, const CString& path) {
     return ERROR_SUCCESS;
 }
 
-void OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events) {
+DWORD OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events) {
     const std::wstring file = Wide(path);
-    RunDetached<bool>(
+    return RunDetached<DWORD>(
         [file, events] {
-            return TellingFaults(*events, "open", false, [&] {
+            return TellingFaults(*events, "open", DWORD{ERROR_CANCELLED}, [&] {
                 // The shell wants COM on the calling thread for some handlers.
                 const CComInitialization com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-                ::ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOW);
-                return true;
+                SHELLEXECUTEINFOW info{};
+                info.cbSize = sizeof info;
+                info.fMask = SEE_MASK_FLAG_NO_UI;
+                info.lpVerb = L"open";
+                info.lpFile = file.c_str();
+                info.nShow = SW_SHOW;
+                return ::ShellExecuteExW(&info) ? DWORD{ERROR_SUCCESS} : LastErrorOr(ERROR_NO_ASSOCIATION);
             });
         },
-        stop, false);
+        stop, DWORD{ERROR_CANCELLED});
 }

@@ -80,5 +80,7 @@ DWORD RemoveSetAsideProgram(CString& path, bool& atReboot);
 DWORD StartRegistration(const CString& systemFolder, const CString& path);
 // The shell's "open" on path, shown normally, not waited for. The shell itself can take long (it waits
 // for the started program to become idle): the call runs on a thread of its own, and a stop ends the
-// wait for it at once. Whatever the call throws is told to events.
-void OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events);
+// wait for it at once (ERROR_CANCELLED). Whatever the call throws is told to events. ERROR_SUCCESS when
+// the shell opened it, otherwise its error (ERROR_NO_ASSOCIATION for a type nothing opens); no dialog
+// of the shell's is shown.
+DWORD OpenWithShell(const CString& path, const CStopSignal& stop, std::shared_ptr<IRunEvents> events);

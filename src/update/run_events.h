@@ -84,7 +84,7 @@ public:
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
     virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
     virtual void RegistrationStarted(const CString& /*path*/, unsigned long /*error*/) {}                     // 0: started
-    virtual void Opened(const CString& /*path*/) {}
+    virtual void Opened(const CString& /*path*/, unsigned long /*error*/) {}  // 0: the shell opened it
     virtual void Recorded(const CString& /*name*/, const CString& /*version*/, long /*error*/) {}  // 0: recorded
     virtual void PassEnded(UpdatePass, PassEnd, unsigned long /*error*/) {}
     virtual void ShellEntriesWritten() {}
@@ -119,7 +119,7 @@ public:
     void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }
     void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }
     void RegistrationStarted(const CString& p, unsigned long e) override { Each(&IRunEvents::RegistrationStarted, p, e); }
-    void Opened(const CString& p) override { Each(&IRunEvents::Opened, p); }
+    void Opened(const CString& p, unsigned long e) override { Each(&IRunEvents::Opened, p, e); }
     void Recorded(const CString& n, const CString& v, long e) override { Each(&IRunEvents::Recorded, n, v, e); }
     void PassEnded(UpdatePass p, PassEnd e, unsigned long err) override { Each(&IRunEvents::PassEnded, p, e, err); }
     void ShellEntriesWritten() override { Each(&IRunEvents::ShellEntriesWritten); }

@@ -77,7 +77,8 @@ bool CRunLog::Open(const CString& folder, const std::string& programVersion, con
     return true;
 }
 
-void CRunLog::Write(bool failure, const std::string& text) {
+void CRunLog::Write(bool failure, const std::string& text, bool countsForTheRun) {
+    if (failure && countsForTheRun) ++m_failures;
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     const std::string line = core::FormatLogLine({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
@@ -98,13 +99,21 @@ bool CRunLog::ShortenLocked() {
     {
         const ScopedFile in(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Only its end is read, whatever size the log has grown to (one from before the bound, or copied
+        // in): the kept bytes and the one before them, which tells whether a line starts right there.
         LARGE_INTEGER size{};
-        if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > static_cast<LONGLONG>(4 * kMaxBytes)) return false;
-        std::string all(static_cast<std::size_t>(size.QuadPart), '\0');
+        if (!in || !::GetFileSizeEx(in.get(), &size)) return false;
+        const LONGLONG tailBytes = size.QuadPart < static_cast<LONGLONG>(kKeptBytes + 1) ? size.QuadPart : kKeptBytes + 1;
+        LARGE_INTEGER from{};
+        from.QuadPart = size.QuadPart - tailBytes;
+        std::string tail(static_cast<std::size_t>(tailBytes), '\0');
         DWORD read = 0;
-        if (!all.empty() && !::ReadFile(in.get(), &all[0], static_cast<DWORD>(all.size()), &read, nullptr)) return false;
-        all.resize(read);
-        kept = core::KeepLastLines(all, kKeptBytes);
+        if (!::SetFilePointerEx(in.get(), from, nullptr, FILE_BEGIN) ||
+            (!tail.empty() && !::ReadFile(in.get(), &tail[0], static_cast<DWORD>(tail.size()), &read, nullptr))) {
+            return false;
+        }
+        tail.resize(read);
+        kept = core::KeepLastLines(tail, kKeptBytes);
     }
     const std::wstring staged = m_path + L".~new";
     {
@@ -128,6 +137,7 @@ bool CRunLog::ShortenLocked() {
 }
 
 void CRunLog::RunStarted(const CString& installPath) {
+    m_failures = 0;
     Write(false, "run: ending the product's programs in " + installPath.str());
 }
 
@@ -200,7 +210,13 @@ void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {
     }
 }
 
-void CRunLog::Opened(const CString& path) { Write(false, "opened " + path.str() + " with the shell"); }
+void CRunLog::Opened(const CString& path, unsigned long error) {
+    if (error == ERROR_SUCCESS) {
+        Write(false, "opened " + path.str() + " with the shell");
+    } else {
+        Write(true, "could not open " + path.str() + " with the shell (" + ErrorText(error) + ")");
+    }
+}
 
 void CRunLog::Recorded(const CString& name, const CString& version, long error) {
     if (error == ERROR_SUCCESS) {
@@ -245,7 +261,14 @@ void CRunLog::StopAsked() { Write(false, "stop asked: the dialog is closing"); }
 
 void CRunLog::RunEnded(RunOutcome outcome) {
     switch (outcome) {
-    case RunOutcome::Updated: Write(false, "run ended: the product is up to date"); return;
+    // Up to date only when nothing failed on the way: a file not placed, a step that failed.
+    case RunOutcome::Updated:
+        if (const unsigned failures = m_failures) {
+            Write(true, "run ended: not everything was updated (" + std::to_string(failures) + " failure(s) above)");
+        } else {
+            Write(false, "run ended: the product is up to date");
+        }
+        return;
     case RunOutcome::Failed: Write(true, "run ended: the update failed (see above)"); return;
     case RunOutcome::Stopped: Write(false, "run ended: stopped"); return;
     }

@@ -7,6 +7,7 @@
 // beside it and renamed over it, so the log is never lost. A folder that cannot be written means no log;
 // the run never notices. Lines may come from several threads.
 #include <cstdint>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -21,7 +22,8 @@ public:
     // Opens the log in folder and writes the run's first line. false (and no log) when it cannot.
     bool Open(const CString& folder, const std::string& programVersion, const std::string& systemVersion);
     // A line of its own, for what the program does outside the run (its start and its close).
-    void Note(const std::string& text, bool failure = false) { Write(failure, text); }
+    // A line of the program's own, beside the update (a failure here does not make the update's summary one).
+    void Note(const std::string& text, bool failure = false) { Write(failure, text, false); }
 
     void RunStarted(const CString& installPath) override;
     void ProgramNotEnded(const CString& path) override;
@@ -35,7 +37,7 @@ public:
     void Placed(const CString& name, const CString& destination, unsigned long error) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, unsigned long error) override;
-    void Opened(const CString& path) override;
+    void Opened(const CString& path, unsigned long error) override;
     void Recorded(const CString& name, const CString& version, long error) override;
     void PassEnded(UpdatePass pass, PassEnd end, unsigned long error) override;
     void ShellEntriesWritten() override;
@@ -44,7 +46,8 @@ public:
     void Fault(const char* where, const std::string& what) override;
 
 private:
-    void Write(bool failure, const std::string& text);
+    // countsForTheRun: a failure of the update itself, which its summary line then reports.
+    void Write(bool failure, const std::string& text, bool countsForTheRun = true);
     bool ShortenLocked();
 
     std::mutex m_lock;
@@ -53,4 +56,5 @@ private:
     std::uint64_t m_size = 0;
     unsigned long m_downloadStartedAt = 0;
     std::size_t m_due = 0, m_placed = 0;  // of the current pass
+    std::atomic<unsigned> m_failures{0};   // failure lines of the current run, from any thread
 };

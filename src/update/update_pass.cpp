@@ -232,8 +232,7 @@ void CUpdateRun::RegisterPlacedFiles(CUpdateFileArray* pList) {
         if (record.bPlaced && !record.bRunning && ::PathFileExistsW(Wide(path).c_str())) {
             if (record.bRegister) m_events->RegistrationStarted(path, StartRegistration(systemFolder, path));
             if (record.bOpen) {
-                OpenWithShell(path, m_stop, m_events);
-                m_events->Opened(path);
+                m_events->Opened(path, OpenWithShell(path, m_stop, m_events));
             }
         }
         if (!m_stop.Pause(kFileStepPauseMs)) return;

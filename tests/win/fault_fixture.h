@@ -172,6 +172,17 @@ protected:
         // A build without keys says on every start what that means.
         EXPECT_EQ(lines.size() > 1 && lines[1].find("this build carries no release keys: it installs whatever") == kLogTextAt,
                   m_exe == UpdatorExePath());
+        // A run that logged a failure is never summed up as up to date.
+        bool failedBefore = false;
+        for (const std::string& l : lines) {
+            const std::string text = l.size() > kLogTextAt ? l.substr(kLogTextAt) : std::string();
+            if (text.rfind("==== BrinsoUpdator ", 0) == 0) failedBefore = false;  // a run of its own
+            if (text.rfind("run ended: the product is up to date", 0) == 0) {
+                EXPECT_FALSE(failedBefore) << "a run with failures summed up as up to date:\n" << all;
+            }
+            // (the statistics report is no part of the update)
+            if (l.compare(kLogLevelAt, 5, "FAIL ") == 0 && text.rfind("the statistics report", 0) != 0) failedBefore = true;
+        }
         bool caused = false;
         for (const std::string& f : LoggedFailures(lines)) {
             if (!IsSummary(f)) caused = true;

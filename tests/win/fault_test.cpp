@@ -296,6 +296,17 @@ TEST_F(FaultTest, LocalFaults) {
         };
     };
     RunAll({
+        // A file flagged to be opened, of a type nothing on the machine opens: placed and recorded, its open
+        // a failure line, and the run not summed up as up to date.
+        Logs({"a flagged file of a type nothing opens",
+              [](TestHttpServer& s) {
+                  s.Serve("/update/db/DBUpdate.ver", Ok(DbVer("notes.qqz=2,0,0,1\r\n")));
+                  ServeListed(s);
+                  s.Serve("/db/notes.qqz", Ok("notes"));
+                  ServeProgramCurrent(s);
+              },
+              nullptr, true, [] { EXPECT_EQ(RecordedVersion(L"notes.qqz"), L"2"); }},
+             "could not open C:\\Program Files\\Marrowtide\\notes.qqz with the shell (error "),
         {"the temp folder cannot be made (a file stands in its place)", fetchA, nullptr, true, nullptr, true,
          [this] {
              RemoveTree(L"C:\\windows\\Temp");
@@ -464,7 +475,11 @@ TEST_F(FaultTest, HostileServers) {
          nothingAskedAfterTheList},
         Logs({"a version-info file of 3000 entries", WithDbVer(Ok(many)), nullptr, true, nothingAskedAfterTheList},
              "lists more than 1000 files"),
-        // The report changes nothing in the update: a statistics server that never answers holds nothing up.
+        // The report changes nothing in the update, but its failure is told, beside the update's summary.
+        Logs({"no statistics server", WithFile("a.dll", Ok(kListed.at("a.dll"))), nullptr, true,
+              [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }},
+             "the statistics report could not be sent (error 120"),
+        // A statistics server that never answers holds nothing up.
         {"a statistics server that never answers", WithFile("a.dll", Ok(kListed.at("a.dll"))), nullptr, true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
          [] {

@@ -13,28 +13,35 @@ namespace {
 const wchar_t kFolder[] = L"C:\\log-test";
 
 TEST(RunLog, StaysWithinItsBoundKeepingItsLastWholeLines) {
-    RemoveTree(kFolder);
-    EnsureFolder(kFolder);
-    {
-        CRunLog log;
-        ASSERT_TRUE(log.Open(Utf8(kFolder).c_str(), "9.8.7.6", "Windows test"));
-        for (int i = 0; i < 6000; ++i) log.Note("line " + std::to_string(i) + std::string(40, '.'));  // about 400 KiB
+    // Whatever size the log starts at: none, or 2 MiB left by an older program (or copied in).
+    for (const std::size_t before : {std::size_t{0}, std::size_t{2} << 20}) {
+        SCOPED_TRACE(before);
+        RemoveTree(kFolder);
+        EnsureFolder(kFolder);
+        std::string old;
+        while (old.size() < before) old += "2026-01-01 00:00:00.000 info an earlier run's line\r\n";
+        if (before) WriteAll(std::wstring(kFolder) + L"\\" + product::kLogFileNameW, old);
+        {
+            CRunLog log;
+            ASSERT_TRUE(log.Open(Utf8(kFolder).c_str(), "9.8.7.6", "Windows test"));
+            for (int i = 0; i < 6000; ++i) log.Note("line " + std::to_string(i) + std::string(40, '.'));  // about 400 KiB
+        }
+        const std::wstring path = std::wstring(kFolder) + L"\\" + product::kLogFileNameW;
+        std::string all;
+        ASSERT_TRUE(ReadFileBytes(path, all));
+        EXPECT_LE(all.size(), CRunLog::kMaxBytes);
+        EXPECT_GE(all.size(), CRunLog::kKeptBytes);
+        const std::vector<std::string> lines = RunLogLines(kFolder);
+        ASSERT_GT(lines.size(), 1000u);
+        EXPECT_EQ(all.substr(all.size() - 2), "\r\n");  // the file ends with a whole line
+        // From a line's start, with no line lost between the first kept and the last written.
+        const int first = std::stoi(lines.front().substr(lines.front().find("line ") + 5));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            ASSERT_EQ(lines[i].find("line " + std::to_string(first + static_cast<int>(i)) + "."), kLogTextAt) << lines[i];
+        }
+        EXPECT_EQ(first + static_cast<int>(lines.size()) - 1, 5999);
+        EXPECT_FALSE(Exists(path + L".~new"));
     }
-    const std::wstring path = std::wstring(kFolder) + L"\\" + product::kLogFileNameW;
-    std::string all;
-    ASSERT_TRUE(ReadFileBytes(path, all));
-    EXPECT_LE(all.size(), CRunLog::kMaxBytes);
-    EXPECT_GE(all.size(), CRunLog::kKeptBytes);
-    const std::vector<std::string> lines = RunLogLines(kFolder);
-    ASSERT_GT(lines.size(), 1000u);
-    EXPECT_EQ(all.substr(all.size() - 2), "\r\n");  // the file ends with a whole line
-    // From a line's start, with no line lost between the first kept and the last written.
-    const int first = std::stoi(lines.front().substr(lines.front().find("line ") + 5));
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        ASSERT_EQ(lines[i].find("line " + std::to_string(first + static_cast<int>(i)) + "."), kLogTextAt) << lines[i];
-    }
-    EXPECT_EQ(first + static_cast<int>(lines.size()) - 1, 5999);
-    EXPECT_FALSE(Exists(path + L".~new"));
 }
 
 TEST(RunLog, AFolderThatCannotBeWrittenMeansNoLog) {
