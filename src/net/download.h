@@ -15,9 +15,12 @@ extern const char kRequestHeaders[];
 constexpr DWORD kRequestHeadersLength = 290;
 constexpr UINT kDownloadChunk = 4096;
 
+// The framework's verb index of GET, the only verb the updater sends.
+constexpr int kVerbGet = 1;
+
 struct DownloadRequest {
     bool showProgress = false;  // the observer hears of the body and of each chunk
-    int verb = 1;               // index of the framework's verbs: 1 is GET
+    int verb = kVerbGet;        // index of the framework's verbs
     std::string server;         // host name only; port 80
     std::string object;         // request target, sent as it stands
     std::string optional;       // request body

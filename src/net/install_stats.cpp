@@ -84,9 +84,7 @@ DWORD SendRequest(const CString& host, const CString& object, const CString& bod
 }  // namespace
 
 DWORD ReportInstall(CString strAdapter) {
-    CString body;
-    body.Format("InstallInfo=%s,%s,%s", product::kPartnerCode, product::kPartnerCode, strAdapter.GetString());
-    return SendRequest(UPDATER_STATS_HOST, product::kStatsObject, body);
+    return SendRequest(UPDATER_STATS_HOST, product::kStatsObject, CString(core::InstallInfoBody(product::kPartnerCode, strAdapter.str())));
 }
 
 int SendInstallStats(CString strAdapter) {

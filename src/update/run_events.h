@@ -135,6 +135,15 @@ private:
     std::vector<std::shared_ptr<IRunEvents>> m_listeners;
 };
 
+// Tells a fault where telling itself may fail (no memory left for the line): then it stays untold, and
+// nothing leaves the thread's entry.
+inline void TellFault(IRunEvents& events, const char* where, const char* what) noexcept {
+    try {
+        events.Fault(where, what);
+    } catch (...) {
+    }
+}
+
 // Runs call; whatever it throws is told as a fault of where, and fallback is returned instead. For the
 // entries of threads: nothing thrown may end the process or go unseen.
 template <typename R, typename Call>
@@ -142,9 +151,9 @@ R TellingFaults(IRunEvents& events, const char* where, R fallback, Call&& call) 
     try {
         return call();
     } catch (const std::exception& e) {
-        events.Fault(where, e.what());
+        TellFault(events, where, e.what());
     } catch (...) {
-        events.Fault(where, "an exception of unknown type");
+        TellFault(events, where, "an exception of unknown type");
     }
     return fallback;
 }

@@ -86,7 +86,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
     versionInfo.nWholeWithinMs = kVersionInfoWithinMs;
     versionInfo.bFresh = true;
-    if (!DownloadFile(FALSE, 1, s.versionInfoHost, s.versionInfoObject, "", local, versionInfo)) {
+    if (!DownloadFile(FALSE, kVerbGet, s.versionInfoHost, s.versionInfoObject, "", local, versionInfo)) {
         return PassEnd::VersionInfoNotFetched;
     }
     CUpdateFileArray list;
@@ -118,7 +118,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
-        if (!DownloadFile(TRUE, 1, m_strSite, object, "", tempFile, listed)) {
+        if (!DownloadFile(TRUE, kVerbGet, m_strSite, object, "", tempFile, listed)) {
             break;  // the rest is not attempted
         }
         record.bFetched = true;
