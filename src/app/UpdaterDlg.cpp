@@ -163,10 +163,25 @@ void CUpdaterDlg::OnLButtonDown() {
 
 void CUpdaterDlg::OnDestroy() {
     CDialog::OnDestroy();
-    StopWorker();
+    if (StopWorker()) {
+        RestoreProduct();
+        FinishLeftWork();
+        return;
+    }
+    // The worker missed its grace time and is ended by force. A thread ended so never lets go of what it
+    // holds at that moment (the log's lock, the heap's), so the close does all it must while the worker
+    // still runs (the log waits a bounded time for its lock), then ends the worker, and then the process,
+    // which touches nothing more: the run's download folder stays in the temp folder.
+    m_log->Note("the update worker did not end within its grace time and is terminated", true);
     RestoreProduct();
-    FinishLeftWork();
+    ::TerminateThread(m_hThread.get(), STILL_ACTIVE);
+    m_hThread.reset();
+    m_nWorkerEnd = WorkerEnd::Terminated;
+    WaitForLeftWork();
+    EndAfterTerminate();
 }
+
+void CUpdaterDlg::EndAfterTerminate() { ::TerminateProcess(::GetCurrentProcess(), 0); }
 
 void CUpdaterDlg::RestoreProduct() {
     const LONG flag = WriteProductValue(product::kUpdateFlagValue, product::kUpdateFlagDone);
@@ -187,13 +202,17 @@ void CUpdaterDlg::RestoreProduct() {
 }
 
 void CUpdaterDlg::FinishLeftWork() {
+    WaitForLeftWork();
+    m_run.m_runFolder.Remove();
+}
+
+void CUpdaterDlg::WaitForLeftWork() {
     HANDLE left[2];
     DWORD count = 0;
     for (const ScopedHandle* h : {&m_hStats, &m_run.m_hStoppedDownload}) {
         if (*h) left[count++] = h->get();
     }
     if (count) ::WaitForMultipleObjects(count, left, TRUE, kLeftWorkGraceMs);
-    m_run.m_runFolder.Remove();
 }
 
 void CUpdaterDlg::StartInstallStats() {
@@ -235,8 +254,8 @@ DWORD WINAPI CUpdaterDlg::UpdateThreadProc(LPVOID param) {
     return kPassFailed;
 }
 
-void CUpdaterDlg::StopWorker() {
-    if (!m_hThread) return;
+bool CUpdaterDlg::StopWorker() {
+    if (!m_hThread) return true;
     const HANDLE thread = m_hThread.get();
     if (::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) m_run.Stop();
     // The worker may be sending a message to this thread right now: let such messages through while
@@ -250,14 +269,8 @@ void CUpdaterDlg::StopWorker() {
         MSG msg;
         ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
-    DWORD code = 0;
-    ::GetExitCodeThread(thread, &code);
-    if (code == STILL_ACTIVE) {
-        ::TerminateThread(thread, STILL_ACTIVE);  // last resort: the worker missed its grace time
-        m_nWorkerEnd = WorkerEnd::Terminated;
-        m_log->Note("the update worker did not end within its grace time and was terminated", true);
-    } else {
-        m_nWorkerEnd = WorkerEnd::Returned;
-    }
+    if (::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) return false;
+    m_nWorkerEnd = WorkerEnd::Returned;
     m_hThread.reset();
+    return true;
 }

@@ -25,6 +25,7 @@ public:
     // As the dialog goes: the statistics report and a stopped download get a moment to end, never more
     // (the process then ends without them); then the run's download folder goes.
     void FinishLeftWork();
+    void WaitForLeftWork();
     static constexpr DWORD kLeftWorkGraceMs = 500;
 
     // The worker thread's entry: the run, and the dialog's end when it did not stop.
@@ -54,6 +55,7 @@ protected:
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
     void OnDestroy() override;
+
     bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
@@ -61,9 +63,12 @@ private:
     bool OnPaint();
     void OnLButtonDown();
     LRESULT OnUpdateStart();
-    void StopWorker();
+    // Stops the worker: true when it ended (or never started) within its grace time.
+    bool StopWorker();
     // The dialog's last duty, however the run went: the product's flag and its monitor.
     void RestoreProduct();
+    // After the worker was terminated: the process ends here and now, as whatever the worker held stays held.
+    void EndAfterTerminate();
 
     ScopedHandle m_hStats;  // the thread sending the install statistics report
 };

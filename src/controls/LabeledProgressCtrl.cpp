@@ -144,7 +144,7 @@ void CLabeledProgressCtrl::OnPaint() {
     COffscreenDC dc(paint.GetSafeHdc());
     const HDC hdc = dc.GetSafeHdc();
     const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(::GetParent(m_hWnd), WM_GETFONT, 0, 0));
-    const HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
+    const ScopedSelection selected(hdc, font);
     dc.FillSolidRect(ToRect(p.bar), p.barColour);
     dc.FillSolidRect(ToRect(p.track), p.backColour);
     if (p.caption) {
@@ -164,5 +164,4 @@ void CLabeledProgressCtrl::OnPaint() {
         }
         ::SelectClipRgn(hdc, nullptr);
     }
-    if (oldFont) ::SelectObject(hdc, oldFont);
 }

@@ -9,7 +9,7 @@ COffscreenDC::COffscreenDC(HDC target)
         RECT device = m_rcArea;
         ::LPtoDP(target, reinterpret_cast<POINT*>(&device), 2);
         m_bmpSurface.reset(::CreateCompatibleBitmap(target, device.right - device.left, device.bottom - device.top));
-        m_pOldBitmap = ::SelectObject(m_hDC, m_bmpSurface.get());
+        m_surfaceSelected = ScopedSelection(m_hDC, m_bmpSurface.get());
         ::SetMapMode(m_hDC, ::GetMapMode(target));
         // Callers draw in the target's own logical coordinates.
         ::SetWindowOrgEx(m_hDC, m_rcArea.left, m_rcArea.top, nullptr);
@@ -23,8 +23,7 @@ COffscreenDC::~COffscreenDC() {
     if (!m_bOffscreen) return;  // the target is not ours to release
     ::BitBlt(m_pTarget, m_rcArea.left, m_rcArea.top, m_rcArea.right - m_rcArea.left, m_rcArea.bottom - m_rcArea.top,
              m_hDC, m_rcArea.left, m_rcArea.top, SRCCOPY);
-    if (m_pOldBitmap) ::SelectObject(m_hDC, m_pOldBitmap);
-}  // then the bitmap and the memory DC go
+}  // then the bitmap is selected out, and it and the memory DC go
 
 void COffscreenDC::FillSolidRect(const RECT& rc, COLORREF colour) const {
     ::SetBkColor(m_hDC, colour);

@@ -19,11 +19,11 @@ public:
     void FillSolidRect(const RECT& rc, COLORREF colour) const;
 
 private:
-    // Released in this order as the object goes: the bitmap reselected out of the memory DC (in the
-    // destructor, after the transfer), then the bitmap, then the DC.
+    // Released in this order as the object goes (after the transfer): the bitmap selected out of the
+    // memory DC, then the bitmap, then the DC.
     ScopedMemoryDC m_memoryDC;     // empty when printing
     ScopedBitmap m_bmpSurface;
-    HGDIOBJ m_pOldBitmap = nullptr;
+    ScopedSelection m_surfaceSelected;
     HDC m_hDC = nullptr;           // the memory DC, or the target itself when printing
     HDC m_pTarget;
     RECT m_rcArea{};

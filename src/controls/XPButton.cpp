@@ -66,11 +66,12 @@ void CXPButton::DrawItem(DRAWITEMSTRUCT* dis) {
     RECT rc = dis->rcItem;
     const std::wstring caption = Wide(GetWindowText());
 
-    m_pSavedPen = ::SelectObject(dc, m_penOutline.get());
-    ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, 10, 10);  // filled by the surface's white brush
+    {
+        const ScopedSelection outline(dc, m_penOutline.get());
+        ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, 10, 10);  // filled by the surface's white brush
+    }
     m_bHasFocus = (dis->itemState & ODS_FOCUS) != 0;
     m_bEmphasis = (dis->itemState & (ODS_FOCUS | ODS_SELECTED | ODS_DEFAULT)) != 0;
-    ::SelectObject(dc, m_pSavedPen);
 
     ::InflateRect(&rc, -::GetSystemMetrics(SM_CXEDGE), -::GetSystemMetrics(SM_CYEDGE));
     FillGradient(dc, rc);
@@ -104,20 +105,21 @@ void CXPButton::DrawEdgeLines(HDC dc, const RECT& rc) {
                           focusSet ? m_penFocusBottom.get() : m_penHotBottom.get()};
     POINT remembered{};
     ::GetCurrentPositionEx(dc, &remembered);
-    m_pSavedPen = ::SelectObject(dc, pens[0]);
-    for (int i = 0; i < 4; ++i) {
-        ::SelectObject(dc, pens[i]);
-        ::MoveToEx(dc, lines[i].fromX, lines[i].fromY, nullptr);
-        ::LineTo(dc, lines[i].toX, lines[i].toY);
+    {
+        const ScopedSelection pen(dc, pens[0]);
+        for (int i = 0; i < 4; ++i) {
+            pen.Select(pens[i]);
+            ::MoveToEx(dc, lines[i].fromX, lines[i].fromY, nullptr);
+            ::LineTo(dc, lines[i].toX, lines[i].toY);
+        }
     }
-    ::SelectObject(dc, m_pSavedPen);
     ::MoveToEx(dc, remembered.x, remembered.y, nullptr);
 }
 
 void CXPButton::DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& caption) {
     const int oldMode = ::SetBkMode(dc, TRANSPARENT);
-    ScopedFont font(PointFont(dc, 90, L"굴림"));
-    const HGDIOBJ oldFont = ::SelectObject(dc, font.get());
+    const ScopedFont font(PointFont(dc, 90, L"굴림"));
+    const ScopedSelection selected(dc, font.get());
     SIZE size{};
     ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
     if (state & ODS_DISABLED) {
@@ -129,6 +131,5 @@ void CXPButton::DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& 
         if (state & ODS_SELECTED) ::OffsetRect(&inner, 2, 2);
         ::DrawTextW(dc, caption.c_str(), -1, &inner, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
-    ::SelectObject(dc, oldFont);
     ::SetBkMode(dc, oldMode);
 }

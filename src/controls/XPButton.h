@@ -30,5 +30,4 @@ private:
 
     ScopedPen m_penOutline, m_penHotLeft, m_penHotTop, m_penHotRight, m_penHotBottom;
     ScopedPen m_penFocusLeft, m_penFocusTop, m_penFocusRight, m_penFocusBottom;
-    HGDIOBJ m_pSavedPen = nullptr;
 };

@@ -51,12 +51,16 @@ bool Ok(NTSTATUS status) { return status >= 0; }
 
 }  // namespace
 
+void CngAlgorithmTraits::close(handle_type h) noexcept { Api().CloseAlgorithmProvider(h, 0); }
+void CngHashTraits::close(handle_type h) noexcept { Api().DestroyHash(h); }
+void CngKeyTraits::close(handle_type h) noexcept { Api().DestroyKey(h); }
+
 CSha256::CSha256() {
     const Bcrypt& api = Api();
     if (!api.complete) return;
     BCRYPT_ALG_HANDLE alg = nullptr;
     if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
-    m_algorithm = alg;
+    m_algorithm.reset(alg);
     // The hash object's room, given by the caller: Windows Vista needs it.
     DWORD objectSize = 0, got = 0;
     if (!Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
@@ -64,23 +68,17 @@ CSha256::CSha256() {
     }
     m_object.resize(objectSize);
     BCRYPT_HASH_HANDLE hash = nullptr;
-    if (Ok(api.CreateHash(alg, &hash, m_object.data(), objectSize, nullptr, 0, 0))) m_hash = hash;
-}
-
-CSha256::~CSha256() {
-    const Bcrypt& api = Api();
-    if (m_hash) api.DestroyHash(m_hash);
-    if (m_algorithm) api.CloseAlgorithmProvider(m_algorithm, 0);
+    if (Ok(api.CreateHash(alg, &hash, m_object.data(), objectSize, nullptr, 0, 0))) m_hash.reset(hash);
 }
 
 void CSha256::Update(const void* data, std::size_t size) {
     if (!m_hash || m_failed || size == 0) return;
-    m_failed = !Ok(Api().HashData(m_hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0));
+    m_failed = !Ok(Api().HashData(m_hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0));
 }
 
 bool CSha256::Finish(core::Sha256Digest& digest) {
     if (!m_hash || m_failed) return false;
-    return Ok(Api().FinishHash(m_hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+    return Ok(Api().FinishHash(m_hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 
 bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest) {
@@ -92,19 +90,16 @@ bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest) {
 bool VerifyP256(const core::P256Point& point, const core::Sha256Digest& digest, const core::P256Signature& signature) {
     const Bcrypt& api = Api();
     if (!api.complete) return false;
-    BCRYPT_ALG_HANDLE alg = nullptr;
-    if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!Ok(api.OpenAlgorithmProvider(&opened, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    const UniqueHandle<CngAlgorithmTraits> alg(opened);
     unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
     std::memcpy(blob, &header, sizeof header);
     std::memcpy(blob + sizeof header, point.data(), point.size());
-    BCRYPT_KEY_HANDLE key = nullptr;
-    bool verified = false;
-    if (Ok(api.ImportKeyPair(alg, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob, sizeof blob, 0))) {
-        verified = Ok(api.VerifySignature(key, nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
-                                          const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0));
-        api.DestroyKey(key);
-    }
-    api.CloseAlgorithmProvider(alg, 0);
-    return verified;
+    BCRYPT_KEY_HANDLE imported = nullptr;
+    if (!Ok(api.ImportKeyPair(alg.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported, blob, sizeof blob, 0))) return false;
+    const UniqueHandle<CngKeyTraits> key(imported);
+    return Ok(api.VerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
+                                  const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0));
 }

@@ -8,12 +8,30 @@
 #include <vector>
 
 #include "core/release.h"
+#include "framework/handles.h"
+
+// CNG's handles (BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE, BCRYPT_KEY_HANDLE are all pointers), each closed
+// by its own call of the library loaded at run time.
+struct CngAlgorithmTraits {
+    using handle_type = void*;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept;
+};
+struct CngHashTraits {
+    using handle_type = void*;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept;
+};
+struct CngKeyTraits {
+    using handle_type = void*;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type h) noexcept;
+};
 
 // SHA-256 over data given in pieces; no allocation per piece.
 class CSha256 {
 public:
     CSha256();
-    ~CSha256();
     CSha256(const CSha256&) = delete;
     CSha256& operator=(const CSha256&) = delete;
 
@@ -22,9 +40,10 @@ public:
     bool Finish(core::Sha256Digest& digest);
 
 private:
-    void* m_algorithm = nullptr;  // BCRYPT_ALG_HANDLE
-    void* m_hash = nullptr;       // BCRYPT_HASH_HANDLE
+    // In this order: the hash goes first, then the room it used, then its algorithm.
+    UniqueHandle<CngAlgorithmTraits> m_algorithm;
     std::vector<unsigned char> m_object;
+    UniqueHandle<CngHashTraits> m_hash;
     bool m_failed = false;
 };
 

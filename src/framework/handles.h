@@ -93,3 +93,32 @@ private:
     HDC m_hdc = nullptr;
     PAINTSTRUCT m_ps{};
 };
+
+// An object selected into a device context for a scope: what it replaced is selected back as the scope
+// ends (a DC must never be released holding one of its caller's objects). None given: nothing happens.
+class ScopedSelection {
+public:
+    ScopedSelection() noexcept = default;
+    ScopedSelection(HDC dc, HGDIOBJ object) noexcept : m_dc(dc), m_replaced(object ? ::SelectObject(dc, object) : nullptr) {}
+    ~ScopedSelection() {
+        if (m_replaced) ::SelectObject(m_dc, m_replaced);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+    ScopedSelection(ScopedSelection&& other) noexcept
+        : m_dc(other.m_dc), m_replaced(std::exchange(other.m_replaced, nullptr)) {}
+    ScopedSelection& operator=(ScopedSelection&& other) noexcept {
+        if (this != &other) {
+            if (m_replaced) ::SelectObject(m_dc, m_replaced);
+            m_dc = other.m_dc;
+            m_replaced = std::exchange(other.m_replaced, nullptr);
+        }
+        return *this;
+    }
+    // Another object in the place of the one selected; the first one's predecessor still comes back.
+    void Select(HGDIOBJ object) const noexcept { ::SelectObject(m_dc, object); }
+
+private:
+    HDC m_dc = nullptr;
+    HGDIOBJ m_replaced = nullptr;
+};

@@ -3,7 +3,8 @@
 #include "framework/win_text.h"
 
 namespace {
-const wchar_t kObjectProp[] = L"BrinsoUpdator.CWnd";
+// The window property that ties a window to its object.
+const wchar_t kObjectProp[] = L"framework.CWnd.object";
 }
 
 CWnd::~CWnd() {

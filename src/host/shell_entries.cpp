@@ -5,18 +5,30 @@
 
 #include "core/product.h"
 #include "framework/com_ptr.h"
+#include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
 
+namespace {
+// An item list the shell allocated for the caller, freed with the shell's allocator (as on every system
+// back to Windows 95).
+struct ItemListTraits {
+    using handle_type = LPITEMIDLIST;
+    static handle_type invalid() noexcept { return nullptr; }
+    static void close(handle_type items) noexcept {
+        CComPtr<IMalloc> allocator;
+        if (SUCCEEDED(::SHGetMalloc(reinterpret_cast<IMalloc**>(allocator.Receive())))) allocator->Free(items);
+    }
+};
+}  // namespace
+
 CString ShellFolderPath(int csidl) {
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items) return CString();
+    LPITEMIDLIST found = nullptr;
+    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &found))) return CString();
+    const UniqueHandle<ItemListTraits> items(found);
     wchar_t path[MAX_PATH] = {};
-    const BOOL ok = ::SHGetPathFromIDListW(items, path);
-    CComPtr<IMalloc> allocator;
-    if (SUCCEEDED(::SHGetMalloc(reinterpret_cast<IMalloc**>(allocator.Receive())))) allocator->Free(items);
-    return ok ? CString(Narrow(path)) : CString();
+    return items && ::SHGetPathFromIDListW(items.get(), path) ? CString(Narrow(path)) : CString();
 }
 
 ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup) {
@@ -33,14 +45,14 @@ ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup) {
     return f;
 }
 
-void SaveShortcut(const CString& linkPath, const CString& target) {
+long SaveShortcut(const CString& linkPath, const CString& target) {
     CComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive()))) {
-        return;
-    }
-    link->SetPath(Wide(target).c_str());
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive());
+    if (FAILED(hr)) return hr;
+    if (FAILED(hr = link->SetPath(Wide(target).c_str()))) return hr;
     CComPtr<IPersistFile> file;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.Receive()))) file->Save(Wide(linkPath).c_str(), TRUE);
+    if (FAILED(hr = link->QueryInterface(IID_IPersistFile, file.Receive()))) return hr;
+    return file->Save(Wide(linkPath).c_str(), TRUE);
 }
 
 CString UninstallCommand(const CString& installPath) {
@@ -48,10 +60,11 @@ CString UninstallCommand(const CString& installPath) {
     return path.Find(' ') >= 0 ? CString("\"") + path + "\"" : path;
 }
 
-void WriteUninstallEntry(const CString& installPath) {
+long WriteUninstallEntry(const CString& installPath) {
     CRegistryKey list;
-    if (list.Open(HKEY_LOCAL_MACHINE, product::kUninstallListPath, KEY_ALL_ACCESS) != ERROR_SUCCESS) return;  // never created
-    list.SetKeyValue(product::kUninstallEntry, "Marrowtide 삭제", "DisplayName");
-    list.SetKeyValue(product::kUninstallEntry, UninstallCommand(installPath), "UninstallString");
-    list.Close();
+    const LONG opened = list.Open(HKEY_LOCAL_MACHINE, product::kUninstallListPath, KEY_ALL_ACCESS);
+    if (opened != ERROR_SUCCESS) return opened;  // never created: ERROR_FILE_NOT_FOUND
+    const LONG named = list.SetKeyValue(product::kUninstallEntry, "Marrowtide 삭제", "DisplayName");
+    const LONG command = list.SetKeyValue(product::kUninstallEntry, UninstallCommand(installPath), "UninstallString");
+    return named != ERROR_SUCCESS ? named : command;
 }

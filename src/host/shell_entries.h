@@ -16,11 +16,13 @@ struct ShellFolders {
 // family, with the Windows folder's Korean folder names when the lookup gives nothing.
 ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup);
 
-// One shell link at linkPath to target (only the target is set). COM must be initialised.
-void SaveShortcut(const CString& linkPath, const CString& target);
+// One shell link at linkPath to target (only the target is set). COM must be initialised. S_OK, or what
+// failed.
+long SaveShortcut(const CString& linkPath, const CString& target);
 
-// "Marrowtide UnInstall" in the system's uninstall list, only when that list exists.
-void WriteUninstallEntry(const CString& installPath);
+// "Marrowtide UnInstall" in the system's uninstall list, only when that list exists: ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND when it does not (nothing is written), or what failed.
+long WriteUninstallEntry(const CString& installPath);
 // The uninstaller's command: quoted when the path holds a blank, so the system cannot take a shorter
 // path ("C:\Program.exe") for it.
 CString UninstallCommand(const CString& installPath);

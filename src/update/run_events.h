@@ -87,7 +87,8 @@ public:
     virtual void Opened(const CString& /*path*/, unsigned long /*error*/) {}  // 0: the shell opened it
     virtual void Recorded(const CString& /*name*/, const CString& /*version*/, long /*error*/) {}  // 0: recorded
     virtual void PassEnded(UpdatePass, PassEnd, unsigned long /*error*/) {}
-    virtual void ShellEntriesWritten() {}
+    virtual void ShortcutWritten(const CString& /*link*/, long /*result*/) {}  // S_OK: written
+    virtual void UninstallEntryWritten(long /*error*/) {}  // 0: written; ERROR_FILE_NOT_FOUND: no uninstall list
     virtual void StopAsked() {}
     virtual void RunEnded(RunOutcome) {}
     virtual void Fault(const char* /*where*/, const std::string& /*what*/) {}  // something was thrown
@@ -122,7 +123,8 @@ public:
     void Opened(const CString& p, unsigned long e) override { Each(&IRunEvents::Opened, p, e); }
     void Recorded(const CString& n, const CString& v, long e) override { Each(&IRunEvents::Recorded, n, v, e); }
     void PassEnded(UpdatePass p, PassEnd e, unsigned long err) override { Each(&IRunEvents::PassEnded, p, e, err); }
-    void ShellEntriesWritten() override { Each(&IRunEvents::ShellEntriesWritten); }
+    void ShortcutWritten(const CString& l, long r) override { Each(&IRunEvents::ShortcutWritten, l, r); }
+    void UninstallEntryWritten(long e) override { Each(&IRunEvents::UninstallEntryWritten, e); }
     void StopAsked() override { Each(&IRunEvents::StopAsked); }
     void RunEnded(RunOutcome u) override { Each(&IRunEvents::RunEnded, u); }
     void Fault(const char* w, const std::string& what) override { Each(&IRunEvents::Fault, w, what); }

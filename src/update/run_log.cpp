@@ -62,9 +62,16 @@ std::string Quoted(const CString& text) {
 
 }  // namespace
 
+std::unique_lock<std::timed_mutex> CRunLog::Hold() {
+    std::unique_lock<std::timed_mutex> hold(m_lock, std::defer_lock);
+    if (m_givenUp || !hold.try_lock_for(std::chrono::milliseconds(kLineWaitMs))) m_givenUp = true;
+    return hold;
+}
+
 bool CRunLog::Open(const CString& folder, const std::string& programVersion, const std::string& systemVersion) {
     {
-        const std::lock_guard<std::mutex> hold(m_lock);
+        const auto hold = Hold();
+        if (!hold) return false;
         m_path = Wide(folder + "\\" + product::kLogFileName);
         m_file.reset(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -84,8 +91,8 @@ void CRunLog::Write(bool failure, const std::string& text, bool countsForTheRun)
     const std::string line = core::FormatLogLine({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                                                   now.wMilliseconds},
                                                  failure ? "FAIL" : "info", text);
-    const std::lock_guard<std::mutex> hold(m_lock);
-    if (!m_file) return;
+    const auto hold = Hold();
+    if (!hold || !m_file) return;
     if (m_size + line.size() > kMaxBytes && !ShortenLocked()) return;
     DWORD written = 0;
     if (::WriteFile(m_file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) m_size += written;
@@ -172,17 +179,21 @@ void CRunLog::FilesDue(UpdatePass pass, std::size_t count) {
 
 void CRunLog::DownloadStarted(const std::string& url) {
     m_downloadStartedAt = ::GetTickCount();
+    m_downloading = true;
     Write(false, "downloading " + url);
 }
 
 void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o) {
-    const std::string took = std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms";
+    // A download that could not begin (its local path too long to form) took no time worth a figure.
+    const std::string took = m_downloading ? " after " + std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms" : "";
+    m_downloading = false;
     if (o.ok) {
-        Write(false, "downloaded " + url + ": " + std::to_string(o.bytes) + " bytes in " + took);
+        Write(false, "downloaded " + url + ": " + std::to_string(o.bytes) + " bytes in " +
+                         std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms");
     } else if (o.failure == core::DownloadFailure::Stopped) {
-        Write(false, "download of " + url + " stopped after " + took);
+        Write(false, "download of " + url + " stopped" + took);
     } else {
-        Write(true, "download of " + url + " failed after " + took + ": " +
+        Write(true, "download of " + url + " failed" + took + ": " +
                         core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()));
     }
 }
@@ -213,6 +224,8 @@ void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {
 void CRunLog::Opened(const CString& path, unsigned long error) {
     if (error == ERROR_SUCCESS) {
         Write(false, "opened " + path.str() + " with the shell");
+    } else if (error == ERROR_CANCELLED) {
+        Write(false, "the open of " + path.str() + " is left to the shell: the dialog is closing");
     } else {
         Write(true, "could not open " + path.str() + " with the shell (" + ErrorText(error) + ")");
     }
@@ -255,7 +268,24 @@ void CRunLog::PassEnded(UpdatePass pass, PassEnd end, unsigned long error) {
     }
 }
 
-void CRunLog::ShellEntriesWritten() { Write(false, "shortcuts and the uninstall entry written"); }
+void CRunLog::ShortcutWritten(const CString& link, long result) {
+    if (SUCCEEDED(result)) {
+        Write(false, "shortcut " + link.str() + " written");
+    } else {
+        Write(true, "could not write the shortcut " + link.str() + " (" + ErrorText(static_cast<unsigned long>(result)) + ")");
+    }
+}
+
+void CRunLog::UninstallEntryWritten(long error) {
+    if (error == ERROR_SUCCESS) {
+        Write(false, std::string("uninstall entry \"") + product::kUninstallEntry + "\" written");
+    } else if (error == ERROR_FILE_NOT_FOUND) {
+        Write(false, "no uninstall entry written: this system has no uninstall list");
+    } else {
+        Write(true, std::string("could not write the uninstall entry \"") + product::kUninstallEntry + "\" (" +
+                        ErrorText(static_cast<unsigned long>(error)) + ")");
+    }
+}
 
 void CRunLog::StopAsked() { Write(false, "stop asked: the dialog is closing"); }
 

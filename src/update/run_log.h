@@ -5,9 +5,12 @@
 // end loses at most the line being written), never flushed to the disk on its own. The file stays within
 // 256 KiB: a line that would pass it first shortens the log to its last 128 KiB of whole lines, written
 // beside it and renamed over it, so the log is never lost. A folder that cannot be written means no log;
-// the run never notices. Lines may come from several threads.
+// the run never notices. Lines may come from several threads. A line waits at most kLineWaitMs for the
+// one being written (a write that hangs, as on a network folder that stopped answering, or a writer ended
+// by force inside one): then the log is given up for the rest of the process, and nobody waits on it again.
 #include <cstdint>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -18,10 +21,10 @@ class CRunLog : public IRunEvents {
 public:
     static constexpr std::size_t kMaxBytes = 256 * 1024;
     static constexpr std::size_t kKeptBytes = 128 * 1024;
+    static constexpr unsigned kLineWaitMs = 1000;
 
     // Opens the log in folder and writes the run's first line. false (and no log) when it cannot.
     bool Open(const CString& folder, const std::string& programVersion, const std::string& systemVersion);
-    // A line of its own, for what the program does outside the run (its start and its close).
     // A line of the program's own, beside the update (a failure here does not make the update's summary one).
     void Note(const std::string& text, bool failure = false) { Write(failure, text, false); }
 
@@ -40,21 +43,29 @@ public:
     void Opened(const CString& path, unsigned long error) override;
     void Recorded(const CString& name, const CString& version, long error) override;
     void PassEnded(UpdatePass pass, PassEnd end, unsigned long error) override;
-    void ShellEntriesWritten() override;
+    void ShortcutWritten(const CString& link, long result) override;
+    void UninstallEntryWritten(long error) override;
     void StopAsked() override;
     void RunEnded(RunOutcome outcome) override;
     void Fault(const char* where, const std::string& what) override;
 
 private:
+    friend struct CRunLogLockHolder;  // a test's writer that takes the lock and never lets go
+
     // countsForTheRun: a failure of the update itself, which its summary line then reports.
     void Write(bool failure, const std::string& text, bool countsForTheRun = true);
     bool ShortenLocked();
 
-    std::mutex m_lock;
+    // The lock for the file, or false when it could not be had in time (the log is then given up).
+    std::unique_lock<std::timed_mutex> Hold();
+
+    std::timed_mutex m_lock;
+    std::atomic<bool> m_givenUp{false};
     std::wstring m_path;
     ScopedFile m_file;
     std::uint64_t m_size = 0;
     unsigned long m_downloadStartedAt = 0;
+    bool m_downloading = false;  // DownloadStarted was told, its end not yet
     std::size_t m_due = 0, m_placed = 0;  // of the current pass
     std::atomic<unsigned> m_failures{0};   // failure lines of the current run, from any thread
 };

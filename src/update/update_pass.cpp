@@ -154,8 +154,11 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
         m_events->VersionInfoUnusable(m_pass, problem, detail);
         return FALSE;
     }
-    ForEachVersionInfoLine(bytes, [&](const CString& line) { ParseVersionInfoLine(line, pList); });
-    return TRUE;
+    // A thousand entries take a while to check: a stop is answered at each.
+    ForEachVersionInfoLine(bytes, [&](const CString& line) {
+        if (!m_stop.Raised()) ParseVersionInfoLine(line, pList);
+    });
+    return !m_stop.Raised();
 }
 
 void CUpdateRun::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) {

@@ -138,13 +138,13 @@ void CUpdateRun::CreateShellEntries() {
         CreateStartMenuShortcuts();
         CreateDesktopShortcut();
     }
-    WriteUninstallEntry(RegisteredInstallPath());
-    m_events->ShellEntriesWritten();
+    if (m_stop.Raised()) return;
+    m_events->UninstallEntryWritten(WriteUninstallEntry(RegisteredInstallPath()));
 }
 
 void CUpdateRun::CreateStartMenuShortcuts() {
     const CString group = ProductShellFolders().programs + "\\" + product::kProductWord;
-    ::CreateDirectoryW(Wide(group).c_str(), nullptr);  // it may exist already
+    ::CreateDirectoryW(Wide(group).c_str(), nullptr);  // it may exist already; if it cannot be made, each link says so
     CreateShortcut(group + "\\Marrowtide 실행.lnk", product::kMainProgram);
     CreateShortcut(group + "\\Marrowtide 실시간.lnk", product::kMonitorProgram);
     CreateShortcut(group + "\\Marrowtide 삭제.lnk", product::kUninstaller);
@@ -153,9 +153,11 @@ void CUpdateRun::CreateStartMenuShortcuts() {
 void CUpdateRun::CreateDesktopShortcut() { CreateMainProgramLink(ProductShellFolders().desktop + "\\Marrowtide.Lnk"); }
 
 void CUpdateRun::CreateShortcut(CString strLinkPath, CString strTarget) {
-    SaveShortcut(strLinkPath, m_strInstallPath + "\\" + strTarget);
+    if (m_stop.Raised()) return;  // each link may take the shell a while: a stop is answered between them
+    m_events->ShortcutWritten(strLinkPath, SaveShortcut(strLinkPath, m_strInstallPath + "\\" + strTarget));
 }
 
 void CUpdateRun::CreateMainProgramLink(CString strLinkPath) {
-    SaveShortcut(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram);
+    if (m_stop.Raised()) return;
+    m_events->ShortcutWritten(strLinkPath, SaveShortcut(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram));
 }

@@ -214,16 +214,22 @@ TEST_F(FaultTest, FiftyMegabyteFile) {
 // A DB version-info file listing many small files before a.dll, with these fields after the version
 // (",0,1,0" has each registered), and a server for it: the placement, registration and recording steps
 // then last long enough to stop inside each.
-std::function<void(TestHttpServer&)> ServeMany(const std::string& fields) {
+std::function<void(TestHttpServer&)> ServeMany(const std::string& fields, int count = 60) {
     std::string many = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
-    for (int i = 0; i < 60; ++i) many += "f" + std::to_string(i) + ".dat=2" + fields + "\r\n";
+    for (int i = 0; i < count; ++i) many += "f" + std::to_string(i) + ".dat=2" + fields + "\r\n";
     many += "a.dll=2\r\n";
-    return [many](TestHttpServer& s) {
+    return [many, count](TestHttpServer& s) {
         s.Serve("/update/db/DBUpdate.ver", Ok(many));
-        for (int i = 0; i < 60; ++i) s.Serve("/db/f" + std::to_string(i) + ".dat", Ok("small"));
+        for (int i = 0; i < count; ++i) s.Serve("/db/f" + std::to_string(i) + ".dat", Ok("small"));
         ServeListed(s);
         ServeProgramCurrent(s);
     };
+}
+bool LogHolds(const std::string& text) {
+    for (const std::string& line : RunLogLines(InstallFolder())) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
 }
 bool AnyRecorded(int from, int to) {
     for (int i = from; i < to; ++i) {
@@ -257,6 +263,12 @@ TEST_F(FaultTest, StopAtEveryStep) {
          }},
         {"during recording", ServeMany(""), StopWhen([](HWND) { return AnyRecorded(0, 2); }), true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1") << "recording went on after the stop"; }},
+        // A thousand entries take a while to check: the stop is answered at the next, wherever it comes.
+        {"while a 1000-entry version-info file is read (at its 10th entry)", ServeMany("", 999),
+         StopWhen([](HWND) { return LogHolds("\"f10.dat\" version"); })},
+        {"while a 1000-entry version-info file is read (at its 500th entry)", ServeMany("", 999),
+         StopWhen([](HWND) { return LogHolds("\"f500.dat\" version"); }), true,
+         [] { EXPECT_FALSE(LogHolds("\"a.dll\" version")) << "the entries were all checked after the stop"; }},
         // The shell's "open" waits for a DDE handler that takes twenty seconds: the stop does not.
         {"during a long \"open\"",
          [](TestHttpServer& s) {
@@ -317,6 +329,15 @@ TEST_F(FaultTest, LocalFaults) {
                  CreateDirectoryW(L"C:\\windows\\Temp", nullptr);
              });
          }},
+        // Every file placed and recorded, but the desktop link cannot be written: its line is a failure.
+        Logs({"the desktop folder read-only", fetchA, nullptr, true, [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,
+              [readOnly] {
+                  wchar_t desktop[MAX_PATH] = {};
+                  SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+                  DeleteFileW((std::wstring(desktop) + L"\\Marrowtide.Lnk").c_str());
+                  return readOnly(desktop)();
+              }},
+             "Desktop\\Marrowtide.Lnk ("),
         Logs({"the temp folder read-only", fetchA, nullptr, true, aKept, true, readOnly(L"C:\\windows\\Temp")},
              "no download folder could be made"),
         Logs({"an installed file held open by a running program", fetchA, nullptr, true, aKept, true,
@@ -372,7 +393,7 @@ TEST_F(FaultTest, LocalFaults) {
                   ServeProgramCurrent(s);
               },
               nullptr, true, aKept},
-             "the local copy could not be created (error 206"),
+             "nnnn.dat failed: the local copy could not be created (error 206"),  // it never began: no time
         // Anyone may make folders in the shared temp folder: none of them stands in the run's way.
         {"folders planted in the temp folder under the downloaded names", fetchA, nullptr, true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"2"); }, true,

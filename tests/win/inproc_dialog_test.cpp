@@ -8,6 +8,7 @@
 #include "build_config.h"
 #include "res/resource.h"
 #include "support/http_server.h"
+#include "support/run_log_lock.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -68,6 +69,33 @@ TEST(InProcessDialog, StopEndsTheWorkerOnItsOwnWithinItsGraceTime) {
         EXPECT_LE(closedAt - clicker.clickedAt, 300u);
         EXPECT_EQ(dlg.m_hThread.get(), nullptr);
     }
+}
+
+// A worker ended by force while writing the log leaves its lock held for good: neither the run nor the
+// close may wait on it for more than one line's bound, and the close still restores the product.
+TEST(InProcessDialog, TheLogsLockHeldForGoodHoldsNeitherTheRunNorTheClose) {
+    TestHttpServer server(UPDATER_SERVER_HOST);
+    ASSERT_TRUE(server.listening());
+    server.Serve("/update/db/DBUpdate.ver", HttpAnswer::Ok("\r\n"));
+    server.Serve("/marrowtide/MarrowtideWeb.ver", HttpAnswer::Ok("\r\n"));
+    WriteProductValueW(L"Update_Flag", L"NO");
+    CUpdaterDlg dlg(nullptr);
+    bool held = false;
+    Clicker clicker{0, 300, [&] {
+                        if (!held) HoldTheLogForGood(*dlg.m_log);
+                        return held = true;
+                    }};
+    HANDLE t = CreateThread(nullptr, 0, &ClickStopLater, &clicker, 0, nullptr);
+    dlg.DoModal();
+    const DWORD closedAt = GetTickCount();
+    DrainQuit();
+    WaitForSingleObject(t, 5000);
+    CloseHandle(t);
+    ASSERT_NE(clicker.clickedAt, 0u);
+    EXPECT_EQ(dlg.m_nWorkerEnd, CUpdaterDlg::WorkerEnd::Returned);
+    // The stop's own line waits out one bound at most; after it nobody waits on the log.
+    EXPECT_LE(closedAt - clicker.clickedAt, CRunLog::kLineWaitMs + 300u);
+    EXPECT_EQ(RecordedVersion(L"Update_Flag"), L"YES");
 }
 
 TEST(InProcessDialog, ARunThatGoesThroughEndsOnItsOwn) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest-spi.h>
 #include <windows.h>
 
+#include "support/run_log_lock.h"
 #include "support/test_support.h"
 #include "update/run_log.h"
 
@@ -42,6 +43,24 @@ TEST(RunLog, StaysWithinItsBoundKeepingItsLastWholeLines) {
         EXPECT_EQ(first + static_cast<int>(lines.size()) - 1, 5999);
         EXPECT_FALSE(Exists(path + L".~new"));
     }
+}
+
+// A writer ended by force inside a write leaves the lock held for good: the next line waits its bound and
+// the log is given up; nobody waits on it again.
+TEST(RunLog, ALockHeldForGoodCostsOneLinesWaitThenTheLogIsGivenUp) {
+    RemoveTree(kFolder);
+    EnsureFolder(kFolder);
+    CRunLog log;
+    ASSERT_TRUE(log.Open(Utf8(kFolder).c_str(), "1", "Windows"));
+    HoldTheLogForGood(log);
+    DWORD t0 = GetTickCount();
+    log.Note("waits");
+    EXPECT_GE(GetTickCount() - t0, CRunLog::kLineWaitMs - 20);
+    t0 = GetTickCount();
+    for (int i = 0; i < 10; ++i) log.Note("given up");
+    EXPECT_LE(GetTickCount() - t0, 100u);
+    const std::vector<std::string> lines = RunLogLines(kFolder);
+    EXPECT_EQ(lines.size(), 1u);  // the first line only
 }
 
 TEST(RunLog, AFolderThatCannotBeWrittenMeansNoLog) {

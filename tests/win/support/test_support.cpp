@@ -391,6 +391,16 @@ std::wstring RecordedVersion(const wchar_t* name) {
     return ReadHklmString(product::kProductKeyPathW, name, v) ? v : L"<none>";
 }
 
+void WriteProductValueW(const std::wstring& name, const std::wstring& value, const std::wstring& subKey) {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(product::kProductKeyPathW) + (subKey.empty() ? L"" : L"\\" + subKey)).c_str(),
+                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>((value.size() + 1) * 2));
+    RegCloseKey(k);
+}
+
 void DrainQuit() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {

@@ -102,6 +102,8 @@ void WriteAll(const std::wstring& path, const std::string& bytes);
 
 // The version recorded for a file under the product key; "<none>" when there is none.
 std::wstring RecordedVersion(const wchar_t* name);
+// A text value under the product key, or under its sub-key subKey.
+void WriteProductValueW(const std::wstring& name, const std::wstring& value, const std::wstring& subKey = L"");
 
 // A dialog's modal loop leaves the quit message for the loop outside it; when another dialog follows in
 // the same thread, take it out as the end of the process would.
