@@ -16,7 +16,6 @@ public:
 
     COLORREF SetBarColor(COLORREF color) { return SetColor(m_crBar, color); }
     COLORREF SetBkColor(COLORREF color) { return SetColor(m_crBack, color); }
-    COLORREF SetCaptionColor(COLORREF color) { return SetColor(m_crCaption, color); }
     void ShowCaption(BOOL show);
 
     // What a paint would draw now, in client coordinates.

@@ -21,16 +21,16 @@ HFONT PointFont(HDC dc, int tenths, const wchar_t* face) {
 
 }  // namespace
 
-CXPButton::CXPButton()
-    : m_penOutline(FramePen(1, RGB(0, 0, 0))),
-      m_penHotLeft(FramePen(3, RGB(250, 196, 88))),
-      m_penHotTop(FramePen(2, RGB(252, 210, 121))),
-      m_penHotRight(FramePen(3, RGB(251, 202, 106))),
-      m_penHotBottom(FramePen(2, RGB(229, 151, 0))),
-      m_penFocusLeft(FramePen(3, RGB(153, 198, 252))),
-      m_penFocusTop(FramePen(2, RGB(162, 201, 255))),
-      m_penFocusRight(FramePen(3, RGB(162, 189, 252))),
-      m_penFocusBottom(FramePen(2, RGB(162, 201, 255))) {}
+CXPButton::CXPButton() : m_penOutline(FramePen(1, RGB(0, 0, 0))) {
+    // The edge lines' colours and widths are the layout's: the pens are made from them once.
+    core::EdgeLine hot[4], focus[4];
+    core::EdgeLines({}, false, hot);
+    core::EdgeLines({}, true, focus);
+    for (int i = 0; i < 4; ++i) {
+        m_hotPens[i].reset(FramePen(hot[i].width, hot[i].colour));
+        m_focusPens[i].reset(FramePen(focus[i].width, focus[i].colour));
+    }
+}
 
 void CXPButton::PreSubclassWindow() {
     ModifyStyle(0, BS_OWNERDRAW, 0);
@@ -99,16 +99,13 @@ void CXPButton::DrawEdgeLines(HDC dc, const RECT& rc) {
     const bool focusSet = m_bHasFocus && !m_bMouseInside;
     core::EdgeLine lines[4];
     core::EdgeLines({rc.left, rc.top, rc.right, rc.bottom}, focusSet, lines);
-    const HPEN pens[4] = {focusSet ? m_penFocusLeft.get() : m_penHotLeft.get(),
-                          focusSet ? m_penFocusRight.get() : m_penHotRight.get(),
-                          focusSet ? m_penFocusTop.get() : m_penHotTop.get(),
-                          focusSet ? m_penFocusBottom.get() : m_penHotBottom.get()};
+    const ScopedPen* pens = focusSet ? m_focusPens : m_hotPens;
     POINT remembered{};
     ::GetCurrentPositionEx(dc, &remembered);
     {
-        const ScopedSelection pen(dc, pens[0]);
+        const ScopedSelection pen(dc, pens[0].get());
         for (int i = 0; i < 4; ++i) {
-            pen.Select(pens[i]);
+            pen.Select(pens[i].get());
             ::MoveToEx(dc, lines[i].fromX, lines[i].fromY, nullptr);
             ::LineTo(dc, lines[i].toX, lines[i].toY);
         }

@@ -28,6 +28,6 @@ protected:
 private:
     void DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& caption);
 
-    ScopedPen m_penOutline, m_penHotLeft, m_penHotTop, m_penHotRight, m_penHotBottom;
-    ScopedPen m_penFocusLeft, m_penFocusTop, m_penFocusRight, m_penFocusBottom;
+    ScopedPen m_penOutline;
+    ScopedPen m_hotPens[4], m_focusPens[4];  // left, right, top, bottom, as the layout's edge lines
 };

@@ -19,12 +19,8 @@ public:
 
     char operator[](int i) const { return m_str[static_cast<std::size_t>(i)]; }
     CString Left(int n) const;
-    CString Mid(int first) const;
-    CString Mid(int first, int count) const;
     int Find(char ch, int start = 0) const;
     int Find(const char* sub, int start = 0) const;
-    int ReverseFind(char ch) const;
-    int CompareNoCase(const char* other) const;  // ASCII letters folded: multibyte characters compare exactly
 
     void Format(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void FormatV(const char* fmt, va_list args);

@@ -13,7 +13,6 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     HWND m_hWnd = nullptr;
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
     // The object attached to hwnd by SubclassWindow or by a dialog, or nullptr.
     static CWnd* FromHandlePermanent(HWND hwnd);
@@ -26,7 +25,6 @@ public:
     BOOL ModifyStyle(DWORD remove, DWORD add, UINT flags = 0);
     CString GetWindowText() const;
     LRESULT SendMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) const { return ::SendMessageW(m_hWnd, msg, w, l); }
-    void Invalidate(BOOL erase = TRUE) const { ::InvalidateRect(m_hWnd, nullptr, erase); }
 
     // Owner-drawn controls draw themselves: the parent hands WM_DRAWITEM back to the control.
     virtual void DrawItem(DRAWITEMSTRUCT* dis);

@@ -88,6 +88,10 @@ LONG CRegistryKey::SetKeyValue(const char* subKey, const char* text, const char*
     return sub.SetValue(text, valueName);
 }
 
+bool CRegistryKey::HasValue(const char* valueName) const {
+    return m_hKey && ::RegQueryValueExW(m_hKey, Wide(valueName).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 bool QueryTextValue(CRegistryKey& key, const char* valueName, DWORD bufferChars, CString& text) {
     std::vector<char> buffer(bufferChars * 3 + 1, '\0');  // UTF-8 takes up to three bytes a character
     DWORD count = static_cast<DWORD>(buffer.size());

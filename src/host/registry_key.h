@@ -32,7 +32,12 @@ public:
     LONG SetValue(const char* text, const char* valueName);
     // SetValue on the sub-key of the held key, created when missing; the first error, else SetValue's.
     LONG SetKeyValue(const char* subKey, const char* text, const char* valueName);
+    // Whether the held key has the value, of whatever type and size.
+    bool HasValue(const char* valueName) const;
 
+    HKEY get() const { return m_hKey; }
+
+private:
     HKEY m_hKey = nullptr;
 };
 

@@ -30,7 +30,7 @@ core::KeptRelease KeptReleaseOf(const CString& name, const ReleaseKeys& keys, bo
     CRegistryKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS) return kept;
     CString text;
-    if (::RegQueryValueExW(key.m_hKey, Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    if (key.HasValue(name)) {
         unreadable = !QueryTextValue(key, name, 32, text) || !core::ParseSerial(text.str(), kept.serial);
         if (unreadable) kept.serial = 0;
     }

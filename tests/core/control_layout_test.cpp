@@ -113,6 +113,9 @@ TEST(ButtonGradient, RowsOfA30And68PixelButton) {
     EXPECT_EQ(core::GradientRowBrush(2, 26), 4);
     EXPECT_EQ(core::GradientRowBrush(26, 26), 63);
     EXPECT_EQ(core::GradientRowBrush(27, 26), -1);  // would need brush 65: stays white
+    // 44 high (inner 40): the row past the last would need brush 64, one past the 64 brushes.
+    EXPECT_EQ(core::GradientRowBrush(40, 40), 63);
+    EXPECT_EQ(core::GradientRowBrush(41, 40), -1);
     // 68 high: inner height 64, every inner row filled, the last with brush 63.
     rows = core::GradientRows(2, 64);
     EXPECT_EQ(rows.last, 65);

@@ -75,6 +75,9 @@ TEST(HttpRedirects, WhereALocationLeads) {
         {"ftp://mirror.example/a", false, "", 0, ""},
         {"//mirror.example/a", false, "", 0, ""},
         {"http://user:pw@mirror.example/a", false, "", 0, ""},
+        {"http://user@mirror.example/a", false, "", 0, ""},  // no port to mistake: the credentials rule alone
+        {"http://mirror.example:65535/a", true, "mirror.example", 65535, "/a"},
+        {"http://mirror.example:65536/a", false, "", 0, ""},
         {"http://mirror.example:0/a", false, "", 0, ""},
         {"http://mirror.example:99999/a", false, "", 0, ""},
         {"http:///a", false, "", 0, ""},

@@ -30,6 +30,14 @@ TEST(ReleaseFormat, TheSignatureLineIsTheLastLineAndNothingFollowsIt) {
         {"upper-case KEYID", body + "#signature 0123456789ABCDEF " + kSig88, S::Malformed, 0},
         {"short KEYID", body + "#signature 0123456789abcde " + kSig88, S::Malformed, 0},
         {"two blanks", body + "#signature " + kKeyId + "  " + kSig88.substr(1), S::Malformed, 0},
+        {"no blank between KEYID and SIG", body + "#signature " + kKeyId + "x" + kSig88, S::Malformed, 0},
+        {"KEYID with a 'g'", body + "#signature 0123456789abcdeg " + kSig88, S::Malformed, 0},
+        {"KEYID with a ':'", body + "#signature 0123456789abcde: " + kSig88, S::Malformed, 0},
+        {"KEYID with a '/'", body + "#signature /123456789abcdef " + kSig88, S::Malformed, 0},
+        {"KEYID with a '`'", body + "#signature `123456789abcdef " + kSig88, S::Malformed, 0},
+        // 88 characters are 66 bytes when unpadded: two more than a signature holds.
+        {"88 characters of unpadded base64", body + "#signature " + kKeyId + " " + core::EncodeBase64(std::string(66, 'x')),
+         S::Malformed, 0},
         {"a signature of 63 bytes", body + "#signature " + kKeyId + " " + core::EncodeBase64(std::string(63, 'x')) + "=",
          S::Malformed, 0},
         {"not base64", body + "#signature " + kKeyId + " " + std::string(88, '!'), S::Malformed, 0},
@@ -207,7 +215,7 @@ TEST(ReleaseFormat, Base64AndKeyIds) {
     }
     EXPECT_EQ(core::EncodeBase64("foobar"), "Zm9vYmFy");
     std::string out;
-    for (const char* bad : {"Zm9", "Zm9v=", "Z===", "Zm=v", "Zm9vYg", "Zm9vYh==", "Zm 9v"}) {
+    for (const char* bad : {"Zm9", "Zm9v=", "Z===", "Zm=v", "Zm9vYg", "Zm9vYh==", "Zm 9v", "Zh==", "Zm9="}) {
         EXPECT_FALSE(core::DecodeBase64(bad, out)) << bad;
     }
     core::Sha256Digest d{};

@@ -9,8 +9,9 @@ using core::DownloadFailure;
 
 TEST(RunReport, EachDownloadFailureNamesItsCause) {
     const auto outcome = [](DownloadFailure f, unsigned long status, std::uint64_t bytes, std::uint64_t expected,
-                            const char* detail) {
+                            const char* detail, std::uint64_t decoded = 0) {
         core::DownloadOutcome o;
+        o.decoded = decoded;
         o.failure = f;
         o.status = status;
         o.bytes = bytes;
@@ -44,6 +45,21 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
          "the file's SHA-256 is not the one the version-info file lists (20000 bytes arrived): it is not the published file"},
         {outcome(DownloadFailure::BadRedirect, 302, 0, 0, "ftp://x/"), "",
          "the server redirected to \"ftp://x/\", which the updater does not follow"},
+        {outcome(DownloadFailure::UnsendableName, 0, 0, 0, ""), "", "the name cannot be sent: it is no code page 949 text"},
+        {outcome(DownloadFailure::NoHeaders, 0, 0, 0, ""), "", "the answer has no HTTP header: this is no web server's answer"},
+        {outcome(DownloadFailure::BadLength, 200, 0, 0, "12x"), "", "the server sent an unreadable Content-Length \"12x\""},
+        {outcome(DownloadFailure::LocalFile, 0, 0, 0, ""), "error 12029: x", "the local copy could not be created (error 12029: x)"},
+        {outcome(DownloadFailure::WriteFailed, 200, 0, 0, ""), "", "the local copy could not be written (error 12029)"},
+        {outcome(DownloadFailure::Corrupt, 200, 300, 0, ""), "",
+         "the compressed body is damaged or cut short (its own checks failed after 300 bytes)"},
+        // The object's own length after decoding, not the bytes on the wire.
+        {outcome(DownloadFailure::ShorterThanListed, 200, 100, 4096, "", 4000), "",
+         "the file is 4000 bytes, not the 4096 the version-info file lists: it is not the published file"},
+        {outcome(DownloadFailure::VolumeFull, 200, 0, 777, ""), "",
+         "the file would not fit: only 777 bytes may be written before the download folder's volume is left with less "
+         "than 1 GiB or a tenth of it free"},
+        {outcome(DownloadFailure::NoHash, 200, 0, 0, ""), "", "this system cannot compute SHA-256 (CNG), so the file cannot be checked"},
+        {outcome(DownloadFailure::TooManyRedirects, 302, 0, 0, ""), "", "the server redirected more than 10 times"},
     };
     for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
 }
@@ -68,6 +84,7 @@ TEST(RunReport, AShortenedLogKeepsItsLastWholeLines) {
         std::string kept;
     } cases[] = {
         {"one\r\ntwo\r\nthree\r\n", 100, "one\r\ntwo\r\nthree\r\n"},  // fits
+        {"one\r\ntwo\r\nthree\r\n", 17, "one\r\ntwo\r\nthree\r\n"},   // exactly the kept size: all of it
         {"one\r\ntwo\r\nthree\r\n", 11, "three\r\n"},         // "wo\r\nthree\r\n" would start mid-line
         {"one\r\ntwo\r\nthree\r\n", 12, "two\r\nthree\r\n"},  // exactly from a line's start
         {"one\r\ntwo\r\nthree\r\n", 13, "two\r\nthree\r\n"},

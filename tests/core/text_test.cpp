@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace {
 
 TEST(Utf8Utf16, RoundTripsKoreanAndAstralText) {
@@ -33,6 +35,7 @@ TEST(Utf8Utf16, IllFormedInputBecomesReplacementCharacters) {
     }
     EXPECT_EQ(core::Utf16ToUtf8(u"\xD800" u"x"), "\xEF\xBF\xBDx");  // unpaired surrogate
     EXPECT_EQ(core::Utf16ToUtf8(u"x\xDC00"), "x\xEF\xBF\xBD");
+    EXPECT_EQ(core::Utf16ToUtf8(u"\xD800\xD801"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // two high surrogates: no pair
 }
 
 TEST(AsciiFold, FoldsLatinLettersOnly) {
@@ -42,8 +45,43 @@ TEST(AsciiFold, FoldsLatinLettersOnly) {
     EXPECT_TRUE(core::EqualsNoCase("SuBdIr", "SUBDIR"));
     EXPECT_FALSE(core::EqualsNoCase("SITE ", "SITE"));
     EXPECT_FALSE(core::EqualsNoCase("1.0a", "1.0b"));
+    // The fold's edges: A and Z fold, the bytes beside them ('@', '[') do not.
+    EXPECT_EQ(core::AsciiLower("AZ@[az`{"), "az@[az`{");
     // Bytes of multibyte characters are never folded: "Ä" (C3 84) and "ä" (C3 A4) stay different.
     EXPECT_FALSE(core::EqualsNoCase("\xC3\x84", "\xC3\xA4"));
+}
+
+TEST(Blanks, TrimmedAtEitherEndOnly) {
+    const struct {
+        const char* text;
+        const char* trimmed;
+    } cases[] = {
+        {" \t a b \t ", "a b"}, {"\ta\t", "a"}, {"a\tb", "a\tb"}, {" \t ", ""}, {"", ""}, {"\r a", "\r a"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::TrimBlanks(c.text), c.trimmed) << c.text;
+}
+
+TEST(Decimal, DigitsOnlyAndWithin64Bits) {
+    const struct {
+        const char* text;
+        bool ok;
+        std::uint64_t value;
+    } cases[] = {
+        {"0", true, 0},
+        {"18446744073709551615", true, UINT64_MAX},
+        {"18446744073709551616", false, 0},  // one past
+        {"99999999999999999999", false, 0},  // 20 digits, far past
+        {"12\r", false, 0},
+        {"1 2", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {"+1", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::uint64_t v = 0;
+        EXPECT_EQ(core::ParseDecimal(c.text, v), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    }
 }
 
 }  // namespace

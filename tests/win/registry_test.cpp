@@ -38,7 +38,7 @@ protected:
 TEST_F(RegistryKeyTest, CloseOnAnEmptyObjectReturnsZero) {
     CRegistryKey k;
     EXPECT_EQ(k.Close(), 0);
-    EXPECT_EQ(k.m_hKey, nullptr);
+    EXPECT_EQ(k.get(), nullptr);
     EXPECT_EQ(k.Close(), 0);
 }
 
@@ -57,18 +57,18 @@ TEST_F(RegistryKeyTest, OpenAndCreateReplaceTheKeyOnSuccessAndKeepItOnFailure) {
         SCOPED_TRACE(c.name);
         CRegistryKey k;
         ASSERT_EQ(c.call(k, Path("A")), 0);
-        ASSERT_NE(k.m_hKey, nullptr);
-        EXPECT_EQ(ValueOf(k.m_hKey, L"name"), L"A");
+        ASSERT_NE(k.get(), nullptr);
+        EXPECT_EQ(ValueOf(k.get(), L"name"), L"A");
 
         EXPECT_EQ(c.call(k, Path("B")), 0);  // replaced; the result is that of closing A
-        EXPECT_EQ(ValueOf(k.m_hKey, L"name"), L"B");
+        EXPECT_EQ(ValueOf(k.get(), L"name"), L"B");
 
-        const HKEY held = k.m_hKey;
+        const HKEY held = k.get();
         ReadOnlyProductKey readOnly;  // refuses KEY_ALL_ACCESS to both calls
         ASSERT_TRUE(readOnly.ok());
         EXPECT_EQ(c.call(k, product::kProductKeyPath), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(k.m_hKey, held);  // kept
-        EXPECT_EQ(ValueOf(k.m_hKey, L"name"), L"B");
+        EXPECT_EQ(k.get(), held);  // kept
+        EXPECT_EQ(ValueOf(k.get(), L"name"), L"B");
     }
 }
 
@@ -86,9 +86,9 @@ TEST_F(RegistryKeyTest, QueryValueReportsTheSizeAndRefusesAShortBuffer) {
     n = sizeof buf;
     EXPECT_EQ(k.QueryValue(buf, "absent", &n), ERROR_FILE_NOT_FOUND);
     // Stored as UTF-16 with its terminator, as the wide registry API sees it.
-    EXPECT_EQ(ValueOf(k.m_hKey, L"korean"), L"업데이트");
+    EXPECT_EQ(ValueOf(k.get(), L"korean"), L"업데이트");
     DWORD bytes = 0;
-    RegQueryValueExW(k.m_hKey, L"korean", nullptr, nullptr, nullptr, &bytes);
+    RegQueryValueExW(k.get(), L"korean", nullptr, nullptr, nullptr, &bytes);
     EXPECT_EQ(bytes, 10u);
 }
 
@@ -98,7 +98,7 @@ TEST_F(RegistryKeyTest, SetKeyValueCreatesTheSubKey) {
     EXPECT_EQ(k.SetKeyValue("Sub Key", "text", "value"), 0);
     CRegistryKey sub;
     ASSERT_EQ(sub.Open(HKEY_LOCAL_MACHINE, Path("A\\Sub Key").c_str(), KEY_ALL_ACCESS), 0);
-    EXPECT_EQ(ValueOf(sub.m_hKey, L"value"), L"text");
+    EXPECT_EQ(ValueOf(sub.get(), L"value"), L"text");
     CRegistryKey empty;
     EXPECT_NE(empty.SetKeyValue("Sub", "text", "value"), 0);  // no key held: nothing to create it under
 }
@@ -107,12 +107,12 @@ TEST_F(RegistryKeyTest, MovingTransfersTheKey) {
     CRegistryKey a;
     ASSERT_EQ(a.Open(HKEY_LOCAL_MACHINE, Path("A").c_str(), KEY_ALL_ACCESS), 0);
     CRegistryKey b(std::move(a));
-    EXPECT_EQ(a.m_hKey, nullptr);
-    EXPECT_EQ(ValueOf(b.m_hKey, L"name"), L"A");
+    EXPECT_EQ(a.get(), nullptr);
+    EXPECT_EQ(ValueOf(b.get(), L"name"), L"A");
     CRegistryKey c;
     ASSERT_EQ(c.Open(HKEY_LOCAL_MACHINE, Path("B").c_str(), KEY_ALL_ACCESS), 0);
     c = std::move(b);
-    EXPECT_EQ(ValueOf(c.m_hKey, L"name"), L"A");
+    EXPECT_EQ(ValueOf(c.get(), L"name"), L"A");
 }
 
 TEST(ProductKey, TheFirstWriteCreatesAMissingKey) {
