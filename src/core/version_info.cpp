@@ -28,8 +28,23 @@ bool WithinVersionInfoBounds(const char* data, std::size_t size) {
     return entries <= kMaxVersionInfoEntries;
 }
 
+bool IsHostName(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '.' && c != '-') return false;
+    }
+    return true;
+}
+
 ClassifiedLine ClassifyLine(const std::string& line) {
     ClassifiedLine out;
+    static const char kMirror[] = "#mirror ";
+    if (line.compare(0, sizeof kMirror - 1, kMirror) == 0 && IsHostName(line.substr(sizeof kMirror - 1))) {
+        out.kind = LineKind::Mirror;
+        out.value = line.substr(sizeof kMirror - 1);
+        return out;
+    }
     if (line.empty() || line[0] == ';' || line[0] == '#') return out;
     const std::string::size_type eq = line.find('=');
     if (eq == std::string::npos || eq == 0) return out;

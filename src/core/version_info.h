@@ -9,7 +9,7 @@ namespace core {
 // last CR LF is a line too when it is not empty.
 void ForEachLine(const char* data, std::size_t size, const std::function<void(const std::string&)>& onLine);
 
-enum class LineKind { Ignored, Site, SubDir, Entry };
+enum class LineKind { Ignored, Site, SubDir, Entry, Mirror };
 
 struct ClassifiedLine {
     LineKind kind = LineKind::Ignored;
@@ -17,10 +17,14 @@ struct ClassifiedLine {
     std::string value;  // everything after it
 };
 
-// Empty lines, comments (";" or "#" as the very first byte) and lines without a key are ignored;
+// "#mirror HOST" names a mirror (value: the host); a mirror line whose host is no host name is ignored.
+// Other empty lines, comments (";" or "#" as the very first byte) and lines without a key are ignored;
 // "SITE" and "SUBDIR" keys are recognised in any letter case; every other key is a file entry. A
 // "SITE" or "SUBDIR" value holding a control character is ignored too: it would end the request line.
 ClassifiedLine ClassifyLine(const std::string& line);
+
+// A host name as a release names one: letters, digits, "." and "-", nothing else (no scheme, port or path).
+bool IsHostName(const std::string& text);
 
 // A "/" put in front of a non-empty value without one, then one trailing "/" removed.
 std::string NormaliseSubDir(std::string value);

@@ -78,7 +78,8 @@ public:
     virtual void DownloadStarted(const std::string& /*url*/) {}
     virtual void DownloadBodyStarted() {}             // only for listed files
     virtual void DownloadProgress(int /*percent*/) {}  // only for listed files; per chunk
-    virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&) {}
+    // retried: a failed download is asked again of another host (a mirror) next.
+    virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&, bool /*retried*/) {}
     virtual void FileFetched(UpdatePass, long /*index*/) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
@@ -114,7 +115,9 @@ public:
     void DownloadStarted(const std::string& u) override { Each(&IRunEvents::DownloadStarted, u); }
     void DownloadBodyStarted() override { Each(&IRunEvents::DownloadBodyStarted); }
     void DownloadProgress(int p) override { Each(&IRunEvents::DownloadProgress, p); }
-    void DownloadEnded(const std::string& u, const core::DownloadOutcome& o) override { Each(&IRunEvents::DownloadEnded, u, o); }
+    void DownloadEnded(const std::string& u, const core::DownloadOutcome& o, bool r) override {
+        Each(&IRunEvents::DownloadEnded, u, o, r);
+    }
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
     void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }

@@ -183,7 +183,7 @@ void CRunLog::DownloadStarted(const std::string& url) {
     Write(false, "downloading " + url);
 }
 
-void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o) {
+void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o, bool retried) {
     // A download that could not begin (its local path too long to form) took no time worth a figure.
     const std::string took = m_downloading ? " after " + std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms" : "";
     m_downloading = false;
@@ -193,8 +193,10 @@ void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome&
     } else if (o.failure == core::DownloadFailure::Stopped) {
         Write(false, "download of " + url + " stopped" + took);
     } else {
-        Write(true, "download of " + url + " failed" + took + ": " +
-                        core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()));
+        // A failure another host makes good is no failure of the update: its cause is told all the same.
+        Write(!retried, "download of " + url + " failed" + took + ": " +
+                            core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) +
+                            (retried ? "; asking the next mirror" : ""));
     }
 }
 

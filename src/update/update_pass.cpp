@@ -57,6 +57,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     // downloads from the configured server, never from where the DB pass pointed.
     m_strSite.Empty();
     m_strSubDir.Empty();
+    m_mirrors.clear();
 
     const CString temp = GetUpdateTempFolder();
     if (temp.IsEmpty()) return PassEnd::NoTempFolder;  // nowhere to download to
@@ -110,7 +111,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
             core::DownloadOutcome tooLong;
             tooLong.failure = core::DownloadFailure::LocalFile;
             tooLong.error = ERROR_FILENAME_EXCED_RANGE;
-            m_events->DownloadEnded(core::DisplayUrl(m_strSite.str(), object.str()), tooLong);
+            m_events->DownloadEnded(core::DisplayUrl(m_strSite.str(), object.str()), tooLong, false);
             break;  // the rest is not attempted
         }
         m_events->FileStarted(s.pass, record.szFileName, i, count);
@@ -118,9 +119,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
-        if (!DownloadFile(TRUE, kVerbGet, m_strSite, object, "", tempFile, listed)) {
-            break;  // the rest is not attempted
-        }
+        if (!DownloadListed(object, tempFile, listed)) break;  // the rest is not attempted
         record.bFetched = true;
         m_events->FileFetched(s.pass, i);
         if (!m_stop.Pause(kFileStepPauseMs)) break;
@@ -131,6 +130,17 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     RegisterPlacedFiles(&list);
     RecordFileVersions(&list);
     return PassEnd::Done;
+}
+
+BOOL CUpdateRun::DownloadListed(const CString& object, const CString& localFile, DownloadChecks checks) {
+    // From the site, else from each of the release's mirrors in turn, same path: the file fails only when
+    // every host failed (a stop ends the turn at once).
+    for (std::size_t host = 0; host <= m_mirrors.size(); ++host) {
+        checks.bRetried = host < m_mirrors.size();
+        if (DownloadFile(TRUE, kVerbGet, host == 0 ? m_strSite : m_mirrors[host - 1], object, "", localFile, checks)) return TRUE;
+        if (m_stop.Raised()) return FALSE;
+    }
+    return FALSE;
 }
 
 CString CUpdateRun::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }
@@ -171,6 +181,9 @@ void CUpdateRun::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) 
         return;
     case core::LineKind::SubDir:
         m_strSubDir = core::NormaliseSubDir(line.value);
+        return;
+    case core::LineKind::Mirror:
+        m_mirrors.push_back(CString(line.value));
         return;
     case core::LineKind::Entry:
         break;

@@ -128,7 +128,7 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up
-    m_events->DownloadEnded(url, outcome);
+    m_events->DownloadEnded(url, outcome, !outcome.ok && checks.bRetried && !m_stop.Raised());
     return outcome.ok;
 }
 

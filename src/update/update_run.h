@@ -3,6 +3,7 @@
 // on the dialog's worker thread and tells what happens through IRunEvents; it knows no window.
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "core/http.h"
 #include "core/release.h"
@@ -47,6 +48,7 @@ struct DownloadChecks {
     const std::uint64_t* pSize = nullptr;         // its exact length
     DWORD nWholeWithinMs = 0;                     // it must be whole this soon; 0: no bound
     bool bFresh = false;                          // from the server itself, never from a cache
+    bool bRetried = false;                        // failed, it is asked again of another host
 };
 
 class CUpdateRun {
@@ -69,6 +71,8 @@ public:
     // What the download must be beyond a whole "200 OK" body: checks. The outcome is told (DownloadEnded).
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                       CString strLocalFile, const DownloadChecks& checks = {});
+    // A listed file from the pass's site, else from its mirrors in turn.
+    BOOL DownloadListed(const CString& object, const CString& localFile, DownloadChecks checks);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.
@@ -89,6 +93,7 @@ public:
     CString m_strInstallPath;   // the product's install folder as the run knows it ("InstallPath")
     CString m_strSite;          // download host of the current pass
     CString m_strSubDir;        // download folder of the current pass
+    std::vector<CString> m_mirrors;  // the current pass's mirrors ("#mirror" lines), in their order
     CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
     CRunFolder m_runFolder;     // the current pass's own download folder inside the temp folder
     ScopedHandle m_hStoppedDownload;  // a download a stop or its watch left to end by itself (it then drops its file)

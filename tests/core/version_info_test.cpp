@@ -67,6 +67,16 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
         {"SITE=h\nHost: x", K::Ignored, "", ""},
         {"SITE=h\x7f", K::Ignored, "", ""},
         {"a.dll=1\t", K::Entry, "a.dll", "1\t"},
+        {"#mirror mirror-2.example.com", K::Mirror, "", "mirror-2.example.com"},
+        {"#mirror 127.0.0.9", K::Mirror, "", "127.0.0.9"},
+        // anything but a bare host name is a comment: a scheme, a port, a path, a blank, nothing at all
+        {"#mirror http://m.example", K::Ignored, "", ""},
+        {"#mirror m.example:8080", K::Ignored, "", ""},
+        {"#mirror m.example/db", K::Ignored, "", ""},
+        {"#mirror m.example ", K::Ignored, "", ""},
+        {"#mirror ", K::Ignored, "", ""},
+        {"#MIRROR m.example", K::Ignored, "", ""},
+        {"#mirrorm.example", K::Ignored, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

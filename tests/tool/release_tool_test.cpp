@@ -146,6 +146,12 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_NE(second.find("a.gdb=" + versionA + ","), std::string::npos);
     EXPECT_EQ(second.find(first.substr(first.find("\xBE\xF7.dat="), 14)), std::string::npos) << "its version changed";
     EXPECT_GT(Serial(second), serial1);
+    // Mirrors, in the order given, signed with the rest.
+    Describe("mirror=m1.example\nmirror=127.0.0.9\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    EXPECT_NE(DbVer().find("\r\n#mirror m1.example\r\n#mirror 127.0.0.9\r\n#signature "), std::string::npos) << DbVer();
+    EXPECT_TRUE(Verify().empty()) << Joined(Verify());
+    EXPECT_EQ(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#mirror"), std::string::npos) << "a section's own";
     // Knowingly without a key: the same lines, no signature.
     ASSERT_TRUE(Publish(problems, nullptr));
     EXPECT_EQ(DbVer().find("#signature"), std::string::npos);
@@ -182,6 +188,7 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         {"a file named like the SITE line", "Site\n", "key.pem", "release.txt:6: \"Site\": the updater reads its line as something else"},
         {"a name longer than every machine can place", std::string(157, 'n') + ".dat\n", "key.pem", "longer than the 160 characters"},
         {"a site with a scheme and a path", "site=http://host/\n", "key.pem", "release.txt:6: site= takes a host name alone"},
+        {"a mirror with a port", "mirror=m.example:8080\n", "key.pem", "release.txt:6: mirror= takes a host name alone"},
         {"a subdir out of the release folder", "subdir=../secret\n", "key.pem", "release.txt:6: subdir= must lie inside the release folder"},
         {"a version-info path the updater never asks for", "[update/db/DBUpdat.ver]\n", "key.pem",
          "release.txt:6: [update/db/DBUpdat.ver] is not a version-info file the updater asks for"},

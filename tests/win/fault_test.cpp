@@ -632,7 +632,39 @@ TEST_F(FaultTest, SignedReleases) {
     for (size_t i = upper.find(digestA) + 7; i < upper.find(digestA) + digestA.size(); ++i) upper[i] = static_cast<char>(toupper(upper[i]));
     std::string short63 = DbVerWithDigests();
     short63.erase(short63.find(digestA) + digestA.size() - 1, 1);
+    // A mirror on another address, named by the release, serving a.dll with an answer of the case's.
+    const std::string mirrored = Signed(DbVerWithDigests(kDbReleaseLines, "#mirror 127.0.0.4\r\n"), 0);
+    const auto mirrorServer = std::make_shared<std::shared_ptr<TestHttpServer>>();
+    const auto mirror = [mirrorServer](HttpAnswer answer) {
+        return [mirrorServer, answer]() -> std::shared_ptr<void> {
+            *mirrorServer = std::make_shared<TestHttpServer>("127.0.0.4");
+            if (!(*mirrorServer)->listening()) return nullptr;
+            (*mirrorServer)->Serve("/db/a.dll", answer);
+            return Undo([mirrorServer] { mirrorServer->reset(); });
+        };
+    };
+    const auto fromTheMirror = [everything, mirrorServer] {
+        everything();
+        EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/db/a.dll"});
+    };
+    const auto siteAnswers = [mirrored](HttpAnswer a) {
+        return [mirrored, a](TestHttpServer& s) {
+            ServeSigned(mirrored)(s);
+            s.Serve("/db/a.dll", a);
+        };
+    };
     RunAll({
+        // A listed file the site fails to deliver comes from the release's mirror, same path; the run is whole.
+        Logs({"a 500 at the site, the file from the mirror", siteAnswers(HttpAnswer::Status(500, "Internal Server Error", "down")),
+              nullptr, true, fromTheMirror, true,
+              mirror(Ok(kListed.at("a.dll")))},
+             "HTTP 500 instead of 200 OK; asking the next mirror"),
+        {"wrong bytes at the site, the file from the mirror",
+         siteAnswers(Ok(changedA)), nullptr, true, fromTheMirror, true,
+         mirror(Ok(kListed.at("a.dll")))},
+        Logs({"wrong bytes at the site and at the mirror", siteAnswers(Ok(changedA)), nullptr, true, notPlaced, true,
+              mirror(Ok(changedA))},
+             "http://127.0.0.4/db/a.dll failed after"),
         {"a correctly signed release", ServeSigned(good), nullptr, true, everything},
         {"the same release again", ServeSigned(current), nullptr, true,
          [this] {

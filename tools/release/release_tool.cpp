@@ -102,13 +102,7 @@ bool IsReleaseSubDir(const std::string& value) {
 }
 
 // A SITE the updater can connect to: a host name or address, nothing more (no scheme, port or path).
-bool IsSiteHost(const std::string& value) {
-    if (value.empty()) return true;  // none: the built-in host
-    for (const char c : value) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') return false;
-    }
-    return true;
-}
+bool IsSiteHost(const std::string& value) { return value.empty() || core::IsHostName(value); }  // none: the built-in host
 
 // --- the description -----------------------------------------------------------------------------------
 
@@ -121,6 +115,7 @@ struct Entry {
 struct Section {
     std::string versionFile;  // relative to the release folder
     std::string site, subDir;  // UTF-8
+    std::vector<std::string> mirrors;  // hosts that serve the same paths, in the order to try them
     std::vector<Entry> entries;
     int line = 0;
 };
@@ -150,7 +145,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
                 problems.push_back({where, "a [version-info file] line without its \"]\""});
                 continue;
             }
-            sections.push_back({core::TrimBlanks(line.substr(1, line.size() - 2)), "", "", {}, n});
+            sections.push_back({core::TrimBlanks(line.substr(1, line.size() - 2)), "", "", {}, {}, n});
             const std::string& file = sections.back().versionFile;
             const auto& known = StandardVersionFiles();
             if (std::find(known.begin(), known.end(), file) == known.end()) {
@@ -175,10 +170,12 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
             const std::string key = core::TrimBlanks(line.substr(0, eq)), value = core::TrimBlanks(line.substr(eq + 1));
             if (core::HasControlCharacter(value)) problems.push_back({where, "a control character in " + key});
             if (key == "site" && !IsSiteHost(value)) problems.push_back({where, "site= takes a host name alone (no http://, port or path)"});
+            else if (key == "mirror" && !core::IsHostName(value)) problems.push_back({where, "mirror= takes a host name alone (no http://, port or path)"});
             else if (key == "subdir" && !IsReleaseSubDir(value)) problems.push_back({where, "subdir= must lie inside the release folder (\"/\"-separated, no \".\" or \"..\")"});
             if (key == "site") s.site = value;
             else if (key == "subdir") s.subDir = value;
-            else problems.push_back({where, "unknown setting \"" + key + "\" (site=, subdir=)"});
+            else if (key == "mirror") s.mirrors.push_back(value);
+            else problems.push_back({where, "unknown setting \"" + key + "\" (site=, subdir=, mirror=)"});
             continue;
         }
         Entry e;
@@ -422,6 +419,7 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         }
         // Signed with the rest: which file this is, and until when it may be used.
         text += "#serial " + std::to_string(next) + "\r\n#file " + s.versionFile + "\r\n#expires " + expires + "\r\n";
+        for (const std::string& mirror : s.mirrors) text += "#mirror " + mirror + "\r\n";
         if (key) {
             core::P256Signature sig;
             if (!Sign(key.get(), text, sig)) {
