@@ -37,6 +37,18 @@ bool IsHostName(const std::string& text) {
     return true;
 }
 
+std::vector<std::string> SplitHostList(const std::string& list) {
+    std::vector<std::string> hosts;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t end = list.find(';', from);
+        const std::string host = list.substr(from, end == std::string::npos ? std::string::npos : end - from);
+        if (IsHostName(host)) hosts.push_back(host);
+        if (end == std::string::npos) return hosts;
+        from = end + 1;
+    }
+}
+
 ClassifiedLine ClassifyLine(const std::string& line) {
     ClassifiedLine out;
     static const char kMirror[] = "#mirror ";

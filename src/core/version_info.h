@@ -2,6 +2,7 @@
 // The text of a version-info file: lines, keys and values, the fields of a file entry.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace core {
 
@@ -25,6 +26,8 @@ ClassifiedLine ClassifyLine(const std::string& line);
 
 // A host name as a release names one: letters, digits, "." and "-", nothing else (no scheme, port or path).
 bool IsHostName(const std::string& text);
+// The host names of a ";"-separated list, in its order; anything else in it is left out.
+std::vector<std::string> SplitHostList(const std::string& list);
 
 // A "/" put in front of a non-empty value without one, then one trailing "/" removed.
 std::string NormaliseSubDir(std::string value);

@@ -5,6 +5,7 @@
 
 #include "core/platform.h"
 #include "core/product.h"
+#include "core/text.h"
 #include "core/version_info.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
@@ -25,8 +26,8 @@ BOOL CUpdateRun::UpdateDBFiles() {
     s.versionInfoObject.Format("%s%s", product::kDbFolderOnServer, product::kDbVersionFile);
     s.localName = product::kDbVersionFile;
     s.productKeyRequired = true;
-    s.defaultSite = host;
-    s.defaultSubDir.Format("http://%s/%s", host.GetString(), product::kDbFolderOnServer);
+    s.defaultSubDir = product::kDbFolderOnServer;
+    s.subDirIsAbsolute = true;
     s.rule = PlacementRule::ByExtension;
     return RunUpdatePass(s);
 }
@@ -38,7 +39,6 @@ BOOL CUpdateRun::UpdateProgramFiles() {
     s.versionInfoObject.Format("%s/%s", m_strServerPath.GetString(), m_strVersionFile.GetString());
     s.localName = m_strVersionFile;
     s.productKeyRequired = false;
-    s.defaultSite = m_strServerHost;
     s.defaultSubDir = m_strServerPath;
     s.rule = PlacementRule::InstallFolder;
     return RunUpdatePass(s);
@@ -87,7 +87,13 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
     versionInfo.nWholeWithinMs = kVersionInfoWithinMs;
     versionInfo.bFresh = true;
-    if (!DownloadFile(FALSE, kVerbGet, s.versionInfoHost, s.versionInfoObject, "", local, versionInfo)) {
+    // From its host; when that is the built-in update server, else from each of the server's mirrors.
+    std::vector<CString> hosts{s.versionInfoHost};
+    if (core::EqualsNoCase(s.versionInfoHost.str(), BuiltInServerHost().str())) {
+        for (const std::string& mirror : core::SplitHostList(BuiltInServerMirrors())) hosts.emplace_back(mirror);
+    }
+    CString served;
+    if (!DownloadFromHosts(FALSE, hosts, s.versionInfoObject, CString(local), versionInfo, served)) {
         return PassEnd::VersionInfoNotFetched;
     }
     CUpdateFileArray list;
@@ -97,8 +103,9 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
 
     m_events->FilesDue(s.pass, list.size());
     if (list.empty()) return PassEnd::Current;
-    if (m_strSite.IsEmpty()) m_strSite = s.defaultSite;
-    if (m_strSubDir.IsEmpty()) m_strSubDir = s.defaultSubDir;
+    // Without "SITE", the files come from the host that served the list (a mirror of the server serves them too).
+    if (m_strSite.IsEmpty()) m_strSite = served;
+    if (m_strSubDir.IsEmpty()) m_strSubDir = s.subDirIsAbsolute ? "http://" + served + "/" + s.defaultSubDir : s.defaultSubDir;
 
     const long count = static_cast<long>(list.size());
     for (long i = 1; i <= count; ++i) {
@@ -119,7 +126,10 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
-        if (!DownloadListed(object, tempFile, listed)) break;  // the rest is not attempted
+        std::vector<CString> hosts{m_strSite};
+        hosts.insert(hosts.end(), m_mirrors.begin(), m_mirrors.end());
+        CString served;
+        if (!DownloadFromHosts(TRUE, hosts, object, CString(tempFile), listed, served)) break;  // the rest is not attempted
         record.bFetched = true;
         m_events->FileFetched(s.pass, i);
         if (!m_stop.Pause(kFileStepPauseMs)) break;
@@ -132,12 +142,15 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     return PassEnd::Done;
 }
 
-BOOL CUpdateRun::DownloadListed(const CString& object, const CString& localFile, DownloadChecks checks) {
-    // From the site, else from each of the release's mirrors in turn, same path: the file fails only when
-    // every host failed (a stop ends the turn at once).
-    for (std::size_t host = 0; host <= m_mirrors.size(); ++host) {
-        checks.bRetried = host < m_mirrors.size();
-        if (DownloadFile(TRUE, kVerbGet, host == 0 ? m_strSite : m_mirrors[host - 1], object, "", localFile, checks)) return TRUE;
+BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
+                                   const CString& localFile, DownloadChecks checks, CString& served) {
+    // Each host in turn, same path: the download fails only when every host failed (a stop ends the turn).
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        checks.bRetried = i + 1 < hosts.size();
+        if (DownloadFile(bShowProgress, kVerbGet, hosts[i], object, "", localFile, checks)) {
+            served = hosts[i];
+            return TRUE;
+        }
         if (m_stop.Raised()) return FALSE;
     }
     return FALSE;

@@ -40,6 +40,9 @@ private:
 // The update server's host built into the program, and its base URL "http://HOST/marrowtide/".
 CString BuiltInServerHost();
 CString BuiltInBaseUrl();
+// The hosts asked in turn for a version-info file the built-in server fails to deliver, ";"-separated;
+// defined by the source the build makes from UPDATER_SERVER_MIRRORS.
+const char* BuiltInServerMirrors();
 
 // What a download must be beyond a whole "200 OK" body.
 struct DownloadChecks {
@@ -71,8 +74,9 @@ public:
     // What the download must be beyond a whole "200 OK" body: checks. The outcome is told (DownloadEnded).
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                       CString strLocalFile, const DownloadChecks& checks = {});
-    // A listed file from the pass's site, else from its mirrors in turn.
-    BOOL DownloadListed(const CString& object, const CString& localFile, DownloadChecks checks);
+    // From the first of hosts that delivers it whole (served: that host), asking each in turn, same path.
+    BOOL DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
+                           const CString& localFile, DownloadChecks checks, CString& served);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.
@@ -106,8 +110,8 @@ private:
         CString versionInfoObject;
         CString localName;               // of the version-info file in the temp folder
         bool productKeyRequired = true;  // a product key that cannot be opened ends the pass
-        CString defaultSite;
-        CString defaultSubDir;
+        CString defaultSubDir;           // without "SUBDIR"
+        bool subDirIsAbsolute = false;   // the default is an absolute URL on the host that served the list
         PlacementRule rule = PlacementRule::InstallFolder;
     };
     BOOL RunUpdatePass(const PassSettings& settings);

@@ -87,6 +87,13 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
     }
 }
 
+TEST(VersionInfoLines, HostLists) {
+    EXPECT_EQ(core::SplitHostList("a.example;127.0.0.4"), (std::vector<std::string>{"a.example", "127.0.0.4"}));
+    EXPECT_EQ(core::SplitHostList(""), std::vector<std::string>{});
+    EXPECT_EQ(core::SplitHostList(";a;;b;"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(core::SplitHostList("http://a;b:80;c/d;e f;ok"), std::vector<std::string>{"ok"});
+}
+
 TEST(VersionInfoLines, BoundsOfAFile) {
     std::string entries;
     for (std::size_t i = 0; i < core::kMaxVersionInfoEntries; ++i) entries += "f" + std::to_string(i) + "=1\r\n";

@@ -659,6 +659,30 @@ TEST_F(FaultTest, SignedReleases) {
               nullptr, true, fromTheMirror, true,
               mirror(Ok(kListed.at("a.dll")))},
              "HTTP 500 instead of 200 OK; asking the next mirror"),
+        // Built with a mirror of its update server: a server that fails both version-info files is passed by.
+        Logs({"the update server answers 503 for its version-info files, its mirror serves them",
+              [good](TestHttpServer& s) {
+                  ServeSigned(good)(s);
+                  for (const char* ver : {"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}) {
+                      s.Serve(ver, HttpAnswer::Status(503, "Service Unavailable", "busy"));
+                  }
+              },
+              nullptr, true,
+              [everything, mirrorServer] {
+                  everything();
+                  EXPECT_EQ((*mirrorServer)->Targets(),
+                            (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
+              },
+              true,
+              [mirrorServer, good] {
+                  auto m = std::make_shared<TestHttpServer>("127.0.0.4");
+                  if (!m->listening()) return std::shared_ptr<void>();
+                  m->Serve("/update/db/DBUpdate.ver", Ok(good));
+                  m->Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
+                  *mirrorServer = m;
+                  return Undo([mirrorServer] { mirrorServer->reset(); });
+              }},
+             "http://127.0.0.2/update/db/DBUpdate.ver failed after"),
         {"wrong bytes at the site, the file from the mirror",
          siteAnswers(Ok(changedA)), nullptr, true, fromTheMirror, true,
          mirror(Ok(kListed.at("a.dll")))},
