@@ -62,7 +62,7 @@ DWORD WINAPI DownloadThread(LPVOID p) {
     auto* job = static_cast<Job*>(p);
     CDownloadProgressRelay relay(job->view);
     const core::DownloadOutcome outcome = Download(job->request, &relay, CStopSignal());
-    job->view->DownloadEnded(job->request.object, outcome, false);
+    job->view->DownloadEnded(job->request.object, outcome, core::NextAttempt::None);
     job->result = outcome.ok ? 1 : 0;
     return 0;
 }

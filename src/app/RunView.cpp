@@ -66,7 +66,7 @@ void CDialogRunView::DownloadBodyStarted() { Bar(m_fileBar, PBM_SETRANGE32, 0, 1
 
 void CDialogRunView::DownloadProgress(int percent) { Bar(m_fileBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0); }
 
-void CDialogRunView::DownloadEnded(const std::string&, const core::DownloadOutcome& outcome, bool) {
+void CDialogRunView::DownloadEnded(const std::string&, const core::DownloadOutcome& outcome, core::NextAttempt) {
     // Every download that sent its request ends with a full current-file bar, whatever came back.
     if (outcome.sent) Bar(m_fileBar, PBM_SETPOS, 100, 0);
 }

@@ -18,7 +18,7 @@ public:
     void FileStarted(UpdatePass pass, const CString& name, long index, long count) override;
     void DownloadBodyStarted() override;
     void DownloadProgress(int percent) override;
-    void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome, bool retried) override;
+    void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome, core::NextAttempt next) override;
     void FileFetched(UpdatePass pass, long index) override;
     void Placing(const CString& name) override;
 

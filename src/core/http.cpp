@@ -1,11 +1,38 @@
 #include "core/http.h"
 
+#include <cstdio>
+
+#include "core/release.h"
 #include "core/text.h"
 
 namespace core {
 
 bool ParseContentLength(const std::string& text, std::uint64_t& length) {
     return ParseDecimal(TrimBlanks(text), length);
+}
+
+bool ParseRetryAfter(const std::string& value, std::int64_t nowUtc, std::int64_t& seconds) {
+    const std::string v = TrimBlanks(value);
+    std::uint64_t delta = 0;
+    if (!v.empty() && v.size() <= 10 && ParseDecimal(v, delta)) {
+        seconds = static_cast<std::int64_t>(delta);
+        return true;
+    }
+    // "Sun, 06 Nov 1994 08:49:37 GMT": put as "1994-11-06T08:49:37Z" for the one UTC time parser.
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (v.size() != 29 || v[3] != ',' || v[4] != ' ' || v[7] != ' ' || v[11] != ' ' || v[16] != ' ' || v.compare(25, 4, " GMT") != 0) {
+        return false;
+    }
+    int month = 0;
+    while (month < 12 && v.compare(8, 3, kMonths[month]) != 0) ++month;
+    if (month == 12) return false;
+    char iso[24];
+    std::snprintf(iso, sizeof iso, "%s-%02d-%sT%sZ", v.substr(12, 4).c_str(), month + 1, v.substr(5, 2).c_str(),
+                  v.substr(17, 8).c_str());
+    std::int64_t at = 0;
+    if (!ParseUtcTime(iso, at)) return false;
+    seconds = at > nowUtc ? at - nowUtc : 0;
+    return true;
 }
 
 ContentCoding ClassifyContentEncoding(const std::string& value) {

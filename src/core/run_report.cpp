@@ -64,6 +64,13 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     return "unknown failure";
 }
 
+NextAttempt NextAttemptAfter(const DownloadOutcome& o, bool mayAskAgain, bool otherHostLeft) {
+    if (o.ok || o.failure == DownloadFailure::Stopped) return NextAttempt::None;
+    const bool comeBack = o.failure == DownloadFailure::Status && (o.status == 503 || o.status == 429);
+    if (comeBack && mayAskAgain && o.retryAfter >= 0 && o.retryAfter <= kMaxRetryAfterSeconds) return NextAttempt::SameHostLater;
+    return otherHostLeft ? NextAttempt::NextHost : NextAttempt::None;
+}
+
 std::string DisplayUrl(const std::string& host, const std::string& object) {
     if (object.compare(0, 7, "http://") == 0) return object;
     return "http://" + host + (object.compare(0, 1, "/") == 0 ? "" : "/") + object;

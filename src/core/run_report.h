@@ -43,7 +43,14 @@ struct DownloadOutcome {
     std::uint64_t expected = 0;  // what the answer announced, or the bound that was passed
     std::uint64_t decoded = 0;   // bytes of the object itself (after decoding)
     std::string detail;          // a header value worth showing
+    std::int64_t retryAfter = -1;  // the seconds a 503 or 429 asked the client to wait (Retry-After); -1: none
 };
+
+// What follows a failed download: the same host asked again once the wait a 503 or 429 asked for has
+// passed (at most kMaxRetryAfterSeconds, and once: mayAskAgain), else the next host where one is left.
+enum class NextAttempt { None, SameHostLater, NextHost };
+constexpr std::int64_t kMaxRetryAfterSeconds = 60;
+NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft);
 
 // The cause of a failed download in a support engineer's words; errorText is the platform's text for
 // outcome.error ("error 12029: ..."), or empty for the code alone.

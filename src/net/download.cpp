@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include <ctime>
 #include <memory>
 #include <optional>
 
@@ -243,6 +244,13 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
             }
             // An error answer's body is not the object: nothing is stored.
             if (!core::IsObjectStatus(o.status)) {
+                // "Come back later", and when: a wait the run may keep.
+                CString retry;
+                std::int64_t seconds = 0;
+                if ((o.status == 503 || o.status == 429) && file->QueryInfo(HTTP_QUERY_RETRY_AFTER, retry) &&
+                    core::ParseRetryAfter(retry.str(), static_cast<std::int64_t>(std::time(nullptr)), seconds)) {
+                    o.retryAfter = seconds;
+                }
                 Fail(o, DownloadFailure::Status);
                 break;
             }

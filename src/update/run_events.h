@@ -78,8 +78,8 @@ public:
     virtual void DownloadStarted(const std::string& /*url*/) {}
     virtual void DownloadBodyStarted() {}             // only for listed files
     virtual void DownloadProgress(int /*percent*/) {}  // only for listed files; per chunk
-    // retried: a failed download is asked again of another host (a mirror) next.
-    virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&, bool /*retried*/) {}
+    // next: what follows a failed download (asked again later, or of the next host).
+    virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&, core::NextAttempt /*next*/) {}
     virtual void FileFetched(UpdatePass, long /*index*/) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
@@ -115,7 +115,7 @@ public:
     void DownloadStarted(const std::string& u) override { Each(&IRunEvents::DownloadStarted, u); }
     void DownloadBodyStarted() override { Each(&IRunEvents::DownloadBodyStarted); }
     void DownloadProgress(int p) override { Each(&IRunEvents::DownloadProgress, p); }
-    void DownloadEnded(const std::string& u, const core::DownloadOutcome& o, bool r) override {
+    void DownloadEnded(const std::string& u, const core::DownloadOutcome& o, core::NextAttempt r) override {
         Each(&IRunEvents::DownloadEnded, u, o, r);
     }
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }

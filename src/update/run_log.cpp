@@ -183,7 +183,7 @@ void CRunLog::DownloadStarted(const std::string& url) {
     Write(false, "downloading " + url);
 }
 
-void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o, bool retried) {
+void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome& o, core::NextAttempt next) {
     // A download that could not begin (its local path too long to form) took no time worth a figure.
     const std::string took = m_downloading ? " after " + std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms" : "";
     m_downloading = false;
@@ -193,10 +193,14 @@ void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome&
     } else if (o.failure == core::DownloadFailure::Stopped) {
         Write(false, "download of " + url + " stopped" + took);
     } else {
-        // A failure another host makes good is no failure of the update: its cause is told all the same.
-        Write(!retried, "download of " + url + " failed" + took + ": " +
-                            core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) +
-                            (retried ? "; asking the next mirror" : ""));
+        // A failure a later attempt may make good is no failure of the update: its cause is told all the same.
+        const std::string then = next == core::NextAttempt::SameHostLater
+                                     ? "; asking again in " + std::to_string(o.retryAfter) + " s, as the server asked (Retry-After)"
+                                 : next == core::NextAttempt::NextHost ? "; asking the next mirror"
+                                                                       : "";
+        Write(next == core::NextAttempt::None,
+              "download of " + url + " failed" + took + ": " +
+                  core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) + then);
     }
 }
 

@@ -36,7 +36,7 @@ public:
     void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
     void FilesDue(UpdatePass pass, std::size_t count) override;
     void DownloadStarted(const std::string& url) override;
-    void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome, bool retried) override;
+    void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome, core::NextAttempt next) override;
     void Placed(const CString& name, const CString& destination, unsigned long error) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, unsigned long error) override;

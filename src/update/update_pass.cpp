@@ -118,7 +118,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
             core::DownloadOutcome tooLong;
             tooLong.failure = core::DownloadFailure::LocalFile;
             tooLong.error = ERROR_FILENAME_EXCED_RANGE;
-            m_events->DownloadEnded(core::DisplayUrl(m_strSite.str(), object.str()), tooLong, false);
+            m_events->DownloadEnded(core::DisplayUrl(m_strSite.str(), object.str()), tooLong, core::NextAttempt::None);
             break;  // the rest is not attempted
         }
         m_events->FileStarted(s.pass, record.szFileName, i, count);
@@ -145,13 +145,19 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
 BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
                                    const CString& localFile, DownloadChecks checks, CString& served) {
     // Each host in turn, same path: the download fails only when every host failed (a stop ends the turn).
+    // A host that says "come back in a moment" (503 or 429 with Retry-After, at most a minute) is asked
+    // again once after that wait; a stop ends the wait at once.
     for (std::size_t i = 0; i < hosts.size(); ++i) {
-        checks.bRetried = i + 1 < hosts.size();
-        if (DownloadFile(bShowProgress, kVerbGet, hosts[i], object, "", localFile, checks)) {
-            served = hosts[i];
-            return TRUE;
+        checks.bOtherHostLeft = i + 1 < hosts.size();
+        for (checks.bMayAskAgain = true;; checks.bMayAskAgain = false) {
+            if (DownloadFile(bShowProgress, kVerbGet, hosts[i], object, "", localFile, checks)) {
+                served = hosts[i];
+                return TRUE;
+            }
+            if (m_stop.Raised()) return FALSE;
+            if (m_nextAttempt != core::NextAttempt::SameHostLater) break;
+            if (!m_stop.Pause(static_cast<DWORD>(m_retryAfterSeconds) * 1000)) return FALSE;
         }
-        if (m_stop.Raised()) return FALSE;
     }
     return FALSE;
 }

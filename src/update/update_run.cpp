@@ -128,7 +128,10 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up
-    m_events->DownloadEnded(url, outcome, !outcome.ok && checks.bRetried && !m_stop.Raised());
+    m_nextAttempt = m_stop.Raised() ? core::NextAttempt::None
+                                     : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft);
+    m_retryAfterSeconds = outcome.retryAfter;
+    m_events->DownloadEnded(url, outcome, m_nextAttempt);
     return outcome.ok;
 }
 

@@ -51,7 +51,8 @@ struct DownloadChecks {
     const std::uint64_t* pSize = nullptr;         // its exact length
     DWORD nWholeWithinMs = 0;                     // it must be whole this soon; 0: no bound
     bool bFresh = false;                          // from the server itself, never from a cache
-    bool bRetried = false;                        // failed, it is asked again of another host
+    bool bOtherHostLeft = false;                  // failed, another host may be asked next
+    bool bMayAskAgain = false;                    // failed with a wait to keep, this host may be asked again
 };
 
 class CUpdateRun {
@@ -121,4 +122,6 @@ private:
     CStopSignal m_stop;
     UpdatePass m_pass = UpdatePass::Db;  // the pass being run, for what is told
     std::atomic<bool> m_ended{false};    // Run has told its end: a later stop is no news
+    core::NextAttempt m_nextAttempt = core::NextAttempt::None;  // after the last download
+    std::int64_t m_retryAfterSeconds = -1;                      // the wait its server asked for
 };

@@ -95,6 +95,36 @@ TEST(HttpRedirects, WhereALocationLeads) {
     }
 }
 
+TEST(HttpAnswers, RetryAfterInSecondsOrAsADate) {
+    const std::int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    const struct {
+        const char* value;
+        bool ok;
+        std::int64_t seconds;
+    } cases[] = {
+        {"2", true, 2},
+        {" 120 ", true, 120},
+        {"0", true, 0},
+        {"Sun, 06 Nov 1994 08:49:39 GMT", true, 2},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", true, 0},
+        {"Sat, 05 Nov 1994 08:49:37 GMT", true, 0},  // already past: at once
+        {"Mon, 06 Dec 1994 08:49:37 GMT", true, 30 * 86400},
+        {"Sun, 06 Nov 1994 08:49:39 UTC", false, 0},
+        {"Sun, 06 Foo 1994 08:49:39 GMT", false, 0},
+        {"Sun, 31 Nov 1994 08:49:39 GMT", false, 0},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", false, 0},
+        {"-1", false, 0},
+        {"1.5", false, 0},
+        {"99999999999", false, 0},  // no wait anyone means
+        {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int64_t seconds = -1;
+        EXPECT_EQ(core::ParseRetryAfter(c.value, now, seconds), c.ok) << c.value;
+        if (c.ok) EXPECT_EQ(seconds, c.seconds) << c.value;
+    }
+}
+
 TEST(HttpAnswers, ADownloadOfUnknownSizeLeavesTheVolumeItsRoom) {
     const std::uint64_t GiB = std::uint64_t{1} << 30;
     const struct {

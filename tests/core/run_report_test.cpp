@@ -64,6 +64,37 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
     for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
 }
 
+TEST(RunReport, WhatFollowsAFailedDownload) {
+    using N = core::NextAttempt;
+    const auto failed = [](DownloadFailure f, unsigned long status, std::int64_t retryAfter) {
+        core::DownloadOutcome o;
+        o.failure = f;
+        o.status = status;
+        o.retryAfter = retryAfter;
+        return o;
+    };
+    const struct {
+        const char* name;
+        core::DownloadOutcome outcome;
+        bool mayAskAgain, otherHostLeft;
+        N next;
+    } cases[] = {
+        {"503, Retry-After 2", failed(DownloadFailure::Status, 503, 2), true, false, N::SameHostLater},
+        {"429, Retry-After 60", failed(DownloadFailure::Status, 429, 60), true, true, N::SameHostLater},
+        {"503, Retry-After 61, a mirror left", failed(DownloadFailure::Status, 503, 61), true, true, N::NextHost},
+        {"503, Retry-After 61, none left", failed(DownloadFailure::Status, 503, 61), true, false, N::None},
+        {"503 without Retry-After", failed(DownloadFailure::Status, 503, -1), true, true, N::NextHost},
+        {"503, Retry-After 2, asked again already", failed(DownloadFailure::Status, 503, 2), false, true, N::NextHost},
+        {"500 with Retry-After", failed(DownloadFailure::Status, 500, 2), true, false, N::None},
+        {"a wrong digest, a mirror left", failed(DownloadFailure::DigestMismatch, 200, -1), true, true, N::NextHost},
+        {"a stop, a mirror left", failed(DownloadFailure::Stopped, 0, -1), true, true, N::None},
+    };
+    for (const auto& c : cases) EXPECT_EQ(core::NextAttemptAfter(c.outcome, c.mayAskAgain, c.otherHostLeft), c.next) << c.name;
+    core::DownloadOutcome ok;
+    ok.ok = true;
+    EXPECT_EQ(core::NextAttemptAfter(ok, true, true), N::None);
+}
+
 TEST(RunReport, UrlsAsAPersonTypesThem) {
     EXPECT_EQ(core::DisplayUrl("h", "update/db/DBUpdate.ver"), "http://h/update/db/DBUpdate.ver");
     EXPECT_EQ(core::DisplayUrl("h", "/db/a.dll"), "http://h/db/a.dll");

@@ -76,7 +76,7 @@ int Viewed(const DownloadRequest& r, HWND bar) {
     view->Attach(nullptr, nullptr, bar, stop);
     CDownloadProgressRelay relay(view);
     const core::DownloadOutcome outcome = Download(r, &relay, stop);
-    view->DownloadEnded(r.object, outcome, false);
+    view->DownloadEnded(r.object, outcome, core::NextAttempt::None);
     return outcome.ok ? 1 : 0;
 }
 

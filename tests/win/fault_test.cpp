@@ -683,6 +683,27 @@ TEST_F(FaultTest, SignedReleases) {
                   return Undo([mirrorServer] { mirrorServer->reset(); });
               }},
              "http://127.0.0.2/update/db/DBUpdate.ver failed after"),
+        // "Come back in 2 s": asked again once, after that wait, from the same host.
+        Logs({"a 503 with \"Retry-After: 2\", then the file",
+              servingA(HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: 2").Then(Ok(kListed.at("a.dll")))),
+              nullptr, true,
+              [everything] {
+                  everything();
+                  std::vector<int> asked;  // the moments a.dll was asked for, in ms of the day
+                  for (const std::string& l : RunLogLines(InstallFolder())) {
+                      if (l.find("downloading http://127.0.0.2/db/a.dll") == std::string::npos) continue;
+                      asked.push_back(((std::stoi(l.substr(11, 2)) * 60 + std::stoi(l.substr(14, 2))) * 60 + std::stoi(l.substr(17, 2))) * 1000 +
+                                      std::stoi(l.substr(20, 3)));
+                  }
+                  ASSERT_EQ(asked.size(), 2u);
+                  EXPECT_GE(asked[1] - asked[0], 2000) << "asked again after the wait it was given";
+              }},
+             "HTTP 503 instead of 200 OK; asking again in 2 s, as the server asked (Retry-After)"),
+        // A wait longer than a minute is not kept: the mirror is asked at once.
+        Logs({"a 503 with \"Retry-After: 120\", the file from the mirror",
+              siteAnswers(HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: 120")), nullptr, true,
+              fromTheMirror, true, mirror(Ok(kListed.at("a.dll")))},
+             "HTTP 503 instead of 200 OK; asking the next mirror"),
         {"wrong bytes at the site, the file from the mirror",
          siteAnswers(Ok(changedA)), nullptr, true, fromTheMirror, true,
          mirror(Ok(kListed.at("a.dll")))},

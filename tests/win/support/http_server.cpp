@@ -155,6 +155,7 @@ void TestHttpServer::Handle(SOCKET s) {
         m_requests.push_back(request);
         const auto it = m_answers.find(TargetOf(request));
         answer = it != m_answers.end() ? it->second : m_anyOther;
+        if (it != m_answers.end() && answer.then) it->second = *answer.then;
     }
     if (answer.stall) {
         WaitForPeerToLeave(s);

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@ struct HttpAnswer {
     size_t piece = 1024;             // bytes of body sent between pauses (1: a trickle)
     bool pacedHead = false;          // the status line and headers too go out piece by piece, with the pauses
     bool raw = false;                // send the body bytes alone: no status line, no headers
+    std::shared_ptr<HttpAnswer> then;  // given once, then this one answers the target's later requests
 
     static HttpAnswer Ok(std::string body) {
         HttpAnswer a;
@@ -42,6 +44,10 @@ struct HttpAnswer {
     }
     // A chunked body: each piece a chunk; cut (no final zero-size chunk) when final is false.
     static HttpAnswer Chunked(const std::vector<std::string>& pieces, bool final, const std::string& headers = "");
+    HttpAnswer& Then(HttpAnswer next) {
+        then = std::make_shared<HttpAnswer>(std::move(next));
+        return *this;
+    }
     // Headers added after the status line, e.g. "Content-Encoding: gzip".
     HttpAnswer& With(const std::string& header) {
         head += "\r\n" + header;
