@@ -38,5 +38,10 @@ expect "a POST" '^HTTP/1.1 405' -X POST http://127.0.0.2/update/db/DBUpdate.ver
 expect "the DB version-info file" '^cache-control: no-cache' http://127.0.0.2/update/db/DBUpdate.ver
 expect "the program version-info file" '^cache-control: no-cache' http://127.0.0.2/marrowtide/MarrowtideWeb.ver
 answer http://127.0.0.2/marrowtide/Marrowtide.exe | grep -qi '^cache-control' && die "the reference server: a listed file marked not to be cached"
+[ -f "$e2e/release/marrowtide/Marrowtide.exe.gz" ] || die "the tool wrote no gzip copy of marrowtide/Marrowtide.exe"
+expect "a listed file with its gzip copy, asked with gzip" '^content-encoding: gzip' -H 'Accept-Encoding: gzip, deflate' \
+  http://127.0.0.2/marrowtide/Marrowtide.exe
+answer http://127.0.0.2/marrowtide/Marrowtide.exe | grep -qi '^content-encoding' &&
+  die "the reference server: a gzip copy served to a client that did not ask for one"
 : > "$e2e/nginx/access.log"  # the test program reads what the updater asked, and nothing else
 "$root/scripts/wine-env.sh" exec "$wine_dir" "$build/tests/updater_e2e_tests.exe" "$@"

@@ -1,7 +1,10 @@
 // The publishing tool on real folders: keys, publishing, refusals that change nothing, and what verify catches.
+#include "core/body_decoder.h"
 #include "release_tool.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 #include <openssl/pem.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -146,6 +149,30 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_NE(second.find("a.gdb=" + versionA + ","), std::string::npos);
     EXPECT_EQ(second.find(first.substr(first.find("\xBE\xF7.dat="), 14)), std::string::npos) << "its version changed";
     EXPECT_GT(Serial(second), serial1);
+    // A gzip copy beside a file it makes at least a tenth smaller, decoding to the file itself; none beside
+    // random bytes, and a stale one there goes.
+    std::string text, noise;
+    for (int i = 0; i < 2000; ++i) text += "signature " + std::to_string(i % 97) + " of the database\n";
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; ++i) noise += static_cast<char>(random() & 0xFF);
+    Write(m_release / "update/db/text.dat", text);
+    Write(m_release / "update/db/noise.dat", noise);
+    Write(m_release / "update/db/noise.dat.gz", "an older copy");
+    Describe("text.dat\nnoise.dat\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    const std::string gz = Read(m_release / "update/db/text.dat.gz");
+    EXPECT_LE(gz.size() * 10, text.size() * 9);
+    core::BodyDecoder decoder(core::ContentCoding::Gzip);
+    struct : core::ByteSink {
+        std::string data;
+        bool Write(const char* d, std::size_t n) override {
+            data.append(d, n);
+            return true;
+        }
+    } decoded;
+    EXPECT_TRUE(decoder.Feed(gz.data(), gz.size(), decoded) && decoder.Finish(decoded));
+    EXPECT_EQ(decoded.data, text);
+    EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.gz"));
     // Mirrors, in the order given, signed with the rest.
     Describe("mirror=m1.example\nmirror=127.0.0.9\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);
