@@ -45,14 +45,25 @@ ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup) {
     return f;
 }
 
-long SaveShortcut(const CString& linkPath, const CString& target) {
-    CComPtr<IShellLinkW> link;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.Receive());
-    if (FAILED(hr)) return hr;
-    if (FAILED(hr = link->SetPath(Wide(target).c_str()))) return hr;
-    CComPtr<IPersistFile> file;
-    if (FAILED(hr = link->QueryInterface(IID_IPersistFile, file.Receive()))) return hr;
-    return file->Save(Wide(linkPath).c_str(), TRUE);
+CShortcutWriter::CShortcutWriter() : m_com(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+
+CShortcutWriter::~CShortcutWriter() {
+    m_file.Reset();
+    m_link.Reset();
+    if (SUCCEEDED(m_com)) ::CoUninitialize();
+}
+
+void CShortcutWriter::Prepare() {
+    if (m_made != S_FALSE) return;
+    m_made = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, m_link.Receive());
+    if (SUCCEEDED(m_made)) m_made = m_link->QueryInterface(IID_IPersistFile, m_file.Receive());
+}
+
+long CShortcutWriter::Save(const CString& linkPath, const CString& target) {
+    Prepare();
+    if (FAILED(m_made)) return m_made;
+    const HRESULT hr = m_link->SetPath(Wide(target).c_str());
+    return FAILED(hr) ? hr : m_file->Save(Wide(linkPath).c_str(), TRUE);
 }
 
 CString UninstallCommand(const CString& installPath) {

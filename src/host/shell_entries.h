@@ -2,6 +2,10 @@
 // The product's Start-menu group, desktop link and uninstall entry.
 #include <functional>
 
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "framework/com_ptr.h"
 #include "framework/cstring.h"
 
 // A special folder's path by its CSIDL; empty when the shell gives none.
@@ -16,9 +20,27 @@ struct ShellFolders {
 // family, with the Windows folder's Korean folder names when the lookup gives nothing.
 ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup);
 
-// One shell link at linkPath to target (only the target is set). COM must be initialised. S_OK, or what
-// failed.
-long SaveShortcut(const CString& linkPath, const CString& target);
+// Shell links, written with one shell link object: the shell's slow start (COM, the link class) is made
+// once, and may be made ahead of the links. Made, used and destroyed on one thread, which it initialises
+// for COM for its lifetime.
+class CShortcutWriter {
+public:
+    CShortcutWriter();
+    ~CShortcutWriter();
+    CShortcutWriter(const CShortcutWriter&) = delete;
+    CShortcutWriter& operator=(const CShortcutWriter&) = delete;
+
+    // The link object, made now (the slow part); a later Save makes it when this was never called.
+    void Prepare();
+    // One link at linkPath to target (only the target is set): S_OK, or what failed.
+    long Save(const CString& linkPath, const CString& target);
+
+private:
+    long m_com;  // of the thread's COM initialisation
+    long m_made = 1;  // S_FALSE: not made yet; else how making it went
+    CComPtr<IShellLinkW> m_link;
+    CComPtr<IPersistFile> m_file;
+};
 
 // "Marrowtide UnInstall" in the system's uninstall list, only when that list exists: ERROR_SUCCESS,
 // ERROR_FILE_NOT_FOUND when it does not (nothing is written), or what failed.

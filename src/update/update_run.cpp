@@ -57,6 +57,11 @@ RunOutcome CUpdateRun::Run() {
     m_events->RunStarted(m_strInstallPath);
     StopProductProcesses(m_strInstallPath);
     RunOutcome outcome = RunOutcome::Stopped;
+    // The shell's objects belong to this thread: they go as the run ends, however it ends.
+    struct ShellObjectsGo {
+        CUpdateRun& run;
+        ~ShellObjectsGo() { run.m_shortcuts.reset(); }
+    } const shellObjectsGo{*this};
     if (!m_stop.Raised()) {
         outcome = RunOutcome::Failed;
         if (UpdateDBFiles() && !m_stop.Raised() && UpdateProgramFiles() && !m_stop.Raised()) {
@@ -79,7 +84,15 @@ void CUpdateRun::StopProductProcesses(CString strInstallDir) {
         if (core::JoinPath(strInstallDir.str(), program, path) && TerminateProcessByPath(path.c_str(), nineX) != 1) {
             m_events->ProgramNotEnded(CString(path));
         }
-        if (!m_stop.Pause(kStopPauseMs)) return;
+        // The shell's slow start (its folders, COM, the link class) is made ready in the first pause, on
+        // this thread, which writes the links at the run's end: the pause lasts no longer for it.
+        const DWORD pausedAt = ::GetTickCount();
+        if (program == product::kStoppedPrograms[0]) {
+            ShellFoldersOnce();
+            Shortcuts().Prepare();
+        }
+        const DWORD spent = ::GetTickCount() - pausedAt;
+        if (!m_stop.Pause(spent < kStopPauseMs ? kStopPauseMs - spent : 0)) return;
     }
 }
 
@@ -136,31 +149,38 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
 }
 
 void CUpdateRun::CreateShellEntries() {
-    {
-        const CComInitialization com(COINIT_APARTMENTTHREADED);
-        CreateStartMenuShortcuts();
-        CreateDesktopShortcut();
-    }
+    CreateStartMenuShortcuts();
+    CreateDesktopShortcut();
     if (m_stop.Raised()) return;
     m_events->UninstallEntryWritten(WriteUninstallEntry(RegisteredInstallPath()));
 }
 
 void CUpdateRun::CreateStartMenuShortcuts() {
-    const CString group = ProductShellFolders().programs + "\\" + product::kProductWord;
+    const CString group = ShellFoldersOnce().programs + "\\" + product::kProductWord;
     ::CreateDirectoryW(Wide(group).c_str(), nullptr);  // it may exist already; if it cannot be made, each link says so
     CreateShortcut(group + "\\Marrowtide 실행.lnk", product::kMainProgram);
     CreateShortcut(group + "\\Marrowtide 실시간.lnk", product::kMonitorProgram);
     CreateShortcut(group + "\\Marrowtide 삭제.lnk", product::kUninstaller);
 }
 
-void CUpdateRun::CreateDesktopShortcut() { CreateMainProgramLink(ProductShellFolders().desktop + "\\Marrowtide.Lnk"); }
+void CUpdateRun::CreateDesktopShortcut() { CreateMainProgramLink(ShellFoldersOnce().desktop + "\\Marrowtide.Lnk"); }
+
+const ShellFolders& CUpdateRun::ShellFoldersOnce() {
+    if (!m_shellFolders) m_shellFolders = ProductShellFolders();
+    return *m_shellFolders;
+}
+
+CShortcutWriter& CUpdateRun::Shortcuts() {
+    if (!m_shortcuts) m_shortcuts = std::make_unique<CShortcutWriter>();
+    return *m_shortcuts;
+}
 
 void CUpdateRun::CreateShortcut(CString strLinkPath, CString strTarget) {
     if (m_stop.Raised()) return;  // each link may take the shell a while: a stop is answered between them
-    m_events->ShortcutWritten(strLinkPath, SaveShortcut(strLinkPath, m_strInstallPath + "\\" + strTarget));
+    m_events->ShortcutWritten(strLinkPath, Shortcuts().Save(strLinkPath, m_strInstallPath + "\\" + strTarget));
 }
 
 void CUpdateRun::CreateMainProgramLink(CString strLinkPath) {
     if (m_stop.Raised()) return;
-    m_events->ShortcutWritten(strLinkPath, SaveShortcut(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram));
+    m_events->ShortcutWritten(strLinkPath, Shortcuts().Save(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram));
 }

@@ -3,6 +3,7 @@
 // on the dialog's worker thread and tells what happens through IRunEvents; it knows no window.
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/http.h"
@@ -10,6 +11,7 @@
 #include "framework/handles.h"
 #include "framework/stop_signal.h"
 #include "net/download.h"
+#include "host/shell_entries.h"
 #include "update/placement.h"
 #include "update/run_events.h"
 #include "update/update_file.h"
@@ -122,6 +124,11 @@ private:
     CStopSignal m_stop;
     UpdatePass m_pass = UpdatePass::Db;  // the pass being run, for what is told
     std::atomic<bool> m_ended{false};    // Run has told its end: a later stop is no news
+    // The shell's folders and link writer, made once per run (ahead, in a pause) on the run's thread.
+    const ShellFolders& ShellFoldersOnce();
+    CShortcutWriter& Shortcuts();
+    std::optional<ShellFolders> m_shellFolders;
+    std::unique_ptr<CShortcutWriter> m_shortcuts;
     core::NextAttempt m_nextAttempt = core::NextAttempt::None;  // after the last download
     std::int64_t m_retryAfterSeconds = -1;                      // the wait its server asked for
 };
