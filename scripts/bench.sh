@@ -9,6 +9,9 @@
 #   4. the dialog's answer times to a message sent every 5 ms during the 64 MiB run: p50 and p99
 #   5. paints of the current-file bar during a 1 MiB download / the fill widths it passed through
 #   6. size of the Release BrinsoUpdator.exe, and the DLLs it needs beside it
+#   7. a 20 MiB signature database (records of families, variants and digests: it compresses as real ones do)
+#      with its gzip copy beside it (as publish writes it) against the same file without: bytes on the wire
+#      (nginx's count) and wall time of DownloadFile, its SHA-256 checked
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib.sh"
@@ -26,6 +29,21 @@ rm -rf "$release"
   "$(build_release_tool "$build-tool")"
 head -c $((4 * 1024 * 1024)) /dev/urandom > "$release/update/db/bench4m.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$release/update/db/bench1m.bin"
+python3 - "$release/update/db/db20m.gdb" <<'PY'
+import sys, hashlib, random
+rnd, out = random.Random(20), []
+families = ["Trojan.Win32.%s" % w for w in ("Agent", "Dropper", "Banker", "Generic", "Injector", "Downloader")] + \
+           ["Worm.Win32.%s" % w for w in ("AutoRun", "Net", "Mail")] + ["Adware.%s" % w for w in ("Bundler", "Popup")]
+size = 0
+while size < 20 * 1024 * 1024:
+    n = rnd.randrange(1 << 20)
+    line = "%s.%s\t%s\t%d\n" % (rnd.choice(families), n % 977, hashlib.md5(str(n % 50021).encode()).hexdigest(), n % 4096)
+    out.append(line)
+    size += len(line)
+open(sys.argv[1], "w").write("".join(out)[:20 * 1024 * 1024])
+PY
+cp "$release/update/db/db20m.gdb" "$release/update/db/db20m-plain.gdb"
+gzip -9 -n -c "$release/update/db/db20m.gdb" > "$release/update/db/db20m.gdb.gz"
 rm -f "$build/nginx/access.log"
 "$root/scripts/nginx.sh" start "$build/nginx" "$address" "$release"
 "$root/scripts/wine-env.sh" up "$build/wine" >/dev/null
@@ -43,6 +61,16 @@ cmp -s "$release/update/db/bench4m.bin" "$WINEPREFIX/drive_c/windows/temp/bench.
 wall=$(field wall "$out") cpu=$(field cpu "$out")
 curl_wall=$(curl -s -o /dev/null -w '%{time_total}' "http://$address/update/db/bench4m.bin")
 paints=$(bench download_bench.exe --paints "$address" /update/db/bench1m.bin 'C:\windows\temp\bench1m.bin')
+
+# The same 20 MiB with and without its gzip copy on the server.
+db_digest="sha256:$(sha256sum "$release/update/db/db20m.gdb" | cut -c1-64)"
+wire() { awk -v t="$1" '$7 == t {b = $10} END {print b + 0}' "$build/nginx/access.log"; }
+gz_out=$(bench download_bench.exe "$address" /update/db/db20m.gdb 'C:\windows\temp\db20m.gdb' "$db_digest")
+plain_out=$(bench download_bench.exe "$address" /update/db/db20m-plain.gdb 'C:\windows\temp\db20m-plain.gdb' "$db_digest")
+[ "$(field result "$gz_out")" = 1 ] && [ "$(field result "$plain_out")" = 1 ] ||
+  { echo "a 20 MiB download failed: $gz_out / $plain_out"; exit 1; }
+cmp -s "$release/update/db/db20m.gdb" "$WINEPREFIX/drive_c/windows/temp/db20m.gdb" || { echo "decoded bytes differ"; exit 1; }
+gz_wire=$(wire /update/db/db20m.gdb) plain_wire=$(wire /update/db/db20m-plain.gdb)
 
 bench run_bench.exe "$build/src/BrinsoUpdator.exe" >/dev/null  # the first run installs the release
 noop=$(bench run_bench.exe "$build/src/BrinsoUpdator.exe")
@@ -66,13 +94,15 @@ awk -v w="$wall" -v c="$cpu" -v cw="$curl_wall" -v nw="$(field wall "$noop")" \
     -v sp="$(field peak_ws "$small")" -v bp="$(field peak_ws "$big")" \
     -v p50="$(field p50 "$big")" -v p99="$(field p99 "$big")" -v probes="$(field probes "$big")" \
     -v widths="$(field widths "$paints")" -v pn="$(field paints "$paints")" \
-    -v size="$(stat -c %s "$exe")" -v others="${others:-none}" 'BEGIN {
+    -v size="$(stat -c %s "$exe")" -v others="${others:-none}" \
+    -v gw="$gz_wire" -v pw="$plain_wire" -v gt="$(field wall "$gz_out")" -v pt="$(field wall "$plain_out")" 'BEGIN {
   printf "1. download 4 MiB, SHA-256 checked: wall %.3f s / floor 10.240 s = %.3f (goal <= 1.03); cpu/wall %.1f %% (goal <= 5 %%); curl %.3f s\n", w, w / 10.24, 100 * c / w, cw
   printf "2. no-op run: %.3f s / 2.000 s of pauses = %.3f (goal <= 1.15)\n", nw, nw / 2.0
   printf "3. peak working set: 64 MiB run %.1f MiB / 64 KiB run %.1f MiB = %.3f (goal <= 1.05)\n", bp / 1048576, sp / 1048576, bp / sp
   printf "4. dialog answer time during the 64 MiB download (%d probes): p50 %.2f ms, p99 %.2f ms (goal p99 <= 30 ms)\n", probes, p50, p99
   printf "5. paints of the file bar in a 1 MiB download: %d / %d fill widths = %.2f (goal 1.00)\n", pn, widths, pn / widths
   printf "6. BrinsoUpdator.exe: %d bytes = %.2f MiB (goal <= 1 MiB); DLLs needed beside it: %s (goal none)\n", size, size / 1048576, others
+  printf "7. a 20 MiB signature database: with its gzip copy %.2f MiB on the wire in %.1f s, without %.2f MiB in %.1f s: %.1f times fewer bytes, %.1f times faster\n", gw / 1048576, gt, pw / 1048576, pt, pw / gw, pt / gt
 }'
 } | tee "$build/figures.txt"
 {

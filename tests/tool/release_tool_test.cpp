@@ -173,6 +173,14 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_TRUE(decoder.Feed(gz.data(), gz.size(), decoded) && decoder.Finish(decoded));
     EXPECT_EQ(decoded.data, text);
     EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.gz"));
+    // A name spelled in another case is the same file on Windows: its version text stays while its bytes do.
+    Write(m_release / "update/db/\xA5\xE1.dat", "alpha");  // in the release folder by their code page 949 names
+    Write(m_release / "update/db/\xA5\xC1.dat", "alpha");
+    Describe("\xCE\xB1.dat | version=7\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    Describe("\xCE\x91.dat\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    EXPECT_NE(DbVer().find("=7,0,0,0,sha256:"), std::string::npos) << DbVer();
     // Mirrors, in the order given, signed with the rest.
     Describe("mirror=m1.example\nmirror=127.0.0.9\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);

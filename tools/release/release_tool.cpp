@@ -58,14 +58,25 @@ std::string FilesFolder(const std::string& releaseDir, const std::string& versio
 }
 
 // Whether path, with every link resolved, lies inside folder (also resolved). False when either is missing.
-bool Inside(const std::string& folder, const std::string& path) {
-    char* f = ::realpath(folder.c_str(), nullptr);
-    char* p = ::realpath(path.c_str(), nullptr);
-    const bool inside = f && p && std::string(p).compare(0, std::strlen(f) + 1, std::string(f) + "/") == 0;
-    std::free(f);
-    std::free(p);
-    return inside;
-}
+// The release folder with its links resolved, once; whether a path (its links resolved) lies inside it.
+class ReleaseRoot {
+public:
+    explicit ReleaseRoot(const std::string& folder) {
+        if (char* resolved = ::realpath(folder.c_str(), nullptr)) {
+            m_root = std::string(resolved) + "/";
+            std::free(resolved);
+        }
+    }
+    bool Holds(const std::string& path) const {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        const bool inside = resolved && !m_root.empty() && std::string(resolved).compare(0, m_root.size(), m_root) == 0;
+        std::free(resolved);
+        return inside;
+    }
+
+private:
+    std::string m_root;  // empty when the folder cannot be resolved: nothing lies inside it
+};
 
 // Why the updater would refuse a listed name (UTF-8, and cp949 its code page 949 bytes) or read its line
 // as something else; empty when it takes it as the file it is. The updater's own rules decide.
@@ -231,7 +242,7 @@ struct Listed {
 };
 // The entries of an existing version-info file by name (folded), and its serial. False, with why, when it
 // cannot be read as the updater reads it (its serial is then unknown).
-bool ReadExisting(const std::string& bytes, std::map<std::string, Listed>& entries, std::uint64_t& serial, std::string& why) {
+bool ReadExisting(const std::string& bytes, std::map<std::u16string, Listed>& entries, std::uint64_t& serial, std::string& why) {
     for (std::size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) {
         if (at == 0 || bytes[at - 1] != '\r') {
             why = "it has LF line ends where the updater reads CR LF (an editor or git's autocrlf changed it)";
@@ -250,7 +261,7 @@ bool ReadExisting(const std::string& bytes, std::map<std::string, Listed>& entri
         std::string name;
         if (c.kind != core::LineKind::Entry || !FromCp949(c.key, name)) return;
         const core::EntryFields f = core::ParseEntryFields(c.value);
-        entries[core::AsciiLower(name)] = {f.version, f.digest};
+        entries[WindowsFold(name)] = {f.version, f.digest};
     });
     return true;
 }
@@ -341,8 +352,9 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         return false;
     }
     // The secrets stay out of what the server serves.
+    const ReleaseRoot root(releaseDir);
     for (const std::string& secret : {descriptionPath, options.privatePath}) {
-        if (!secret.empty() && Inside(releaseDir, secret)) {
+        if (!secret.empty() && root.Holds(secret)) {
             problems.push_back({secret, "lies inside the release folder, which the server serves: keep it outside"});
             return false;
         }
@@ -381,12 +393,12 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         ToCp949(s.site, site);
         ToCp949(s.subDir, subDir);
         const std::string target = releaseDir + "/" + s.versionFile;
-        if (!Inside(releaseDir, Folder(target))) {
+        if (!root.Holds(Folder(target))) {
             problems.push_back({descriptionPath + ":" + std::to_string(s.line),
                                 "the folder of " + s.versionFile + " is missing or a link that leads out of the release folder"});
             continue;
         }
-        std::map<std::string, Listed> previous;
+        std::map<std::u16string, Listed> previous;
         std::uint64_t serial = 0;
         std::string why;
         if (ReadFile(target, old) && !ReadExisting(old, previous, serial, why) && !options.serial) {
@@ -412,7 +424,7 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
                 problems.push_back({where, "\"" + e.name + "\": no such file " + folder + "/" + e.name});
                 continue;
             }
-            if (!Inside(releaseDir, folder + "/" + name)) {
+            if (!root.Holds(folder + "/" + name)) {
                 problems.push_back({where, "\"" + e.name + "\": a link that leads out of the release folder"});
                 continue;
             }
@@ -426,7 +438,7 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
             // A version given is published as it stands; without one, unchanged bytes keep theirs and
             // changed bytes get one of their own. The file is due on a customer's machine exactly when its
             // version text changes, so a text the replaced file gives other bytes is never reused.
-            const auto was = previous.find(core::AsciiLower(e.name));
+            const auto was = previous.find(WindowsFold(e.name));
             const bool same = was != previous.end() && was->second.digest == digest;
             std::string version;
             ToCp949(e.version.empty() ? (same ? std::string() : core::HexLower(d.data(), 4)) : e.version, version);
@@ -475,6 +487,7 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
             std::vector<Problem>& problems, bool unsignedRelease) {
     const size_t before = problems.size();
+    const ReleaseRoot root(releaseDir);
     if (publicKeyPaths.empty() == !unsignedRelease) {
         problems.push_back({"verify", unsignedRelease ? "--key and --unsigned together: check signatures, or do not"
                                                       : "no key: --key PUBLIC.pem to check signatures, or --unsigned for a release without them"});
@@ -537,7 +550,7 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             problems.push_back({path, "not exactly one valid \"#serial N\" line"});
         } else if (!previousDir.empty()) {
             std::string old;
-            std::map<std::string, Listed> ignored;
+            std::map<std::u16string, Listed> ignored;
             std::uint64_t oldSerial = 0;
             std::string why;
             if (!ReadFile(previousDir + "/" + file, old)) {
@@ -586,7 +599,7 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             std::string bytes2;
             if (!IsRegularFile(folder + "/" + c.key) || !ReadFile(folder + "/" + c.key, bytes2)) {
                 problems.push_back({where, "\"" + name + "\": the listed file is missing (" + folder + "/" + name + ")"});
-            } else if (!Inside(releaseDir, folder + "/" + c.key)) {
+            } else if (!root.Holds(folder + "/" + c.key)) {
                 problems.push_back({where, "\"" + name + "\": a link that leads out of the release folder"});
             } else if (Sha256(bytes2) != want || bytes2.size() != size) {
                 problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest or size"});
