@@ -126,10 +126,10 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
-        std::vector<CString> hosts{m_strSite};
-        hosts.insert(hosts.end(), m_mirrors.begin(), m_mirrors.end());
-        CString served;
-        if (!DownloadFromHosts(TRUE, hosts, object, CString(tempFile), listed, served)) break;  // the rest is not attempted
+        std::vector<CString> fileHosts{m_strSite};
+        fileHosts.insert(fileHosts.end(), m_mirrors.begin(), m_mirrors.end());
+        CString fileServedBy;
+        if (!DownloadFromHosts(TRUE, fileHosts, object, CString(tempFile), listed, fileServedBy)) break;  // the rest is not attempted
         record.bFetched = true;
         m_events->FileFetched(s.pass, i);
         if (!m_stop.Pause(kFileStepPauseMs)) break;

@@ -53,6 +53,12 @@ struct Case {
     std::string logged;             // what the run's log must say: the cause of the case's failure
 };
 
+// c with the monitor installed: the closing dialog must start it.
+inline Case Monitored(Case c) {
+    c.monitor = true;
+    return c;
+}
+
 // c, whose log must name cause.
 inline Case Logs(Case c, std::string cause) {
     c.logged = std::move(cause);

@@ -264,11 +264,11 @@ TEST_F(FaultTest, StopAtEveryStep) {
         {"during recording", ServeMany(""), StopWhen([](HWND) { return AnyRecorded(0, 2); }), true,
          [] { EXPECT_EQ(RecordedVersion(L"a.dll"), L"1") << "recording went on after the stop"; }},
         // A thousand entries take a while to check: the stop is answered at the next, wherever it comes.
-        {"while a 1000-entry version-info file is read (at its 10th entry)", ServeMany("", 999),
-         StopWhen([](HWND) { return LogHolds("\"f10.dat\" version"); })},
-        {"while a 1000-entry version-info file is read (at its 500th entry)", ServeMany("", 999),
-         StopWhen([](HWND) { return LogHolds("\"f500.dat\" version"); }), true,
-         [] { EXPECT_FALSE(LogHolds("\"a.dll\" version")) << "the entries were all checked after the stop"; }},
+        Monitored({"while a 1000-entry version-info file is read (at its 10th entry)", ServeMany("", 999),
+                   StopWhen([](HWND) { return LogHolds("\"f10.dat\" version"); })}),
+        Monitored({"while a 1000-entry version-info file is read (at its 500th entry)", ServeMany("", 999),
+                   StopWhen([](HWND) { return LogHolds("\"f500.dat\" version"); }), true,
+                   [] { EXPECT_FALSE(LogHolds("\"a.dll\" version")) << "the entries were all checked after the stop"; }}),
         // The shell's "open" waits for a DDE handler that takes twenty seconds: the stop does not.
         {"during a long \"open\"",
          [](TestHttpServer& s) {
