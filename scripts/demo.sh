@@ -95,9 +95,10 @@ not_as_expected() {
   sed 's/^/!!   nginx: /' "$build/nginx/error.log" 2>/dev/null | tail -3 || true
 }
 
-# The release's listed files (their names in UTF-8) and where the updater places each.
+# The release's listed files (their names in UTF-8) and where the updater places each (not the gzip copies
+# the publishing tool puts beside some: the server sends those in their place).
 release_files() {
-  (cd "$build/release" && find update/db marrowtide "$(cp949 엔진DB)" -maxdepth 1 -type f ! -name '*.ver' -printf '%P\t%p\n') |
+  (cd "$build/release" && find update/db marrowtide "$(cp949 엔진DB)" -maxdepth 1 -type f ! -name '*.ver' ! -name '*.gz' -printf '%P\t%p\n') |
     while IFS=$'\t' read -r name path; do
       name=$(printf '%s' "$name" | iconv -f CP949 -t UTF-8)
       case "$name" in *.gdb) place=gdb/$name ;; *.adb) place=adb/$name ;; *) place=$name ;; esac

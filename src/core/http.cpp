@@ -11,6 +11,44 @@ bool ParseContentLength(const std::string& text, std::uint64_t& length) {
     return ParseDecimal(TrimBlanks(text), length);
 }
 
+namespace {
+
+// An HTTP date in any of its three forms, put as "YYYY-MM-DDThh:mm:ssZ" for the one UTC time parser:
+// "Sun, 06 Nov 1994 08:49:37 GMT" (the preferred form), "Sunday, 06-Nov-94 08:49:37 GMT" (RFC 850's, its
+// year read as the latest that is not more than 50 years ahead of now) and "Sun Nov  6 08:49:37 1994" (asctime's).
+bool HttpDateAsIso(const std::string& v, std::int64_t nowUtc, std::string& iso) {
+    std::string day, month, year, time;
+    const std::size_t comma = v.find(", ");
+    if (v.size() == 29 && comma == 3 && v[7] == ' ' && v[11] == ' ' && v[16] == ' ' && v.compare(25, 4, " GMT") == 0) {
+        day = v.substr(5, 2), month = v.substr(8, 3), year = v.substr(12, 4), time = v.substr(17, 8);
+    } else if (comma != std::string::npos && v.size() == comma + 2 + 22) {
+        const std::string rest = v.substr(comma + 2);  // "06-Nov-94 08:49:37 GMT"
+        if (rest[2] != '-' || rest[6] != '-' || rest[9] != ' ' || rest.compare(18, 4, " GMT") != 0) return false;
+        std::uint64_t yy = 0;
+        if (!ParseDecimal(rest.substr(7, 2), yy)) return false;
+        const int thisYear = std::stoi(FormatUtcTime(nowUtc).substr(0, 4));
+        int full = thisYear - thisYear % 100 + static_cast<int>(yy);
+        if (full > thisYear + 50) full -= 100;
+        else if (full + 100 <= thisYear + 50) full += 100;
+        day = rest.substr(0, 2), month = rest.substr(3, 3), year = std::to_string(full), time = rest.substr(10, 8);
+    } else if (v.size() == 24 && v[3] == ' ' && v[7] == ' ' && v[10] == ' ' && v[19] == ' ') {
+        day = v.substr(8, 2), month = v.substr(4, 3), year = v.substr(20, 4), time = v.substr(11, 8);
+        if (day[0] == ' ') day[0] = '0';
+    } else {
+        return false;
+    }
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int m = 0;
+    while (m < 12 && month != kMonths[m]) ++m;
+    if (m == 12 || year.size() != 4) return false;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s-%02d-%sT%sZ", year.c_str(), m + 1, day.c_str(), time.c_str());
+    iso = text;
+    return true;
+}
+
+}  // namespace
+
 bool ParseRetryAfter(const std::string& value, std::int64_t nowUtc, std::int64_t& seconds) {
     const std::string v = TrimBlanks(value);
     std::uint64_t delta = 0;
@@ -18,19 +56,9 @@ bool ParseRetryAfter(const std::string& value, std::int64_t nowUtc, std::int64_t
         seconds = static_cast<std::int64_t>(delta);
         return true;
     }
-    // "Sun, 06 Nov 1994 08:49:37 GMT": put as "1994-11-06T08:49:37Z" for the one UTC time parser.
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (v.size() != 29 || v[3] != ',' || v[4] != ' ' || v[7] != ' ' || v[11] != ' ' || v[16] != ' ' || v.compare(25, 4, " GMT") != 0) {
-        return false;
-    }
-    int month = 0;
-    while (month < 12 && v.compare(8, 3, kMonths[month]) != 0) ++month;
-    if (month == 12) return false;
-    char iso[24];
-    std::snprintf(iso, sizeof iso, "%s-%02d-%sT%sZ", v.substr(12, 4).c_str(), month + 1, v.substr(5, 2).c_str(),
-                  v.substr(17, 8).c_str());
+    std::string iso;
     std::int64_t at = 0;
-    if (!ParseUtcTime(iso, at)) return false;
+    if (!HttpDateAsIso(v, nowUtc, iso) || !ParseUtcTime(iso, at)) return false;
     seconds = at > nowUtc ? at - nowUtc : 0;
     return true;
 }

@@ -23,8 +23,9 @@ constexpr int kMaxRedirects = 10;
 // false for anything else, including a value too large for 64 bits.
 bool ParseContentLength(const std::string& text, std::uint64_t& length);
 
-// A Retry-After value as seconds from now (nowUtc, seconds since 1970): delta-seconds, or an HTTP date in
-// its preferred form ("Sun, 06 Nov 1994 08:49:37 GMT"; a date already past is 0). false for anything else.
+// A Retry-After value as seconds from now (nowUtc, seconds since 1970): delta-seconds, or an HTTP date in any
+// of its three forms ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6
+// 08:49:37 1994"; a date already past is 0). false for anything else.
 bool ParseRetryAfter(const std::string& value, std::int64_t nowUtc, std::int64_t& seconds);
 
 enum class ContentCoding { Identity, Gzip, Deflate, Unsupported };

@@ -112,7 +112,12 @@ TEST(HttpAnswers, RetryAfterInSecondsOrAsADate) {
         {"Sun, 06 Nov 1994 08:49:39 UTC", false, 0},
         {"Sun, 06 Foo 1994 08:49:39 GMT", false, 0},
         {"Sun, 31 Nov 1994 08:49:39 GMT", false, 0},
-        {"Sunday, 06-Nov-94 08:49:37 GMT", false, 0},
+        {"Sunday, 06-Nov-94 08:49:39 GMT", true, 2},  // RFC 850's form: 94 is 1994, the latest not 50 years ahead
+        {"Friday, 06-Nov-20 08:49:37 GMT", true, 9497 * 86400LL},  // 2020: not more than 50 years ahead
+        {"Sun Nov  6 08:49:39 1994", true, 2},         // asctime's form
+        {"Sun Nov 16 08:49:37 1994", true, 10 * 86400},
+        {"Sunday, 06-Nov-94 08:49:39 UTC", false, 0},
+        {"Sun Nov  6 08:49:39 94", false, 0},
         {"-1", false, 0},
         {"1.5", false, 0},
         {"99999999999", false, 0},  // no wait anyone means
