@@ -32,6 +32,17 @@ DWORD WINAPI ClickStopLater(LPVOID param) {
     return 0;
 }
 
+// Runs dlg while the clicker presses stop at its moment; the moment the dialog closed.
+DWORD RunWhileClicking(CUpdaterDlg& dlg, Clicker& clicker) {
+    const HANDLE t = CreateThread(nullptr, 0, &ClickStopLater, &clicker, 0, nullptr);
+    dlg.DoModal();
+    const DWORD closedAt = GetTickCount();
+    DrainQuit();
+    WaitForSingleObject(t, 5000);
+    CloseHandle(t);
+    return closedAt;
+}
+
 TEST(InProcessDialog, StopEndsTheWorkerOnItsOwnWithinItsGraceTime) {
     CleanProductPrograms();
     DeleteFileW(L"C:\\Program Files\\Marrowtide\\doc.mtxslow");
@@ -57,13 +68,8 @@ TEST(InProcessDialog, StopEndsTheWorkerOnItsOwnWithinItsGraceTime) {
     for (const auto& m : moments) {
         SCOPED_TRACE(m.name);
         Clicker clicker{0, m.delay, m.when};
-        HANDLE t = CreateThread(nullptr, 0, &ClickStopLater, &clicker, 0, nullptr);
         CUpdaterDlg dlg(nullptr);
-        dlg.DoModal();
-        const DWORD closedAt = GetTickCount();
-        DrainQuit();
-        WaitForSingleObject(t, 5000);
-        CloseHandle(t);
+        const DWORD closedAt = RunWhileClicking(dlg, clicker);
         ASSERT_NE(clicker.clickedAt, 0u);
         EXPECT_EQ(dlg.m_nWorkerEnd, CUpdaterDlg::WorkerEnd::Returned);
         EXPECT_LE(closedAt - clicker.clickedAt, 300u);
@@ -85,12 +91,7 @@ TEST(InProcessDialog, TheLogsLockHeldForGoodHoldsNeitherTheRunNorTheClose) {
                         if (!held) HoldTheLogForGood(*dlg.m_log);
                         return held = true;
                     }};
-    HANDLE t = CreateThread(nullptr, 0, &ClickStopLater, &clicker, 0, nullptr);
-    dlg.DoModal();
-    const DWORD closedAt = GetTickCount();
-    DrainQuit();
-    WaitForSingleObject(t, 5000);
-    CloseHandle(t);
+    const DWORD closedAt = RunWhileClicking(dlg, clicker);
     ASSERT_NE(clicker.clickedAt, 0u);
     EXPECT_EQ(dlg.m_nWorkerEnd, CUpdaterDlg::WorkerEnd::Returned);
     // The stop's own line waits out one bound at most; after it nobody waits on the log.
