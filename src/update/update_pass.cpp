@@ -107,6 +107,9 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     if (m_strSite.IsEmpty()) m_strSite = served;
     if (m_strSubDir.IsEmpty()) m_strSubDir = s.subDirIsAbsolute ? "http://" + served + "/" + s.defaultSubDir : s.defaultSubDir;
 
+    // The listed files' hosts: the site, then the release's mirrors in their order.
+    std::vector<CString> fileHosts{m_strSite};
+    fileHosts.insert(fileHosts.end(), m_mirrors.begin(), m_mirrors.end());
     const long count = static_cast<long>(list.size());
     for (long i = 1; i <= count; ++i) {
         UPDATE_FILE_INFO& record = list[static_cast<std::size_t>(i - 1)];
@@ -126,8 +129,6 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
-        std::vector<CString> fileHosts{m_strSite};
-        fileHosts.insert(fileHosts.end(), m_mirrors.begin(), m_mirrors.end());
         CString fileServedBy;
         if (!DownloadFromHosts(TRUE, fileHosts, object, CString(tempFile), listed, fileServedBy)) break;  // the rest is not attempted
         record.bFetched = true;

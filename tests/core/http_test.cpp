@@ -24,9 +24,12 @@ TEST(HttpAnswers, ContentLengthIsReadWhole) {
         {"4294967306", true, 4294967306ull},  // past 32 bits: must not wrap to 10
         {" 12 ", true, 12},
         {"18446744073709551615", true, UINT64_MAX},
-        {"18446744073709551616", false, 0},
+        {"18446744073709551616", false, 0},  // one past
+        {"99999999999999999999", false, 0},  // 20 digits, far past
+        {"12\r", false, 0},                  // a CR is no blank
         {"", false, 0},
         {"-5", false, 0},
+        {"+5", false, 0},
         {"12abc", false, 0},
         {"1 2", false, 0},
         {"0x10", false, 0},

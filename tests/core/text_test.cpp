@@ -61,27 +61,4 @@ TEST(Blanks, TrimmedAtEitherEndOnly) {
     for (const auto& c : cases) EXPECT_EQ(core::TrimBlanks(c.text), c.trimmed) << c.text;
 }
 
-TEST(Decimal, DigitsOnlyAndWithin64Bits) {
-    const struct {
-        const char* text;
-        bool ok;
-        std::uint64_t value;
-    } cases[] = {
-        {"0", true, 0},
-        {"18446744073709551615", true, UINT64_MAX},
-        {"18446744073709551616", false, 0},  // one past
-        {"99999999999999999999", false, 0},  // 20 digits, far past
-        {"12\r", false, 0},
-        {"1 2", false, 0},
-        {"", false, 0},
-        {"-1", false, 0},
-        {"+1", false, 0},
-    };
-    for (const auto& c : cases) {
-        std::uint64_t v = 0;
-        EXPECT_EQ(core::ParseDecimal(c.text, v), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
-    }
-}
-
 }  // namespace
