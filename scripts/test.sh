@@ -26,21 +26,39 @@ cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$target.cma
   -DUPDATER_RELEASE_TOOL="$build/native/tools/release/marrowtide-release" >/dev/null
 cmake --build "$build/win" -j "$jobs"
 if [ "$target" != i686-w64-mingw32 ]; then
-  echo "== the shipped 32-bit BrinsoUpdator.exe (built, not run: this machine cannot run it)"
+  # Its tests too, built and not run: what compiles for one target may not for the other (a thread
+  # routine's calling convention is the 32-bit build's alone).
+  echo "== the shipped 32-bit BrinsoUpdator.exe and its tests (built, not run: this machine cannot run them)"
   cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DUPDATER_TESTS=OFF -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 >/dev/null
-  cmake --build "$build/win32" -j "$jobs" --target BrinsoUpdator
+    -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 \
+    -DUPDATER_RELEASE_TOOL="$build/native/tools/release/marrowtide-release" >/dev/null
+  cmake --build "$build/win32" -j "$jobs"
   i686-w64-mingw32-objdump -f "$build/win32/src/BrinsoUpdator.exe" | grep -q 'file format pei-i386' ||
     die "$build/win32/src/BrinsoUpdator.exe is not a 32-bit Windows program"
 fi
 
 status=0
+rm -f "$build"/{native,win}/Testing/Temporary/LastTestsFailed.log
 echo "== native tests"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
 echo "== windows tests under Wine"
 # The Wine environment is a CTest fixture: it comes up before the first Windows test and goes down after
 # the last, also when a test fails.
 ctest --test-dir "$build/win" -j "$jobs" --output-on-failure || status=1
+# A failed test's output again at the very end, where a CI log that keeps only its tail still shows it.
+if [ "$status" != 0 ]; then
+  for dir in "$build/native" "$build/win"; do
+    failed=$dir/Testing/Temporary/LastTestsFailed.log
+    [ -s "$failed" ] || continue
+    awk 'FNR == NR { sub(/^[0-9]+:/, ""); failed[$0] = 1; next }
+         /^[0-9]+\/[0-9]+ Test: / { name = $3; n = 0 }
+         /^<end of output>$/ { if (name in failed) { printf "== the last lines of the failed test %s\n", name
+                                                    for (i = (n > 40 ? n - 40 : 1); i <= n; ++i) print l[i] }
+                               name = "" }
+         name != "" && seen_output { l[++n] = $0 }
+         /^Output:$/ { seen_output = 1 } /^<end of output>$/ { seen_output = 0 }' "$failed" "$dir/Testing/Temporary/LastTest.log"
+  done
+fi
 
 # Screenshots taken by the tests, as PNG for people to look at.
 for bmp in "$build"/win/screenshots/*.bmp; do

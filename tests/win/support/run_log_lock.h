@@ -12,16 +12,15 @@ struct CRunLogLockHolder {
 
 namespace testing_support {
 
+inline DWORD WINAPI TakeTheLogAndWait(LPVOID log) {
+    const auto hold = CRunLogLockHolder::Take(*static_cast<CRunLog*>(log));
+    ::Sleep(INFINITE);
+    return 0;
+}
+
 // Takes log's lock on a thread of its own, which is then terminated holding it.
 inline void HoldTheLogForGood(CRunLog& log) {
-    const HANDLE holder = ::CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            const auto hold = CRunLogLockHolder::Take(*static_cast<CRunLog*>(p));
-            ::Sleep(INFINITE);
-            return 0;
-        },
-        &log, 0, nullptr);
+    const HANDLE holder = ::CreateThread(nullptr, 0, TakeTheLogAndWait, &log, 0, nullptr);
     ::Sleep(200);  // it holds the lock
     ::TerminateThread(holder, 1);
     ::CloseHandle(holder);
