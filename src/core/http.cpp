@@ -11,6 +11,28 @@ bool ParseContentLength(const std::string& text, std::uint64_t& length) {
     return ParseDecimal(TrimBlanks(text), length);
 }
 
+std::string RangeHeaders(std::uint64_t from, const std::string& validator) {
+    return "Range: bytes=" + std::to_string(from) + "-\r\nIf-Range: " + validator + "\r\n";
+}
+
+std::string ResumeValidator(const std::string& etag, const std::string& lastModified) {
+    // A weak ETag may not be used with If-Range (RFC 9110, 13.1.5); control characters never go in a header.
+    const auto usable = [](const std::string& v) {
+        return !v.empty() && !HasControlCharacter(v);
+    };
+    if (usable(etag) && etag.compare(0, 2, "W/") != 0 && etag.front() == '"') return etag;
+    return usable(lastModified) ? lastModified : std::string();
+}
+
+bool IsRestOf(const std::string& contentRange, std::uint64_t from, std::uint64_t total) {
+    const std::string v = TrimBlanks(contentRange);
+    const std::size_t dash = v.find('-'), slash = v.find('/');
+    if (v.compare(0, 6, "bytes ") != 0 || dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+    std::uint64_t first = 0, last = 0, length = 0;
+    return ParseDecimal(v.substr(6, dash - 6), first) && ParseDecimal(v.substr(dash + 1, slash - dash - 1), last) &&
+           ParseDecimal(v.substr(slash + 1), length) && first == from && length == total && total > 0 && last == total - 1;
+}
+
 namespace {
 
 // An HTTP date in any of its three forms, put as "YYYY-MM-DDThh:mm:ssZ" for the one UTC time parser:

@@ -9,9 +9,11 @@
 
 namespace core {
 
-// Only "200 OK" delivers the object: the program never asks for a range, and a 204 or any other
-// 2xx answer carries no file.
-inline bool IsObjectStatus(unsigned long status) { return status == 200; }
+// "200 OK" delivers the object; "206 Partial Content" its rest, and only to a request that asked for it
+// (a download resumed from what an earlier attempt kept). A 204 or any other 2xx answer carries no file.
+inline bool IsObjectStatus(unsigned long status, bool rangeAsked = false) {
+    return status == 200 || (rangeAsked && status == 206);
+}
 // The answers that name another place for the object.
 inline bool IsRedirectStatus(unsigned long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -27,6 +29,16 @@ bool ParseContentLength(const std::string& text, std::uint64_t& length);
 // of its three forms ("Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6
 // 08:49:37 1994"; a date already past is 0). false for anything else.
 bool ParseRetryAfter(const std::string& value, std::int64_t nowUtc, std::int64_t& seconds);
+
+// A resumed download: the headers that ask for the rest of the object from byte from on, provided it is
+// still the representation validator named ("If-Range": otherwise the server sends it whole, with 200).
+std::string RangeHeaders(std::uint64_t from, const std::string& validator);
+// What a later request's If-Range may name of an answer: its ETag when it is a strong one, else its
+// Last-Modified date; "" when it has neither (what arrived of it cannot be resumed).
+std::string ResumeValidator(const std::string& etag, const std::string& lastModified);
+// Whether a 206 answer's Content-Range ("bytes FIRST-LAST/TOTAL") is exactly the rest asked for: from
+// byte from to the end of an object of total bytes.
+bool IsRestOf(const std::string& contentRange, std::uint64_t from, std::uint64_t total);
 
 enum class ContentCoding { Identity, Gzip, Deflate, Unsupported };
 // A Content-Encoding header's value ("" when there is none). A list of codings, or any coding the

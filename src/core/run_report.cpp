@@ -60,14 +60,25 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::NoHash: return "this system cannot compute SHA-256 (CNG), so the file cannot be checked";
     case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
     case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";
+    case DownloadFailure::BadRange:
+        return "the server's partial answer (" + o.detail + ") is not the rest of the file from byte " + std::to_string(o.rangeFrom);
     }
     return "unknown failure";
+}
+
+bool KeepsWhatArrived(DownloadFailure failure) {
+    return failure == DownloadFailure::BrokenOff || failure == DownloadFailure::CutShort || failure == DownloadFailure::TooSlow ||
+           failure == DownloadFailure::NotWholeInTime || failure == DownloadFailure::Stopped;
 }
 
 NextAttempt NextAttemptAfter(const DownloadOutcome& o, bool mayAskAgain, bool otherHostLeft) {
     if (o.ok || o.failure == DownloadFailure::Stopped) return NextAttempt::None;
     const bool comeBack = o.failure == DownloadFailure::Status && (o.status == 503 || o.status == 429);
     if (comeBack && mayAskAgain && o.retryAfter >= 0 && o.retryAfter <= kMaxRetryAfterSeconds) return NextAttempt::SameHostLater;
+    // The kept part was refused (416) or proved wrong: it is gone, and the whole file may well be right.
+    const bool partWrong = o.failure == DownloadFailure::BadRange || (o.failure == DownloadFailure::Status && o.status == 416) ||
+                           (o.resumed && !KeepsWhatArrived(o.failure) && o.failure != DownloadFailure::Status);
+    if (o.rangeFrom && partWrong && mayAskAgain) return NextAttempt::WholeAgain;
     return otherHostLeft ? NextAttempt::NextHost : NextAttempt::None;
 }
 

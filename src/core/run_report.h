@@ -31,7 +31,12 @@ enum class DownloadFailure {
     NoHash,               // the platform cannot compute SHA-256
     TooManyRedirects,
     BadRedirect,          // a Location the updater does not follow (detail)
+    BadRange,             // a 206 that is not the rest asked for (detail: its Content-Range or Content-Encoding)
 };
+
+// Whether what arrived before a download failed this way may be kept to resume from: the bytes were
+// right as far as they went (the connection broke, the server stalled, the run was stopped).
+bool KeepsWhatArrived(DownloadFailure failure);
 
 struct DownloadOutcome {
     bool ok = false;
@@ -44,11 +49,15 @@ struct DownloadOutcome {
     std::uint64_t decoded = 0;   // bytes of the object itself (after decoding)
     std::string detail;          // a header value worth showing
     std::int64_t retryAfter = -1;  // the seconds a 503 or 429 asked the client to wait (Retry-After); -1: none
+    std::uint64_t rangeFrom = 0;   // the byte the request asked the rest from (kept by an earlier attempt); 0: all
+    bool resumed = false;          // the answer was that rest (206): decoded counts the kept bytes too
+    std::uint64_t kept = 0;        // bytes kept after a failure for a later attempt to resume from
 };
 
 // What follows a failed download: the same host asked again once the wait a 503 or 429 asked for has
-// passed (at most kMaxRetryAfterSeconds, and once: mayAskAgain), else the next host where one is left.
-enum class NextAttempt { None, SameHostLater, NextHost };
+// passed (at most kMaxRetryAfterSeconds), or at once for the whole file when the rest of a kept part was
+// refused or the part proved wrong (each once: mayAskAgain); else the next host where one is left.
+enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost };
 constexpr std::int64_t kMaxRetryAfterSeconds = 60;
 NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft);
 

@@ -10,8 +10,37 @@ namespace {
 TEST(HttpAnswers, OnlyOkDeliversTheObjectAndRedirectsAreKnown) {
     for (unsigned long s : {0ul, 201ul, 204ul, 206ul, 299ul, 302ul, 404ul}) EXPECT_FALSE(core::IsObjectStatus(s)) << s;
     EXPECT_TRUE(core::IsObjectStatus(200));
+    EXPECT_TRUE(core::IsObjectStatus(206, true));   // the rest a resumed download asked for
+    EXPECT_FALSE(core::IsObjectStatus(204, true));
     for (unsigned long s : {301ul, 302ul, 303ul, 307ul, 308ul}) EXPECT_TRUE(core::IsRedirectStatus(s)) << s;
     for (unsigned long s : {200ul, 300ul, 304ul, 305ul, 306ul}) EXPECT_FALSE(core::IsRedirectStatus(s)) << s;
+}
+
+TEST(HttpAnswers, AResumedDownloadAsksForTheRestOfTheSameFile) {
+    EXPECT_EQ(core::RangeHeaders(2097152, "\"5f3a-2dc6c0\""), "Range: bytes=2097152-\r\nIf-Range: \"5f3a-2dc6c0\"\r\n");
+    const struct {
+        const char *etag, *lastModified, *validator;
+    } validators[] = {
+        {"\"5f3a-2dc6c0\"", "Wed, 09 Dec 2026 07:00:00 GMT", "\"5f3a-2dc6c0\""},      // a strong ETag first
+        {"W/\"5f3a\"", "Wed, 09 Dec 2026 07:00:00 GMT", "Wed, 09 Dec 2026 07:00:00 GMT"},  // a weak one may not
+        {"", "Wed, 09 Dec 2026 07:00:00 GMT", "Wed, 09 Dec 2026 07:00:00 GMT"},
+        {"5f3a", "", ""},                                                             // not quoted: no ETag
+        {"\"a\r\nX: y\"", "", ""},                                                      // nothing a header can hide in
+        {"", "", ""},                                                                 // nothing to resume against
+    };
+    for (const auto& v : validators) EXPECT_EQ(core::ResumeValidator(v.etag, v.lastModified), v.validator) << v.etag;
+    const struct {
+        const char* range;
+        bool rest;
+    } ranges[] = {
+        {"bytes 2097152-3145727/3145728", true}, {" bytes 2097152-3145727/3145728 ", true},
+        {"bytes 0-3145727/3145728", false},        // the whole file again: not what is appended
+        {"bytes 2097152-3145726/3145728", false},  // one byte short of the end
+        {"bytes 2097152-3145727/*", false},        {"bytes 2097152-3145727/3145729", false},
+        {"items 2097152-3145727/3145728", false},  {"bytes 2097152/3145728", false},
+        {"", false},
+    };
+    for (const auto& r : ranges) EXPECT_EQ(core::IsRestOf(r.range, 2097152, 3145728), r.rest) << r.range;
 }
 
 TEST(HttpAnswers, ContentLengthIsReadWhole) {

@@ -60,17 +60,22 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
          "than 1 GiB or a tenth of it free"},
         {outcome(DownloadFailure::NoHash, 200, 0, 0, ""), "", "this system cannot compute SHA-256 (CNG), so the file cannot be checked"},
         {outcome(DownloadFailure::TooManyRedirects, 302, 0, 0, ""), "", "the server redirected more than 10 times"},
+        {[&] { auto o = outcome(DownloadFailure::BadRange, 206, 0, 0, "Content-Range: bytes 0-99/100"); o.rangeFrom = 40; return o; }(), "",
+         "the server's partial answer (Content-Range: bytes 0-99/100) is not the rest of the file from byte 40"},
     };
     for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
 }
 
 TEST(RunReport, WhatFollowsAFailedDownload) {
     using N = core::NextAttempt;
-    const auto failed = [](DownloadFailure f, unsigned long status, std::int64_t retryAfter) {
+    const auto failed = [](DownloadFailure f, unsigned long status, std::int64_t retryAfter, std::uint64_t rangeFrom = 0,
+                           bool resumed = false) {
         core::DownloadOutcome o;
         o.failure = f;
         o.status = status;
         o.retryAfter = retryAfter;
+        o.rangeFrom = rangeFrom;
+        o.resumed = resumed;
         return o;
     };
     const struct {
@@ -88,11 +93,32 @@ TEST(RunReport, WhatFollowsAFailedDownload) {
         {"500 with Retry-After", failed(DownloadFailure::Status, 500, 2), true, false, N::None},
         {"a wrong digest, a mirror left", failed(DownloadFailure::DigestMismatch, 200, -1), true, true, N::NextHost},
         {"a stop, a mirror left", failed(DownloadFailure::Stopped, 0, -1), true, true, N::None},
+        // A kept part the server refused or that proved wrong is gone: the whole file, from the same host, once.
+        {"416 to a resumed request", failed(DownloadFailure::Status, 416, -1, 100), true, true, N::WholeAgain},
+        {"416 to a whole request", failed(DownloadFailure::Status, 416, -1), true, true, N::NextHost},
+        {"a 206 that is not the rest", failed(DownloadFailure::BadRange, 206, -1, 100), true, true, N::WholeAgain},
+        {"a resumed file with a wrong digest", failed(DownloadFailure::DigestMismatch, 206, -1, 100, true), true, false, N::WholeAgain},
+        {"a resumed file too long", failed(DownloadFailure::LongerThanListed, 206, -1, 100, true), true, false, N::WholeAgain},
+        {"a resumed file with a wrong digest, asked again already", failed(DownloadFailure::DigestMismatch, 206, -1, 100, true), false, true, N::NextHost},
+        {"a resumed file cut again: kept, not asked again now", failed(DownloadFailure::CutShort, 206, -1, 100, true), true, true, N::NextHost},
+        {"a 500 to a resumed request", failed(DownloadFailure::Status, 500, -1, 100), true, false, N::None},
+        {"the whole file sent instead (200), then a wrong digest", failed(DownloadFailure::DigestMismatch, 200, -1, 100), true, true, N::NextHost},
     };
     for (const auto& c : cases) EXPECT_EQ(core::NextAttemptAfter(c.outcome, c.mayAskAgain, c.otherHostLeft), c.next) << c.name;
     core::DownloadOutcome ok;
     ok.ok = true;
     EXPECT_EQ(core::NextAttemptAfter(ok, true, true), N::None);
+}
+
+TEST(RunReport, WhatArrivedIsKeptOnlyWhereItWasRightAsFarAsItWent) {
+    for (DownloadFailure f : {DownloadFailure::BrokenOff, DownloadFailure::CutShort, DownloadFailure::TooSlow,
+                              DownloadFailure::NotWholeInTime, DownloadFailure::Stopped}) {
+        EXPECT_TRUE(core::KeepsWhatArrived(f)) << static_cast<int>(f);
+    }
+    for (DownloadFailure f : {DownloadFailure::DigestMismatch, DownloadFailure::LongerThanListed, DownloadFailure::ShorterThanListed,
+                              DownloadFailure::Corrupt, DownloadFailure::BadRange, DownloadFailure::WriteFailed, DownloadFailure::Status}) {
+        EXPECT_FALSE(core::KeepsWhatArrived(f)) << static_cast<int>(f);
+    }
 }
 
 TEST(RunReport, UrlsAsAPersonTypesThem) {
