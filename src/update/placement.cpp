@@ -1,6 +1,5 @@
 #include "update/placement.h"
 
-#include <sddl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <objbase.h>
@@ -175,21 +174,14 @@ void RemoveEmptyRunFolders(const std::wstring& parent) {
 
 }  // namespace
 
-// Administrators and the system alone, for the folder and everything made in it: between a download's
-// digest check and its placement, no other account can create, change or replace a file there (the
-// Windows temp folder lets every user create files).
-const wchar_t kRunFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
 const CString& CRunFolder::Get(const CString& parent) {
     if (m_path.IsEmpty()) RemoveEmptyRunFolders(Wide(parent));
-    // A system without security (the 9x family: Wine reporting it too) has no descriptors to give; anywhere
-    // else there is no folder without its protection.
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &made, nullptr) &&
-        ::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) {
-        return m_path;
-    }
-    const ScopedLocalMemory descriptor(made);
+    // Administrators and the system alone, for the folder and everything made in it: between a download's
+    // digest check and its placement, no other account can create, change or replace a file there (the
+    // Windows temp folder lets every user create files). There is no folder without that protection where
+    // the system has security.
+    ScopedLocalMemory descriptor;
+    if (!AdministratorsOnlySecurity(descriptor)) return m_path;
     SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
     // 128 random bits from the system's generator, as a GUID is made.
     for (int attempt = 0; m_path.IsEmpty() && attempt < 4; ++attempt) {
