@@ -54,6 +54,10 @@ PRODUCT_FACT(kStatsObject, "/member/stats.asp")
 // inside the Windows temp folder.
 PRODUCT_FACT(kLogFileName, "BrinsoUpdator.log")
 PRODUCT_FACT(kRunFolderPrefix, "BrinsoUpdator.{")
+// What failed downloads kept to resume from: a folder of the install folder, one folder in it per pass.
+PRODUCT_FACT(kKeptPartsFolder, "BrinsoUpdator.parts")
+PRODUCT_FACT(kDbPartsFolder, "db")
+PRODUCT_FACT(kProgramPartsFolder, "program")
 
 }  // namespace product
 

@@ -7,6 +7,7 @@
 #include "core/body_decoder.h"
 #include "core/http.h"
 #include "core/progress.h"
+#include "core/text.h"
 #include "framework/cng.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
@@ -60,21 +61,82 @@ private:
     core::DownloadOutcome& m_outcome;
 };
 
-// The decoder gave up: past the bound (the failure the bound stands for), a write failed (already said),
-// or the coding was broken.
-bool DecoderFailed(const core::BoundedSink& bounded, DownloadFailure pastBound, std::uint64_t bound, core::DownloadOutcome& o) {
+// The decoder gave up: past the bound (the failure the bound stands for, told as named), a write failed
+// (already said), or the coding was broken.
+bool DecoderFailed(const core::BoundedSink& bounded, DownloadFailure pastBound, std::uint64_t named, core::DownloadOutcome& o) {
     o.decoded = bounded.passed();
     if (bounded.overran()) {
-        o.expected = bound;
+        o.expected = named;
         return Fail(o, pastBound);
     }
     return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::Corrupt) : false;
 }
 
-// The body of a "200 OK" answer into the local file. true when all of it arrived, decoded and was written;
-// otherwise the outcome says why. created tells whether the local file was made.
+std::uint64_t FileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &a)) return 0;
+    return (std::uint64_t{a.nFileSizeHigh} << 32) | a.nFileSizeLow;
+}
+
+// A listed file's kept part: what an earlier attempt kept (a part shorter than the file, with the validator
+// of the answer it came from), and what this attempt keeps.
+class CKeptPart {
+public:
+    explicit CKeptPart(const DownloadRequest& r) : m_request(r) {
+        if (!Wanted()) return;
+        const std::uint64_t bytes = FileSize(r.keptPart);
+        const ScopedFile tag(::CreateFileW(Wide(r.keptTag).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        char text[512];
+        DWORD n = 0;
+        if (tag && ::ReadFile(tag.get(), text, sizeof text, &n, nullptr)) m_validator.assign(text, n);
+        // Whatever the tag says goes into a header: it must be one line.
+        if (bytes > 0 && bytes < r.size && !m_validator.empty() && !core::HasControlCharacter(m_validator)) {
+            m_from = bytes;
+        } else {
+            Drop();  // nothing to resume from: no part, no tag, or not the two of them together
+        }
+    }
+    bool Wanted() const { return !m_request.keptPart.empty() && m_request.checkSize && m_request.checkDigest; }
+    std::uint64_t From() const { return m_from; }
+    const std::string& Validator() const { return m_validator; }
+    const std::string& Path() const { return m_request.keptPart; }
+    // The part begins anew for an answer with this validator, its tag written first: a process ended at
+    // any moment leaves a part that names the answer its bytes came from. false: nothing is kept this time.
+    bool StartAnew(const std::string& validator) {
+        Drop();
+        if (validator.empty()) return false;
+        const ScopedFile tag(::CreateFileW(Wide(m_request.keptTag).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD n = 0;
+        return tag && ::WriteFile(tag.get(), validator.data(), static_cast<DWORD>(validator.size()), &n, nullptr) &&
+               n == validator.size();
+    }
+    void Drop() {
+        if (!Wanted()) return;
+        ::DeleteFileW(Wide(m_request.keptPart).c_str());
+        ::DeleteFileW(Wide(m_request.keptTag).c_str());
+        m_from = 0;
+    }
+
+private:
+    const DownloadRequest& m_request;
+    std::uint64_t m_from = 0;
+    std::string m_validator;
+};
+
+// Where a body goes: the local file, or the kept part (appended to when the answer is its rest).
+struct BodyTarget {
+    std::string path;
+    bool isPart = false;
+    std::uint64_t from = 0;  // bytes of the object already in the part
+};
+
+// The body of a "200 OK" answer, or the "206" rest of the kept part, into the local file or the part. true
+// when all of it arrived, decoded and was written; otherwise the outcome says why. target tells where the
+// body went ("": nowhere, nothing was made).
 bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
-                 DWORD requestedAt, core::DownloadOutcome& o, bool& created) {
+                 DWORD requestedAt, core::DownloadOutcome& o, CKeptPart& kept, BodyTarget& target) {
     CString raw, encoding, lengthText;
     if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
         return Fail(o, DownloadFailure::NoHeaders);
@@ -85,6 +147,26 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.detail = encoding.str();
         return Fail(o, DownloadFailure::UnsupportedEncoding);
     }
+    // The rest of the kept part: exactly that, as it stands on the server (the part holds the file's own bytes).
+    if (o.status == 206) {
+        CString range;
+        file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, range);
+        if (coding != core::ContentCoding::Identity || !core::IsRestOf(range.str(), kept.From(), request.size)) {
+            o.detail = coding != core::ContentCoding::Identity ? "Content-Encoding: " + encoding.str() : "Content-Range: " + range.str();
+            return Fail(o, DownloadFailure::BadRange);
+        }
+        o.resumed = true;
+        target = {kept.Path(), true, kept.From()};
+    } else {
+        // A whole answer: an uncompressed one with a validator is kept as it comes, in case it breaks off.
+        CString etag, lastModified;
+        file.QueryInfo(HTTP_QUERY_ETAG, etag);
+        file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, lastModified);
+        const bool intoPart = kept.Wanted() && coding == core::ContentCoding::Identity &&
+                              kept.StartAnew(core::ResumeValidator(etag.str(), lastModified.str()));
+        if (!intoPart) kept.Drop();  // a whole answer supersedes what was kept
+        target = {intoPart ? kept.Path() : request.localFile, intoPart, 0};
+    }
     std::uint64_t contentLength = 0;
     const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
     if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) {
@@ -93,7 +175,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     }
     // A listed file is exactly its size; anything else within the bound passed, or, without one, within what
     // its volume can spare: an endless body never fills the system volume.
-    std::uint64_t bound = request.checkSize ? request.size : request.maxBytes;
+    std::uint64_t bound = request.checkSize ? request.size - target.from : request.maxBytes;
     DownloadFailure pastBound = request.checkSize ? DownloadFailure::LongerThanListed : DownloadFailure::TooLarge;
     if (!request.checkSize && !request.maxBytes) {
         std::string folder = request.localFile.substr(0, request.localFile.find_last_of('\\') + 1);
@@ -104,7 +186,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         pastBound = DownloadFailure::VolumeFull;
     }
     if (haveLength && coding == core::ContentCoding::Identity && contentLength > bound) {
-        o.expected = bound;
+        o.expected = target.from + bound;
         return Fail(o, pastBound);
     }
 
@@ -113,19 +195,31 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     double total = static_cast<double>(file.GetLength());
     // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
     // still holds open.
-    const ScopedFile out(::CreateFileW(Wide(request.localFile).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedFile out(::CreateFileW(Wide(target.path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       target.from ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD createError = ::GetLastError();
-    created = static_cast<bool>(out);
     if (haveLength) total = static_cast<double>(contentLength);
+    total += static_cast<double>(target.from);
     const bool show = request.showProgress && progress;
     if (show) progress->BodyStarted();
-    if (!out) return Fail(o, DownloadFailure::LocalFile, createError);
+    if (!out) {
+        target.path.clear();  // nothing made
+        return Fail(o, DownloadFailure::LocalFile, createError);
+    }
     if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);  // given up while the headers came
 
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
+    // The kept bytes count as they are read back; what follows them is appended.
+    for (std::uint64_t left = target.from; left > 0;) {
+        DWORD n = 0;
+        if (!::ReadFile(out.get(), buffer, static_cast<DWORD>(left < sizeof buffer ? left : sizeof buffer), &n, nullptr) || n == 0) {
+            return Fail(o, DownloadFailure::LocalFile, n ? ::GetLastError() : ERROR_HANDLE_EOF);
+        }
+        if (hash) hash->Update(buffer, n);
+        left -= n;
+    }
     FileSink written(out.get(), hash ? &*hash : nullptr, o);
     core::BoundedSink sink(written, bound);
     core::BodyDecoder decoder(coding);
@@ -138,7 +232,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
         if (n == 0) break;
         o.bytes += n;
-        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(sink, pastBound, bound, o);
+        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(sink, pastBound, target.from + bound, o);
         if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
         const DWORD now = ::GetTickCount();
         // The bound of the whole first: where both run out together, it is the more telling cause.
@@ -148,7 +242,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         }
         if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
         if (progress) progress->Moved(o.bytes, floor.DueMs());
-        if (show) progress->Received(core::DownloadPercent(static_cast<double>(o.bytes), total));
+        if (show) progress->Received(core::DownloadPercent(static_cast<double>(target.from + o.bytes), total));
         if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
     }
     // The platform ends a body cut off by the server as if it were complete: the count tells for a body
@@ -157,8 +251,8 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.expected = contentLength;
         return Fail(o, DownloadFailure::CutShort);
     }
-    if (!decoder.Finish(sink)) return DecoderFailed(sink, pastBound, bound, o);
-    o.decoded = sink.passed();
+    if (!decoder.Finish(sink)) return DecoderFailed(sink, pastBound, target.from + bound, o);
+    o.decoded = target.from + sink.passed();
     if (request.checkSize && o.decoded != request.size) {
         o.expected = request.size;
         return Fail(o, DownloadFailure::ShorterThanListed);
@@ -201,10 +295,14 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
     }
     SetWindowsTimeouts(session->GetHandle());
     const DWORD requestedAt = ::GetTickCount();
-    // A fresh copy is asked of every cache on the way too.
-    const std::string headers = request.fresh ? std::string(kRequestHeaders, kRequestHeadersLength - 2) + "Cache-Control: no-cache\r\n\r\n"
-                                              : std::string(kRequestHeaders, kRequestHeadersLength);
-    bool created = false;
+    CKeptPart kept(request);
+    o.rangeFrom = kept.From();
+    // A fresh copy is asked of every cache on the way too; a kept part's rest, as long as it is the same file.
+    std::string headers(kRequestHeaders, kRequestHeadersLength - 2);
+    if (request.fresh) headers += "Cache-Control: no-cache\r\n";
+    if (kept.From()) headers += core::RangeHeaders(kept.From(), kept.Validator());
+    headers += "\r\n";
+    BodyTarget body;
     try {
         // Redirects are followed here, not by the platform, so that a loop of them ends.
         for (int redirects = 0;; ++redirects) {
@@ -216,7 +314,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
             const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
             const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
                                                       INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                                                          (request.fresh ? fresh : 0));
+                                                          (request.fresh || kept.From() ? fresh : 0));
             SetWindowsTimeouts(file->GetHandle());
             file->SendRequest(headers.data(), static_cast<DWORD>(headers.size()), request.optional.data(),
                               static_cast<DWORD>(request.optional.size()));
@@ -243,7 +341,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 continue;
             }
             // An error answer's body is not the object: nothing is stored.
-            if (!core::IsObjectStatus(o.status)) {
+            if (!core::IsObjectStatus(o.status, kept.From() != 0)) {
                 // "Come back later", and when: a wait the run may keep.
                 CString retry;
                 std::int64_t seconds = 0;
@@ -254,7 +352,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 Fail(o, DownloadFailure::Status);
                 break;
             }
-            o.ok = ReceiveBody(*file, request, progress, stop, requestedAt, o, created);
+            o.ok = ReceiveBody(*file, request, progress, stop, requestedAt, o, kept, body);
             break;
         }
     } catch (const CInternetException& e) {
@@ -263,8 +361,23 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
         Fail(o, stop.Raised() ? DownloadFailure::Stopped : o.status ? DownloadFailure::BrokenOff : DownloadFailure::NoConnection,
              e.m_dwError);
     }
-    // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
-    if (!o.ok && created) ::DeleteFileW(Wide(request.localFile).c_str());
     session->Close();
+    // A whole and right part becomes the local file.
+    if (o.ok && body.isPart &&
+        !::MoveFileExW(Wide(body.path).c_str(), Wide(request.localFile).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        o.ok = false;
+        Fail(o, DownloadFailure::LocalFile, ::GetLastError());
+    }
+    if (o.ok) {
+        kept.Drop();
+    } else if (body.isPart && core::KeepsWhatArrived(o.failure)) {
+        o.kept = FileSize(body.path);  // right as far as it went
+    } else if (body.isPart || o.failure == DownloadFailure::BadRange || (o.status == 416 && kept.From())) {
+        kept.Drop();  // proved wrong, or refused
+    } else {
+        o.kept = kept.From();  // untouched by an attempt that never reached it
+        // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
+        if (!body.path.empty()) ::DeleteFileW(Wide(body.path).c_str());
+    }
     return o;
 }

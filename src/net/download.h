@@ -33,6 +33,8 @@ struct DownloadRequest {
     DWORD wholeWithinMs = 0;    // the whole object must have arrived this soon after the request; 0: no bound
     bool fresh = false;         // from the server itself: no cached copy is used or kept, caches on the way are
                                 // told so ("Cache-Control: no-cache")
+    std::string keptPart;       // with a digest and a size: where a failed attempt keeps what arrived, and a
+    std::string keptTag;        // later one resumes from (the part, and its answer's validator); "": never
 };
 
 // The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
@@ -61,7 +63,10 @@ protected:
 // is exactly that long (reading stops at the first byte past it). A body that falls below 4096 bytes in any
 // 60 s, counted from the request, or is not whole within the time the request gives it, fails (as far as
 // the download can see: the platform's own waits, for headers say, are for a watcher to end).
-// Otherwise the outcome names the cause, and no local file is left. Redirects are followed up to a bound;
+// Otherwise the outcome names the cause, and no local file is left. With a kept part: a part an earlier
+// attempt kept is resumed (Range and If-Range; a 206 is appended to it, a 200 starts it anew), the body of an
+// uncompressed answer with a validator goes into the part and, once whole and right, becomes the local file;
+// a failure that proves nothing wrong with what arrived keeps it (outcome.kept), any other drops it. Redirects are followed up to a bound;
 // connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
 // Stopped and with nothing more told, when stop is raised. progress may be null.
 core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop);

@@ -187,20 +187,23 @@ void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome&
     // A download that could not begin (its local path too long to form) took no time worth a figure.
     const std::string took = m_downloading ? " after " + std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms" : "";
     m_downloading = false;
+    const std::string kept = o.kept ? "; " + std::to_string(o.kept) + " bytes kept to resume from" : "";
     if (o.ok) {
         Write(false, "downloaded " + url + ": " + std::to_string(o.bytes) + " bytes in " +
-                         std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms");
+                         std::to_string(::GetTickCount() - m_downloadStartedAt) + " ms" +
+                         (o.resumed ? ", resumed after the " + std::to_string(o.rangeFrom) + " bytes an earlier attempt kept" : ""));
     } else if (o.failure == core::DownloadFailure::Stopped) {
-        Write(false, "download of " + url + " stopped" + took);
+        Write(false, "download of " + url + " stopped" + took + kept);
     } else {
         // A failure a later attempt may make good is no failure of the update: its cause is told all the same.
         const std::string then = next == core::NextAttempt::SameHostLater
                                      ? "; asking again in " + std::to_string(o.retryAfter) + " s, as the server asked (Retry-After)"
-                                 : next == core::NextAttempt::NextHost ? "; asking the next mirror"
-                                                                       : "";
+                                 : next == core::NextAttempt::WholeAgain ? "; the kept part dropped, asking again for the whole file"
+                                 : next == core::NextAttempt::NextHost   ? "; asking the next mirror"
+                                                                         : "";
         Write(next == core::NextAttempt::None,
               "download of " + url + " failed" + took + ": " +
-                  core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) + then);
+                  core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) + kept + then);
     }
 }
 

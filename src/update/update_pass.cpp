@@ -3,10 +3,12 @@
 // before the first is registered, and registered before the first version is recorded.
 #include <shlwapi.h>
 
+#include "core/kept_parts.h"
 #include "core/platform.h"
 #include "core/product.h"
 #include "core/text.h"
 #include "core/version_info.h"
+#include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
@@ -29,6 +31,7 @@ BOOL CUpdateRun::UpdateDBFiles() {
     s.defaultSubDir = product::kDbFolderOnServer;
     s.subDirIsAbsolute = true;
     s.rule = PlacementRule::ByExtension;
+    s.partsFolder = product::kDbPartsFolder;
     return RunUpdatePass(s);
 }
 
@@ -41,6 +44,7 @@ BOOL CUpdateRun::UpdateProgramFiles() {
     s.productKeyRequired = false;
     s.defaultSubDir = m_strServerPath;
     s.rule = PlacementRule::InstallFolder;
+    s.partsFolder = product::kProgramPartsFolder;
     return RunUpdatePass(s);
 }
 
@@ -102,6 +106,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     ::DeleteFileW(Wide(local).c_str());
 
     m_events->FilesDue(s.pass, list.size());
+    const CString keptParts = KeptPartsFolder(s, list);
     if (list.empty()) return PassEnd::Current;
     // Without "SITE", the files come from the host that served the list (a mirror of the server serves them too).
     if (m_strSite.IsEmpty()) m_strSite = served;
@@ -129,6 +134,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         DownloadChecks listed;
         listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
+        listed.keptParts = keptParts;
         CString fileServedBy;
         if (!DownloadFromHosts(TRUE, fileHosts, object, CString(tempFile), listed, fileServedBy)) break;  // the rest is not attempted
         record.bFetched = true;
@@ -147,7 +153,8 @@ BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString
                                    const CString& localFile, DownloadChecks checks, CString& served) {
     // Each host in turn, same path: the download fails only when every host failed (a stop ends the turn).
     // A host that says "come back in a moment" (503 or 429 with Retry-After, at most a minute) is asked
-    // again once after that wait; a stop ends the wait at once.
+    // again once after that wait; a stop ends the wait at once. One that refused the rest of a kept part, or
+    // sent a rest that proved the part wrong, is asked once more at once for the whole file.
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         checks.bOtherHostLeft = i + 1 < hosts.size();
         for (checks.bMayAskAgain = true;; checks.bMayAskAgain = false) {
@@ -156,11 +163,34 @@ BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString
                 return TRUE;
             }
             if (m_stop.Raised()) return FALSE;
+            if (m_nextAttempt == core::NextAttempt::WholeAgain) continue;  // at once, the kept part gone
             if (m_nextAttempt != core::NextAttempt::SameHostLater) break;
             if (!m_stop.Pause(static_cast<DWORD>(m_retryAfterSeconds) * 1000)) return FALSE;
         }
     }
     return FALSE;
+}
+
+CString CUpdateRun::KeptPartsFolder(const PassSettings& s, const CUpdateFileArray& list) {
+    const CString folder = m_strInstallPath + "\\" + product::kKeptPartsFolder;
+    const CString own = folder + "\\" + s.partsFolder;
+    if (!EnsureAdministratorsOnlyFolder(folder) || !EnsureAdministratorsOnlyFolder(own)) return CString();
+    std::set<std::string> wanted;
+    for (const UPDATE_FILE_INFO& record : list) {
+        if (record.bHasDigest && record.bHasSize) wanted.insert(core::KeptPartName(record.digest));
+    }
+    std::vector<core::KeptFile> files;
+    WIN32_FIND_DATAW found{};
+    const ScopedFind find(::FindFirstFileW(Wide((own + "\\*").str()).c_str(), &found));
+    for (BOOL more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        files.push_back({Narrow(found.cFileName), (std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow,
+                         (std::uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime});
+    }
+    for (const std::string& name : core::KeptFilesToRemove(files, wanted)) {
+        ::DeleteFileW(Wide(own.str() + "\\" + name).c_str());
+    }
+    return own;
 }
 
 CString CUpdateRun::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }

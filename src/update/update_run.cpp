@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "build_config.h"
+#include "core/kept_parts.h"
 #include "core/platform.h"
 #include "core/product.h"
 #include "framework/com_ptr.h"
@@ -112,6 +113,10 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     if (checks.pSize) request.size = *checks.pSize;
     request.wholeWithinMs = checks.nWholeWithinMs;
     request.fresh = checks.bFresh;
+    if (!checks.keptParts.IsEmpty() && checks.pDigest && checks.pSize) {
+        request.keptPart = checks.keptParts.str() + "\\" + core::KeptPartName(*checks.pDigest);
+        request.keptTag = checks.keptParts.str() + "\\" + core::KeptTagName(*checks.pDigest);
+    }
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so

@@ -55,6 +55,8 @@ struct DownloadChecks {
     bool bFresh = false;                          // from the server itself, never from a cache
     bool bOtherHostLeft = false;                  // failed, another host may be asked next
     bool bMayAskAgain = false;                    // failed with a wait to keep, this host may be asked again
+    CString keptParts;                            // with a digest and a size: the folder where what arrived of a
+                                                  // failed attempt is kept to resume from; empty: nothing is kept
 };
 
 class CUpdateRun {
@@ -116,7 +118,11 @@ private:
         CString defaultSubDir;           // without "SUBDIR"
         bool subDirIsAbsolute = false;   // the default is an absolute URL on the host that served the list
         PlacementRule rule = PlacementRule::InstallFolder;
+        const char* partsFolder = "";    // of the kept parts folder: the pass's own
     };
+    // The pass's folder of kept parts, its files no listed entry wants any more gone; empty when it cannot be
+    // had as only administrators may write it.
+    CString KeptPartsFolder(const PassSettings& settings, const CUpdateFileArray& list);
     BOOL RunUpdatePass(const PassSettings& settings);
     PassEnd PassSteps(const PassSettings& settings, unsigned long& error);
 

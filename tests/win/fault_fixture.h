@@ -233,12 +233,20 @@ protected:
         EXPECT_EQ(v, InstallFolder()) << "the install folder's record was overwritten";
     }
     // A new look at the watched folders, for a case that changes one of them before its run.
-    // A whole run before the case's own, against serve: true when it ended by itself in time.
-    bool RunBefore(const std::function<void(TestHttpServer&)>& serve) {
+    // A whole run before the case's own, against serve (act as a case's, while its dialog is up): true when
+    // it ended in time.
+    bool RunBefore(const std::function<void(TestHttpServer&)>& serve, const std::function<bool(HWND)>& act = nullptr) {
         TestHttpServer server("127.0.0.2");
         if (!server.listening()) return false;
         serve(server);
-        return StartUpdator() && m_app.WaitExit(m_runLimitMs);
+        const HWND dlg = StartUpdator();
+        if (!dlg) return false;
+        const DWORD started = GetTickCount();
+        for (bool acted = false; !m_app.WaitExit(2);) {
+            if (act && !acted && IsWindow(dlg)) acted = act(dlg);
+            if (GetTickCount() - started > m_runLimitMs) return false;
+        }
+        return true;
     }
     void Rewatch() {
         for (const wchar_t* w : kWatched) m_before[w] = Listing(w);

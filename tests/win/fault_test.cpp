@@ -897,6 +897,80 @@ TEST_F(FaultTest, DigestsWithoutReleaseKeys) {
 
 // The program built with keys, run from the install folder as installed, and a program release that lists
 // a new build of it (with the register and open flags, which do not apply to it).
+// A download that ended part way keeps what arrived; the next run asks only for the rest.
+TEST_F(FaultTest, ResumesWhatAnEarlierRunKept) {
+    m_exe = SignedUpdatorExePath();
+    static const std::string big = Garbage(3 << 20);
+    const std::string release = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\nbig.dat=2,0,0,0," + EntryChecks(big) + "\r\n" + kDbReleaseLines, 0);
+    const auto serving = [release](HttpAnswer a) {
+        return [release, a](TestHttpServer& s) {
+            s.Serve("/update/db/DBUpdate.ver", Ok(release));
+            s.Serve("/db/big.dat", a);
+            s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
+        };
+    };
+    HttpAnswer ranged = Ok(big);  // a server that resumes, as nginx does
+    ranged.etag = "\"big-1\"";
+    HttpAnswer cut = ranged;  // the same, its connection lost at 2 MB
+    cut.sendBodyBytes = 2 << 20;
+    const std::wstring parts = InstallFolder() + L"\\BrinsoUpdator.parts\\db", part = parts + L"\\" + Utf16(DigestField(big).substr(7)) + L".part";
+    const auto partSize = [part] {
+        WIN32_FILE_ATTRIBUTE_DATA a{};
+        return GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &a) ? a.nFileSizeLow : 0u;
+    };
+    const auto kept = std::make_shared<DWORD>(0);  // what the earlier run kept
+    // An earlier run that keeps a part (then changed as the case says), and a part of a file no longer listed.
+    const auto earlier = [&, kept](HttpAnswer a, std::function<bool(HWND)> act, std::function<void()> change) {
+        return [&, kept, a, act, change]() -> std::shared_ptr<void> {
+            if (!RunBefore(serving(a), act) || !(*kept = partSize())) return nullptr;
+            if (change) change();
+            WriteAll(parts + L"\\" + std::wstring(64, L'0') + L".part", "gone");
+            WriteAll(parts + L"\\" + std::wstring(64, L'0') + L".tag", "\"gone\"");
+            return Undo([] {});
+        };
+    };
+    const auto placed = [this, kept, parts](std::vector<std::string> ranges, std::string said = "") {
+        return [this, kept, parts, ranges, said] {
+            EXPECT_TRUE(ReadAll(InstallFolder() + L"\\big.dat") == big) << "placed whole, byte for byte";
+            EXPECT_EQ(RecordedVersion(L"big.dat"), L"2");
+            std::vector<std::string> asked;  // the Range each request for the file asked ("" for none)
+            for (const std::string& r : m_requests) {
+                if (TestHttpServer::TargetOf(r) != "/db/big.dat") continue;
+                const size_t at = r.find("\r\nRange: ");
+                asked.push_back(at == std::string::npos ? "" : r.substr(at + 9, r.find("\r\n", at + 2) - at - 9));
+                if (at != std::string::npos) EXPECT_NE(r.find("\r\nIf-Range: \"big-1\"\r\n"), std::string::npos) << r;
+            }
+            std::vector<std::string> expected = ranges;
+            for (std::string& r : expected) r = r == "kept" ? "bytes=" + std::to_string(*kept) + "-" : r;
+            EXPECT_EQ(asked, expected);
+            EXPECT_TRUE(Listing(parts.c_str()).empty()) << "kept parts gone once placed, or no longer listed";
+            if (!said.empty()) EXPECT_TRUE(LogHolds(said == "resumed" ? "resumed after the " + std::to_string(*kept) + " bytes" : said));
+        };
+    };
+    const auto stopAtOneMegabyte = StopWhen([partSize](HWND) { return partSize() > (1u << 20); });
+    m_runLimitMs = 120000;
+    RunAll({
+        Logs({"a 3 MB file cut at 2 MB, then only the rest asked for", serving(ranged), nullptr, true,
+              placed({"kept"}, "downloaded http://127.0.0.2/db/big.dat: 1048576 bytes in"), true,
+              earlier(cut, nullptr, nullptr)},
+             "2097152 bytes kept to resume from"),
+        Logs({"a stop part way, then only the rest asked for", serving(ranged), nullptr, true, placed({"kept"}, "resumed"), true,
+              earlier(ranged, stopAtOneMegabyte, nullptr)},
+             "download of http://127.0.0.2/db/big.dat stopped"),
+        Logs({"a server that ignores Range sends it whole", serving(Ok(big)), nullptr, true, placed({"kept"}), true,
+              earlier(cut, nullptr, nullptr)},
+             "downloaded http://127.0.0.2/db/big.dat: 3145728 bytes in"),
+        Logs({"a kept part changed since: the rest proves it wrong, the whole file asked again", serving(ranged), nullptr, true,
+              placed({"kept", ""}), true,
+              earlier(cut, nullptr, [part] {
+                  std::string bytes = ReadAll(part);
+                  bytes[1000] ^= 1;
+                  WriteAll(part, bytes);
+              })},
+             "the kept part dropped, asking again for the whole file"),
+    });
+}
+
 TEST_F(FaultTest, UpdatesItself) {
     std::string current;
     ASSERT_TRUE(ReadFileBytes(SignedUpdatorExePath(), current));

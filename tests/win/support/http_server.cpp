@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace testing_support {
 
@@ -161,6 +162,21 @@ void TestHttpServer::Handle(SOCKET s) {
         WaitForPeerToLeave(s);
         closesocket(s);
         return;
+    }
+    if (!answer.etag.empty()) {
+        answer.head += "\r\nETag: " + answer.etag;
+        const auto header = [&request](const std::string& name) {
+            const size_t at = request.find("\r\n" + name + ": ");
+            return at == std::string::npos ? std::string() : request.substr(at + name.size() + 4, request.find("\r\n", at + 2) - at - name.size() - 4);
+        };
+        const std::string range = header("Range"), ifRange = header("If-Range");
+        const size_t from = range.rfind("bytes=", 0) == 0 ? std::strtoull(range.c_str() + 6, nullptr, 10) : 0;
+        if (from > 0 && from < answer.body.size() && ifRange == answer.etag) {
+            answer.head.replace(0, answer.head.find("\r\n"), "HTTP/1.1 206 Partial Content");
+            answer.head += "\r\nContent-Range: bytes " + std::to_string(from) + "-" + std::to_string(answer.body.size() - 1) + "/" +
+                           std::to_string(answer.body.size());
+            answer.body.erase(0, from);
+        }
     }
     std::string head = answer.raw ? std::string() : answer.head + "\r\n";
     if (!answer.raw) {

@@ -30,6 +30,8 @@ struct HttpAnswer {
     bool pacedHead = false;          // the status line and headers too go out piece by piece, with the pauses
     bool raw = false;                // send the body bytes alone: no status line, no headers
     std::shared_ptr<HttpAnswer> then;  // given once, then this one answers the target's later requests
+    std::string etag;                // with one: sent as the ETag, and a "Range: bytes=N-" with an If-Range that
+                                     // names it is answered "206 Partial Content" with the body from N
 
     static HttpAnswer Ok(std::string body) {
         HttpAnswer a;
