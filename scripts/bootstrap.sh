@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-nanum locales
-  googletest nginx-light curl python3
+  googletest nginx-light squid curl python3
   iproute2 util-linux mount
   libz-mingw-w64-dev zlib1g-dev openssl libssl-dev
 )

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the reference update server (server/nginx.conf.in) for tests and the demo.
+# Runs the reference update server (server/nginx.conf.in) for tests and the demo, and a caching tier in
+# front of one (server/nginx-cache.conf.in).
 #   nginx.sh start DIR ADDRESS RELEASE   serve RELEASE on ADDRESS:80, state in DIR
+#   nginx.sh cache DIR ADDRESS ORIGIN    on ADDRESS:80, a cache of the server on ORIGIN:80, state in DIR
 #   nginx.sh stop DIR                    stop the server started with DIR (by its pid file)
 # DIR is nginx's prefix: the configuration names its files relative to it and serves DIR/release, a link
 # to RELEASE, so any folder works, whatever its path holds. The workers run as the user who starts nginx,
@@ -9,7 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 trap_failures
-cmd=${1:?usage: nginx.sh start DIR ADDRESS RELEASE | stop DIR}
+cmd=${1:?usage: nginx.sh start DIR ADDRESS RELEASE | cache DIR ADDRESS ORIGIN | stop DIR}
 dir=${2:?missing DIR}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -27,13 +29,19 @@ stop() {
 }
 
 case "$cmd" in
-  start)
+  start|cache)
     address=${3:?missing ADDRESS}
-    release=$(cd "${4:?missing RELEASE}" && pwd) || die "no release folder at '$4'"
     stop
     mkdir -p "$dir/tmp"
-    ln -sfn "$release" "$dir/release"
-    sed -e "s|@USER@|$(id -un) $(id -gn)|" -e "s|@LISTEN@|$address|" "$here/../server/nginx.conf.in" > "$dir/nginx.conf"
+    if [ "$cmd" = start ]; then
+      release=$(cd "${4:?missing RELEASE}" && pwd) || die "no release folder at '$4'"
+      ln -sfn "$release" "$dir/release"
+      sed -e "s|@USER@|$(id -un) $(id -gn)|" -e "s|@LISTEN@|$address|" "$here/../server/nginx.conf.in" > "$dir/nginx.conf"
+    else
+      rm -rf "$dir/cache"
+      sed -e "s|@USER@|$(id -un) $(id -gn)|" -e "s|@LISTEN@|$address|" -e "s|@ORIGIN@|${4:?missing ORIGIN}|" \
+        "$here/../server/nginx-cache.conf.in" > "$dir/nginx.conf"
+    fi
     if ! nginx -p "$dir/" -c "$dir/nginx.conf" -e "$dir/error.log" </dev/null >"$dir/start.log" 2>&1; then
       die "nginx did not start on $address:80: $(cat "$dir/start.log" "$dir/error.log" 2>/dev/null | tail -3)"
     fi

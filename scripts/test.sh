@@ -12,7 +12,7 @@ trap_failures
 
 # The tests run their own servers on loopback port 80 (127.0.0.2 and others); a server already listening
 # there, or on every address (a system nginx started by its package), would take those addresses.
-for address in 127.0.0.2 127.0.0.3 127.0.0.4; do require_port80_free $address; done
+for address in 127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.6; do require_port80_free $address; done
 
 echo "== native build (core, sanitizers)"
 cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null

@@ -148,14 +148,9 @@ protected:
     ChildProcess m_app;
 };
 
-// Also run under a Western code page (EXPECT_ACP=1252): the Korean folder and file of the release are asked
-// for by the same bytes.
-TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
-    if (const char* acp = std::getenv("EXPECT_ACP")) ASSERT_EQ(GetACP(), std::strtoul(acp, nullptr, 10));
-    InstallRunningProduct();
-    const size_t logBefore = AccessLog().size();
-    const Watch first = RunAndWatch(L"e2e-run1");
-
+// A first run that placed the whole release: every listed file byte for byte and recorded, the running
+// programs stopped, the flag written, the monitor restarted.
+void ExpectEverythingPlaced(const Watch& first, const std::vector<ChildProcess>& programs) {
     EXPECT_LT(first.exitedAt - first.lastStatusChange, 5000u) << "closed within seconds of the last step";
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
     EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
@@ -182,11 +177,21 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
             EXPECT_EQ(recorded, Cp949(e.second));
         }
     }
-    for (ChildProcess& p : m_programs) EXPECT_FALSE(p.Running());
+    for (const ChildProcess& p : programs) EXPECT_FALSE(p.Running());
     std::wstring flag;
     EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
     EXPECT_EQ(flag, L"YES");
     EXPECT_TRUE(WaitUntil([] { return StartCount(InstallFolder() + L"\\MarRtime.exe") == 2; }, 5000)) << "monitor restarted";
+}
+
+// Also run under a Western code page (EXPECT_ACP=1252): the Korean folder and file of the release are asked
+// for by the same bytes.
+TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
+    if (const char* acp = std::getenv("EXPECT_ACP")) ASSERT_EQ(GetACP(), std::strtoul(acp, nullptr, 10));
+    InstallRunningProduct();
+    const size_t logBefore = AccessLog().size();
+    const Watch first = RunAndWatch(L"e2e-run1");
+    ExpectEverythingPlaced(first, m_programs);
     EXPECT_TRUE(WaitUntil([] { return ReadAll(InstallFolder() + L"\\MarwShell.dll.log").find("registered") != std::string::npos; }, 10000));
     wchar_t programs[MAX_PATH];
     SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
@@ -266,6 +271,75 @@ TEST_F(E2eTest, AnUnreachableVersionInfoFileClosesTheDialogWithNothingPlaced) {
     EXPECT_EQ(flag, L"YES");
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\gdb").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW((InstallFolder() + L"\\Marrowtide.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// What stands between customers and the vendor (tests/e2e/run.sh with E2E_TIER).
+using Delivery = E2eTest;
+
+// The proxy Windows' Internet settings name, for this user, as a company sets it.
+class InternetSettingsProxy {
+public:
+    explicit InternetSettingsProxy(const wchar_t* server) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &m_key, nullptr);
+        const DWORD on = 1;
+        RegSetValueExW(m_key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+        RegSetValueExW(m_key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
+                       static_cast<DWORD>((wcslen(server) + 1) * sizeof(wchar_t)));
+    }
+    ~InternetSettingsProxy() {
+        RegDeleteValueW(m_key, L"ProxyEnable");
+        RegDeleteValueW(m_key, L"ProxyServer");
+        RegCloseKey(m_key);
+    }
+    InternetSettingsProxy(const InternetSettingsProxy&) = delete;
+    InternetSettingsProxy& operator=(const InternetSettingsProxy&) = delete;
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    HKEY m_key = nullptr;
+};
+
+// The update host has no server of its own: only the proxy reaches the release.
+TEST_F(Delivery, ThroughTheProxyOfTheInternetSettings) {
+    const char* proxyLog = std::getenv("E2E_PROXY_LOG");
+    ASSERT_NE(proxyLog, nullptr) << "run by tests/e2e/run.sh with E2E_TIER=proxy";
+    std::wstring log = L"Z:" + Utf16(proxyLog);
+    std::replace(log.begin(), log.end(), L'/', L'\\');
+    const auto throughTheProxy = [log] {
+        std::istringstream in(ReadAll(log));
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line.find(" GET http://127.0.0.2/") != std::string::npos;
+        return n;
+    };
+    const int before = throughTheProxy();
+    const InternetSettingsProxy proxy(L"127.0.0.5:3129");
+    InstallRunningProduct();
+    const Watch w = RunAndWatch(L"e2e-proxy");
+    ExpectEverythingPlaced(w, m_programs);
+    EXPECT_EQ(throughTheProxy() - before, 2 + 5 + 6) << "every request through the proxy";
+    EXPECT_EQ(AccessLog().size(), 2u + 5u + 6u) << "and each reached the update server";
+}
+
+// A cache in front of the update server: the next machine's run finds the listed files there, the two
+// version-info files never.
+TEST_F(Delivery, ThroughACacheTheNextMachineGetsTheListedFilesFromIt) {
+    InstallRunningProduct();
+    const Watch first = RunAndWatch(L"e2e-cache1");
+    ExpectEverythingPlaced(first, m_programs);
+    // Another machine: nothing of the product's yet but its running programs.
+    m_app.Terminate();
+    m_programs.clear();
+    CleanProductPrograms();
+    RemoveTree(InstallFolder());
+    DeleteProductKey();
+    InstallRunningProduct();
+    const size_t before = AccessLog().size();
+    const Watch next = RunAndWatch(L"e2e-cache2");
+    ExpectEverythingPlaced(next, m_programs);
+    const auto log = AccessLog();
+    EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()),
+              (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}))
+        << "the update server asked only for the version-info files";
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 # by nginx on the built-in update host for as long as the end-to-end test program runs (under Wine, in the
 # test run's prefix).
 #   run.sh BUILD_DIR WINE_ENV_DIR RELEASE_TOOL [TEST-PROGRAM ARGUMENTS...]
+# E2E_TIER puts what customers and vendors really have between them: "cache", the reference server on
+# 127.0.0.6 behind a caching nginx on the update host (server/nginx-cache.conf.in, a CDN's stand-in);
+# "proxy", the reference server on 127.0.0.6 reachable only through squid on 127.0.0.5:3129 (the proxy the
+# test program sets in Windows' Internet settings), nothing on the update host's own address.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib.sh"
@@ -22,11 +26,40 @@ echo "not to be served" > "$outside/private.pem"
 echo "[core]" > "$e2e/release/.git/config"
 echo "vendor:secret" > "$e2e/release/.htpasswd"
 ln -s "$outside/private.pem" "$e2e/release/update/db/leak.pem"
+tier=${E2E_TIER:-}
+origin=127.0.0.2 via=(--noproxy '*')
+[ -z "$tier" ] || origin=127.0.0.6
+squid_pid= state=
+stop_servers() {
+  [ -z "$squid_pid" ] || { kill "$squid_pid" 2>/dev/null; wait "$squid_pid" 2>/dev/null || true; }
+  [ -z "$state" ] || rm -rf "$state"
+  "$root/scripts/nginx.sh" stop "$e2e/cache"
+  "$root/scripts/nginx.sh" stop "$e2e/nginx"
+}
+trap stop_servers EXIT
 rm -f "$e2e/nginx/access.log"
-"$root/scripts/nginx.sh" start "$e2e/nginx" 127.0.0.2 "$e2e/release"
-trap '"$root/scripts/nginx.sh" stop "$e2e/nginx"' EXIT
-# The reference server: the release and nothing else, only GET and HEAD, version-info files never cached.
-answer() { curl --noproxy '*' -s -o /dev/null -D - "$@" | tr -d '\r'; }
+"$root/scripts/nginx.sh" start "$e2e/nginx" $origin "$e2e/release"
+case "$tier" in
+  "") ;;
+  cache) "$root/scripts/nginx.sh" cache "$e2e/cache" 127.0.0.2 $origin ;;
+  proxy)
+    # squid gives up root for its own user: its state goes where that user may write.
+    state=$(mktemp -d /tmp/e2e-squid.XXXXXX)
+    [ "$(id -u)" != 0 ] || chown proxy: "$state"
+    sed -e "s|@LISTEN@|127.0.0.5:3129|; s|@ORIGIN@|$origin|; s|@STATS@|127.0.0.3|; s|@STATE@|$state|" \
+      "$root/tests/e2e/squid.conf.in" > "$state/squid.conf"
+    squid -N -f "$state/squid.conf" </dev/null >"$state/start.log" 2>&1 &
+    squid_pid=$!
+    for _ in $(seq 100); do curl -s -o /dev/null -x http://127.0.0.5:3129 http://127.0.0.2/ && break; sleep 0.1; done
+    kill -0 "$squid_pid" 2>/dev/null || die "squid did not start: $(tail -3 "$state/start.log" "$state/cache.log" 2>/dev/null)"
+    export E2E_PROXY_LOG=$state/access.log
+    via=(-x http://127.0.0.5:3129)
+    ;;
+  *) die "unknown E2E_TIER '$tier' (cache or proxy)" ;;
+esac
+# The reference server: the release and nothing else, only GET and HEAD, version-info files never cached;
+# as the updater sees it, through whatever stands between.
+answer() { curl "${via[@]}" -s -o /dev/null -D - "$@" | tr -d '\r'; }
 expect() {  # expect WHAT PATTERN CURL-ARGUMENTS...
   local what=$1 pattern=$2; shift 2
   answer "$@" | grep -qiE "$pattern" || die "the reference server: $what (expected $pattern): $(answer "$@" | head -1)"
