@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <string>
+
 #include "core/product.h"
 #include "framework/com_ptr.h"
 #include "framework/handles.h"
@@ -48,7 +50,10 @@ ShellFolders ResolveShellFolders(bool nineXFamily, const FolderLookup& lookup) {
 CShortcutWriter::CShortcutWriter() : m_com(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
 
 CShortcutWriter::~CShortcutWriter() {
-    m_file.Reset();
+    m_bytes.Reset();
+    m_readerFile.Reset();
+    m_reader.Reset();
+    m_stream.Reset();
     m_link.Reset();
     if (SUCCEEDED(m_com)) ::CoUninitialize();
 }
@@ -56,14 +61,78 @@ CShortcutWriter::~CShortcutWriter() {
 void CShortcutWriter::Prepare() {
     if (m_made != S_FALSE) return;
     m_made = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, m_link.Receive());
-    if (SUCCEEDED(m_made)) m_made = m_link->QueryInterface(IID_IPersistFile, m_file.Receive());
+    if (SUCCEEDED(m_made)) m_made = m_link->QueryInterface(IID_IPersistStream, m_stream.Receive());
+    if (SUCCEEDED(m_made)) {
+        m_made = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, m_reader.Receive());
+    }
+    if (SUCCEEDED(m_made)) m_made = m_reader->QueryInterface(IID_IPersistFile, m_readerFile.Receive());
+    if (SUCCEEDED(m_made)) m_made = ::CreateStreamOnHGlobal(nullptr, TRUE, reinterpret_cast<IStream**>(m_bytes.Receive()));
 }
+
+namespace {
+
+// Everything a link tells the shell to do, in the shell's own reading: its target, arguments, folder,
+// description, icon, hot key, window and flags ("run as administrator" among them). What it caches of its
+// target (times the file system changes by reading it) is no part of it.
+std::wstring WhatTheLinkSays(IShellLinkW& link) {
+    wchar_t text[4][MAX_PATH + 1] = {};
+    int icon = 0;
+    WORD hotkey = 0;
+    int show = 0;
+    DWORD flags = 0;
+    link.GetPath(text[0], MAX_PATH, nullptr, SLGP_RAWPATH);
+    link.GetArguments(text[1], MAX_PATH);
+    link.GetWorkingDirectory(text[2], MAX_PATH);
+    link.GetIconLocation(text[3], MAX_PATH, &icon);
+    wchar_t description[INFOTIPSIZE + 1] = {};
+    link.GetDescription(description, INFOTIPSIZE);
+    link.GetHotkey(&hotkey);
+    link.GetShowCmd(&show);
+    CComPtr<IShellLinkDataList> data;
+    if (SUCCEEDED(link.QueryInterface(IID_IShellLinkDataList, data.Receive()))) data->GetFlags(&flags);
+    std::wstring says;
+    for (const wchar_t* t : {static_cast<const wchar_t*>(text[0]), static_cast<const wchar_t*>(text[1]), static_cast<const wchar_t*>(text[2]),
+                             static_cast<const wchar_t*>(text[3]), static_cast<const wchar_t*>(description)}) {
+        says += t + std::wstring(1, L'\n');
+    }
+    return says + std::to_wstring(icon) + L' ' + std::to_wstring(hotkey) + L' ' + std::to_wstring(show) + L' ' + std::to_wstring(flags);
+}
+
+}  // namespace
 
 long CShortcutWriter::Save(const CString& linkPath, const CString& target) {
     Prepare();
     if (FAILED(m_made)) return m_made;
-    const HRESULT hr = m_link->SetPath(Wide(target).c_str());
-    return FAILED(hr) ? hr : m_file->Save(Wide(linkPath).c_str(), TRUE);
+    const std::wstring path = Wide(linkPath);
+    HRESULT hr = m_link->SetPath(Wide(target).c_str());
+    if (FAILED(hr)) return hr;
+    // A link there already that says just this is left as it is.
+    if (SUCCEEDED(m_readerFile->Load(path.c_str(), STGM_READ)) &&
+        WhatTheLinkSays(*m_reader.Get()) == WhatTheLinkSays(*m_link.Get())) {
+        return S_FALSE;
+    }
+    // The link's bytes as the shell makes them (its own format, by its own code), written as the shell
+    // would write them (the shell's own save starts more than it writes under some systems: Wine's starts
+    // its menu builder for every link), and the shell told.
+    const ULARGE_INTEGER none{};
+    const LARGE_INTEGER start{};
+    hr = m_bytes->SetSize(none);
+    if (SUCCEEDED(hr)) hr = m_bytes->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (SUCCEEDED(hr)) hr = m_stream->Save(m_bytes.Get(), TRUE);
+    HGLOBAL memory = nullptr;
+    if (SUCCEEDED(hr)) hr = ::GetHGlobalFromStream(m_bytes.Get(), &memory);
+    STATSTG size{};
+    if (SUCCEEDED(hr)) hr = m_bytes->Stat(&size, STATFLAG_NONAME);
+    if (FAILED(hr)) return hr;
+    const ScopedFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD bytes = static_cast<DWORD>(size.cbSize.QuadPart);
+    DWORD written = 0;
+    const bool wrote = out && ::WriteFile(out.get(), ::GlobalLock(memory), bytes, &written, nullptr) && written == bytes;
+    const DWORD error = ::GetLastError();
+    ::GlobalUnlock(memory);
+    if (!wrote) return HRESULT_FROM_WIN32(error ? error : ERROR_WRITE_FAULT);
+    ::SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    return S_OK;
 }
 
 CString UninstallCommand(const CString& installPath) {

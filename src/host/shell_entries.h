@@ -1,9 +1,10 @@
 #pragma once
 // The product's Start-menu group, desktop link and uninstall entry.
-#include <functional>
-
 #include <objbase.h>
 #include <shlobj.h>
+
+#include <functional>
+#include <string>
 
 #include "framework/com_ptr.h"
 #include "framework/cstring.h"
@@ -32,14 +33,18 @@ public:
 
     // The link object, made now (the slow part); a later Save makes it when this was never called.
     void Prepare();
-    // One link at linkPath to target (only the target is set): S_OK, or what failed.
+    // One link at linkPath to target (only the target is set): S_OK written, S_FALSE there already saying
+    // just that (left untouched), or what failed.
     long Save(const CString& linkPath, const CString& target);
 
 private:
     long m_com;  // of the thread's COM initialisation
     long m_made = 1;  // S_FALSE: not made yet; else how making it went
-    CComPtr<IShellLinkW> m_link;
-    CComPtr<IPersistFile> m_file;
+    CComPtr<IShellLinkW> m_link;  // only ever given a target: each link it makes says nothing else
+    CComPtr<IPersistStream> m_stream;
+    CComPtr<IShellLinkW> m_reader;  // the link there already
+    CComPtr<IPersistFile> m_readerFile;
+    CComPtr<IStream> m_bytes;  // a link's bytes, made anew for each
 };
 
 // "Marrowtide UnInstall" in the system's uninstall list, only when that list exists: ERROR_SUCCESS,

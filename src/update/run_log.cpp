@@ -278,7 +278,9 @@ void CRunLog::PassEnded(UpdatePass pass, PassEnd end, unsigned long error) {
 }
 
 void CRunLog::ShortcutWritten(const CString& link, long result) {
-    if (SUCCEEDED(result)) {
+    if (result == S_FALSE) {
+        Write(false, "shortcut " + link.str() + " is current");
+    } else if (SUCCEEDED(result)) {
         Write(false, "shortcut " + link.str() + " written");
     } else {
         Write(true, "could not write the shortcut " + link.str() + " (" + ErrorText(static_cast<unsigned long>(result)) + ")");

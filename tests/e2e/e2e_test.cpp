@@ -219,6 +219,8 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     EXPECT_FALSE(second.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
     EXPECT_TRUE(Says(second, "DB pass ended: nothing to update") && Says(second, "program pass ended: nothing to update"))
         << second.log;
+    // The links the first run wrote are what this one would write: left as they are.
+    EXPECT_TRUE(Says(second, "\\Marrowtide.Lnk is current") && Says(second, "\\Marrowtide 실행.lnk is current")) << second.log;
     EXPECT_EQ(m_stats->Requests().size(), 2u) << "one statistics report per start";
 }
 

@@ -41,9 +41,11 @@ std::wstring LinkTarget(const std::wstring& link) {
         IPersistFile* file = nullptr;
         if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
             if (SUCCEEDED(file->Load(link.c_str(), STGM_READ))) {
-                wchar_t path[MAX_PATH] = {};
+                wchar_t path[MAX_PATH] = {}, arguments[MAX_PATH] = {};
                 shellLink->GetPath(path, MAX_PATH, nullptr, 0);
+                shellLink->GetArguments(arguments, MAX_PATH);
                 target = path;
+                if (arguments[0]) target += std::wstring(L" ") + arguments;  // what a link must not have
             }
             file->Release();
         }
@@ -74,12 +76,34 @@ protected:
     CUpdateRun m_run;
 };
 
-TEST_F(ShellEntriesTest, LinksAndUninstallEntryAreWrittenAgainOnEveryRun) {
+// A link that says anything else than it should (another target, arguments) is written anew on the next run.
+void Tamper(const std::wstring& link, const wchar_t* target, const wchar_t* arguments) {
+    CoInitialize(nullptr);
+    IShellLinkW* shellLink = nullptr;
+    IPersistFile* file = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                              reinterpret_cast<void**>(&shellLink)));
+    ASSERT_HRESULT_SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+    EXPECT_HRESULT_SUCCEEDED(file->Load(link.c_str(), STGM_READWRITE));
+    if (target) shellLink->SetPath(target);
+    if (arguments) shellLink->SetArguments(arguments);
+    EXPECT_HRESULT_SUCCEEDED(file->Save(link.c_str(), TRUE));
+    file->Release();
+    shellLink->Release();
+    CoUninitialize();
+}
+
+TEST_F(ShellEntriesTest, LinksAndUninstallEntryAreRightAfterEveryRun) {
     ASSERT_EQ(WriteProductValue("InstallPath", "C:\\Program Files\\Registered\\Marrowtide"), 0);
     m_run.m_strInstallPath = "C:\\Program Files\\Run\\Marrowtide";
     const std::wstring group = Folder(CSIDL_COMMON_PROGRAMS) + L"\\Marrowtide";
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
+        if (run == 2) {
+            Tamper(group + L"\\Marrowtide 실행.lnk", nullptr, L"/uninstall");
+            Tamper(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Marrowtide.Lnk", L"C:\\elsewhere.exe", nullptr);
+            ASSERT_EQ(LinkTarget(group + L"\\Marrowtide 실행.lnk"), L"C:\\Program Files\\Run\\Marrowtide\\Marrowtide.exe /uninstall");
+        }
         m_run.CreateShellEntries();
         EXPECT_EQ(FilesIn(group), (std::vector<std::wstring>{L"Marrowtide 삭제.lnk", L"Marrowtide 실시간.lnk",
                                                              L"Marrowtide 실행.lnk"}));
