@@ -1,0 +1,225 @@
+#include "core/block_map.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace core {
+
+namespace {
+
+void PutLittle(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+std::uint64_t GetLittle(const std::string& in, std::size_t at, int bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
+    return value;
+}
+
+}  // namespace
+
+std::uint32_t ChooseBlockSize(std::uint64_t fileSize) {
+    // About the square root of the size, as rsync chooses: the map and the bytes a change costs stay balanced.
+    std::uint32_t size = 4096;
+    while (size < kMaxBlockSize / 16 && static_cast<std::uint64_t>(size) * size < fileSize) size *= 2;
+    return size;
+}
+
+void RollingChecksum::Reset(const unsigned char* data, std::size_t size) {
+    m_a = m_b = 0;
+    m_size = static_cast<std::uint16_t>(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        m_a = static_cast<std::uint16_t>(m_a + data[i]);
+        m_b = static_cast<std::uint16_t>(m_b + m_a);
+    }
+}
+
+std::uint32_t BlockChecksum(const char* data, std::size_t size) {
+    RollingChecksum sum;
+    sum.Reset(reinterpret_cast<const unsigned char*>(data), size);
+    return sum.Value();
+}
+
+std::uint32_t BlockMap::BlockLength(std::size_t block) const {
+    const std::uint64_t start = static_cast<std::uint64_t>(block) * blockSize;
+    return static_cast<std::uint32_t>(fileSize - start < blockSize ? fileSize - start : blockSize);
+}
+
+BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher)
+    : m_fileSize(fileSize), m_blockSize(ChooseBlockSize(fileSize)), m_hasher(std::move(hasher)) {
+    m_out.append(kBlockMapMagic, 8);
+    PutLittle(m_out, m_fileSize, 8);
+    PutLittle(m_out, m_blockSize, 4);
+    m_pending.reserve(m_blockSize);
+}
+
+void BlockMapWriter::Block(const char* data, std::size_t size) {
+    PutLittle(m_out, BlockChecksum(data, size), 4);
+    const StrongHash strong = m_hasher(data, size);
+    m_out.append(reinterpret_cast<const char*>(strong.data()), strong.size());
+}
+
+void BlockMapWriter::Feed(const char* data, std::size_t size) {
+    m_fed += size;
+    while (size > 0) {
+        if (m_pending.empty() && size >= m_blockSize) {  // whole blocks straight from the caller's bytes
+            Block(data, m_blockSize);
+            data += m_blockSize;
+            size -= m_blockSize;
+            continue;
+        }
+        const std::size_t take = std::min<std::size_t>(size, m_blockSize - m_pending.size());
+        m_pending.append(data, take);
+        data += take;
+        size -= take;
+        if (m_pending.size() == m_blockSize) {
+            Block(m_pending.data(), m_pending.size());
+            m_pending.clear();
+        }
+    }
+}
+
+std::string BlockMapWriter::Finish() {
+    if (m_fed != m_fileSize) return std::string();
+    if (!m_pending.empty()) Block(m_pending.data(), m_pending.size());
+    m_pending.clear();
+    return std::move(m_out);
+}
+
+bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& map) {
+    if (bytes.size() < kBlockMapHeaderSize || bytes.compare(0, 8, kBlockMapMagic, 8) != 0) return false;
+    const std::uint64_t size = GetLittle(bytes, 8, 8);
+    const std::uint32_t blockSize = static_cast<std::uint32_t>(GetLittle(bytes, 16, 4));
+    if (size != fileSize || size == 0 || blockSize < kMinBlockSize || blockSize > kMaxBlockSize) return false;
+    // The count the size and the block size make, checked against the bytes there are before anything is made.
+    const std::uint64_t count = size / blockSize + (size % blockSize ? 1 : 0);
+    if ((bytes.size() - kBlockMapHeaderSize) % kBlockEntrySize != 0 || (bytes.size() - kBlockMapHeaderSize) / kBlockEntrySize != count) {
+        return false;
+    }
+    map.fileSize = size;
+    map.blockSize = blockSize;
+    map.checksums.resize(static_cast<std::size_t>(count));
+    map.hashes.resize(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = kBlockMapHeaderSize + i * kBlockEntrySize;
+        map.checksums[i] = static_cast<std::uint32_t>(GetLittle(bytes, at, 4));
+        std::memcpy(map.hashes[i].data(), bytes.data() + at + 4, 16);
+    }
+    return true;
+}
+
+BlockMatcher::BlockMatcher(const BlockMap& map, BlockHasher hasher)
+    : m_map(map), m_hasher(std::move(hasher)), m_found(map.BlockCount(), -1) {
+    std::size_t buckets = 16;
+    while (buckets < 2 * map.BlockCount()) buckets *= 2;
+    m_mask = static_cast<std::uint32_t>(buckets - 1);
+    m_heads.assign(buckets, -1);
+    m_next.assign(map.BlockCount(), -1);
+    for (std::size_t j = 0; j < map.BlockCount(); ++j) {
+        if (map.BlockLength(j) != map.blockSize) continue;  // a shorter last block is looked for at the end
+        const std::uint32_t bucket = map.checksums[j] & m_mask;
+        m_next[j] = m_heads[bucket];
+        m_heads[bucket] = static_cast<std::int32_t>(j);
+    }
+    m_window.reserve(2 * static_cast<std::size_t>(map.blockSize));
+}
+
+void BlockMatcher::TryMatch() {
+    const std::uint32_t value = m_sum.Value();
+    bool hashed = false, matched = false;
+    StrongHash strong{};
+    for (std::int32_t j = m_heads[value & m_mask]; j >= 0; j = m_next[static_cast<std::size_t>(j)]) {
+        const std::size_t block = static_cast<std::size_t>(j);
+        if (m_map.checksums[block] != value || m_found[block] >= 0) continue;
+        if (!hashed) {
+            strong = m_hasher(m_window.data() + m_pos, m_map.blockSize);
+            hashed = true;
+        }
+        if (strong == m_map.hashes[block]) {
+            m_found[block] = m_windowAt + static_cast<std::int64_t>(m_pos);
+            matched = true;
+        }
+    }
+    // A block found: the search goes on after it (its bytes cannot begin another block of the new file
+    // that the copy holds only once).
+    if (matched) {
+        m_pos += m_map.blockSize;
+        m_rolling = false;
+    }
+}
+
+void BlockMatcher::Feed(const char* data, std::size_t size) {
+    const std::size_t block = m_map.blockSize;
+    const std::size_t last = m_map.BlockCount() ? m_map.BlockLength(m_map.BlockCount() - 1) : 0;
+    // The copy's last bytes, for a short last block.
+    if (last < block && last > 0) {
+        if (size >= last) {
+            m_tail.assign(data + size - last, last);
+        } else {
+            m_tail.append(data, size);
+            if (m_tail.size() > last) m_tail.erase(0, m_tail.size() - last);
+        }
+    }
+    if (block == 0 || m_map.BlockCount() == 0) return;
+    m_window.append(data, size);
+    const auto bytes = [this] { return reinterpret_cast<const unsigned char*>(m_window.data()); };
+    for (;;) {
+        if (m_window.size() - m_pos < block) break;
+        if (!m_rolling) {
+            m_sum.Reset(bytes() + m_pos, block);
+            m_rolling = true;
+            TryMatch();
+            continue;
+        }
+        // The block at m_pos was looked for: the window moves a byte on when there is one.
+        if (m_window.size() <= m_pos + block) break;
+        m_sum.Roll(bytes()[m_pos], bytes()[m_pos + block]);
+        ++m_pos;
+        TryMatch();
+    }
+    // What no block can begin in any more goes: the window stays within two blocks and a piece.
+    if (m_pos > block) {
+        m_window.erase(0, m_pos);
+        m_windowAt += static_cast<std::int64_t>(m_pos);
+        m_pos = 0;
+    }
+}
+
+std::vector<std::int64_t> BlockMatcher::Finish() {
+    const std::size_t count = m_map.BlockCount();
+    if (count > 0) {
+        const std::size_t last = m_map.BlockLength(count - 1);
+        const std::int64_t fed = m_windowAt + static_cast<std::int64_t>(m_window.size());
+        if (last < m_map.blockSize && m_found[count - 1] < 0 && m_tail.size() == last &&
+            m_hasher(m_tail.data(), last) == m_map.hashes[count - 1] && BlockChecksum(m_tail.data(), last) == m_map.checksums[count - 1]) {
+            m_found[count - 1] = fed - static_cast<std::int64_t>(last);
+        }
+    }
+    return m_found;
+}
+
+std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& found) {
+    std::vector<ByteRange> ranges;
+    for (std::size_t j = 0; j < map.BlockCount() && j < found.size(); ++j) {
+        if (found[j] >= 0) continue;
+        const std::uint64_t first = static_cast<std::uint64_t>(j) * map.blockSize, end = first + map.BlockLength(j);
+        if (!ranges.empty() && ranges.back().end == first) {
+            ranges.back().end = end;
+        } else {
+            ranges.push_back({first, end});
+        }
+    }
+    return ranges;
+}
+
+std::string RangesHeaderValue(const std::vector<ByteRange>& ranges) {
+    std::string value = "bytes=";
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (i) value += ',';
+        value += std::to_string(ranges[i].first) + "-" + std::to_string(ranges[i].end - 1);
+    }
+    return value;
+}
+
+}  // namespace core

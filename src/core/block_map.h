@@ -1,0 +1,121 @@
+#pragma once
+// Block-level updates from any older copy, apart from the network and the cryptography. The publishing tool
+// writes beside a large listed file its block map ("NAME.blocks"): the file's size, a block size, and per block
+// of the file a cheap rolling checksum and a strong hash (the first 16 bytes of the block's SHA-256). The
+// updater rolls the checksum over the installed copy, byte by byte, to find every block of the new file it
+// holds anywhere (after insertions and deletions too), confirms each by its strong hash, and asks the server
+// only for the byte ranges it lacks. The whole file's digest and size decide, as always.
+//
+// The map, all numbers little-endian:
+//   "MWBLOCK1"                8 bytes
+//   file size                 8 bytes
+//   block size                4 bytes (512 to 1 MiB)
+//   per block, in order:      4 bytes rolling checksum, 16 bytes strong hash
+// The block count is the file size divided by the block size, rounded up; the last block may be shorter.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace core {
+
+constexpr char kBlockMapMagic[] = "MWBLOCK1";
+constexpr std::size_t kBlockMapHeaderSize = 8 + 8 + 4;
+constexpr std::size_t kBlockEntrySize = 4 + 16;
+constexpr std::uint32_t kMinBlockSize = 512;
+constexpr std::uint32_t kMaxBlockSize = 1u << 20;
+// Files smaller than this get no map: the whole file costs little.
+constexpr std::uint64_t kMinMappedFileSize = std::uint64_t{1} << 20;
+
+using StrongHash = std::array<std::uint8_t, 16>;
+// The strong hash of a block: the first 16 bytes of its SHA-256 (computed by the platform or OpenSSL).
+using BlockHasher = std::function<StrongHash(const char* data, std::size_t size)>;
+
+// The block size the tool chooses for a file: the power of two at or above the square root of its size, from
+// 4 KiB to 64 KiB (8 MiB: 4 KiB, 64 MiB: 8 KiB, 100 MB: 16 KiB): a map is about 0.5 % of its file or less,
+// and a change costs a block or two.
+std::uint32_t ChooseBlockSize(std::uint64_t fileSize);
+
+// The rsync rolling checksum of a window: two 16-bit sums, one of the bytes and one of the running sums.
+class RollingChecksum {
+public:
+    void Reset(const unsigned char* data, std::size_t size);
+    // The window moves one byte on: out leaves it at the front, in joins it at the back.
+    void Roll(unsigned char out, unsigned char in) {
+        m_a = static_cast<std::uint16_t>(m_a - out + in);
+        m_b = static_cast<std::uint16_t>(m_b - m_size * out + m_a);
+    }
+    std::uint32_t Value() const { return static_cast<std::uint32_t>(m_a) | (static_cast<std::uint32_t>(m_b) << 16); }
+
+private:
+    std::uint16_t m_a = 0, m_b = 0;
+    std::uint16_t m_size = 0;  // the window's length, modulo 2^16 as the sums are
+};
+std::uint32_t BlockChecksum(const char* data, std::size_t size);
+
+struct BlockMap {
+    std::uint64_t fileSize = 0;
+    std::uint32_t blockSize = 0;
+    std::vector<std::uint32_t> checksums;
+    std::vector<StrongHash> hashes;
+    std::size_t BlockCount() const { return checksums.size(); }
+    std::uint32_t BlockLength(std::size_t block) const;  // the last one may be shorter
+};
+
+// The map of a file, its bytes given in any pieces (feed them in order, then Finish).
+class BlockMapWriter {
+public:
+    BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher);
+    void Feed(const char* data, std::size_t size);
+    // The map's bytes; empty when the bytes fed were not fileSize.
+    std::string Finish();
+
+private:
+    void Block(const char* data, std::size_t size);
+    std::uint64_t m_fileSize, m_fed = 0;
+    std::uint32_t m_blockSize;
+    BlockHasher m_hasher;
+    std::string m_pending;  // of the block being filled
+    std::string m_out;
+};
+
+// A served map read: false for anything that is not a whole, consistent map of a file of fileSize bytes
+// (a damaged or hostile map means the whole file is fetched instead).
+bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& map);
+
+// Finds the new file's blocks in an old copy fed in any pieces, in order: each block of the map is found at
+// most once, anywhere in the copy. Memory: the map's table and two blocks, whatever the copy's size.
+class BlockMatcher {
+public:
+    BlockMatcher(const BlockMap& map, BlockHasher hasher);
+    void Feed(const char* data, std::size_t size);
+    // Per block of the new file: where it starts in the old copy, or -1 when the copy does not hold it.
+    std::vector<std::int64_t> Finish();
+
+private:
+    void TryMatch();
+    const BlockMap& m_map;
+    BlockHasher m_hasher;
+    std::vector<std::int32_t> m_heads, m_next;  // the full blocks by checksum: buckets of a chained table
+    std::uint32_t m_mask = 0;
+    std::vector<std::int64_t> m_found;
+    std::string m_window;              // the bytes from m_windowAt on that may still begin a block
+    std::int64_t m_windowAt = 0;       // the old copy's offset of m_window[0]
+    std::size_t m_pos = 0;             // where in m_window the current candidate block begins
+    bool m_rolling = false;            // the checksum holds m_window[m_pos, m_pos + block size)
+    RollingChecksum m_sum;
+    std::string m_tail;                // the old copy's last bytes, for a last block shorter than the others
+};
+
+struct ByteRange {
+    std::uint64_t first = 0, end = 0;  // [first, end)
+    bool operator==(const ByteRange& o) const { return first == o.first && end == o.end; }
+};
+// The byte ranges of the new file the old copy lacks, neighbouring blocks merged into one range.
+std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& found);
+// "bytes=a-b,c-d,..." for ranges.
+std::string RangesHeaderValue(const std::vector<ByteRange>& ranges);
+
+}  // namespace core
