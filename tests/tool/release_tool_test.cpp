@@ -1,5 +1,7 @@
 // The publishing tool on real folders: keys, publishing, refusals that change nothing, and what verify catches.
+#include "core/block_map.h"
 #include "core/body_decoder.h"
+#include "crypto.h"
 #include "release_tool.h"
 
 #include <gtest/gtest.h>
@@ -155,10 +157,16 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     for (int i = 0; i < 2000; ++i) text += "signature " + std::to_string(i % 97) + " of the database\n";
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) noise += static_cast<char>(random() & 0xFF);
+    // A block map beside a file of 1 MiB or more, read back as the map of that file; none beside a smaller
+    // one (a stale one goes).
+    std::string large((1 << 20) + 10, '\0');
+    for (char& c : large) c = static_cast<char>(random() & 0xFF);
     Write(m_release / "update/db/text.dat", text);
     Write(m_release / "update/db/noise.dat", noise);
+    Write(m_release / "update/db/large.dat", large);
     Write(m_release / "update/db/noise.dat.gz", "an older copy");
-    Describe("text.dat\nnoise.dat\n");
+    Write(m_release / "update/db/noise.dat.blocks", "an older map");
+    Describe("text.dat\nnoise.dat\nlarge.dat\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);
     const std::string gz = Read(m_release / "update/db/text.dat.gz");
     EXPECT_LE(gz.size() * 10, text.size() * 9);
@@ -173,6 +181,13 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_TRUE(decoder.Feed(gz.data(), gz.size(), decoded) && decoder.Finish(decoded));
     EXPECT_EQ(decoded.data, text);
     EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.gz"));
+    EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.blocks"));
+    core::BlockMap map;
+    ASSERT_TRUE(core::ParseBlockMap(Read(m_release / "update/db/large.dat.blocks"), large.size(), map));
+    EXPECT_EQ(map.BlockCount(), 257u);
+    EXPECT_EQ(map.checksums[256], core::BlockChecksum(large.data() + 256 * 4096, 10));
+    const core::Sha256Digest lastBlock = release_tool::Sha256(large.data() + 256 * 4096, 10);
+    EXPECT_TRUE(std::equal(map.hashes[256].begin(), map.hashes[256].end(), lastBlock.begin())) << "its SHA-256's first 16 bytes";
     // A name spelled in another case is the same file on Windows: its version text stays while its bytes do.
     Write(m_release / "update/db/\xA5\xE1.dat", "alpha");  // in the release folder by their code page 949 names
     Write(m_release / "update/db/\xA5\xC1.dat", "alpha");

@@ -148,10 +148,12 @@ bool WritePrivatePem(EVP_PKEY* key, const std::string& path, std::string& error)
     return ok;
 }
 
-core::Sha256Digest Sha256(const std::string& bytes) {
+core::Sha256Digest Sha256(const std::string& bytes) { return Sha256(bytes.data(), bytes.size()); }
+
+core::Sha256Digest Sha256(const char* data, std::size_t size) {
     core::Sha256Digest d{};
     unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), d.data(), &length, EVP_sha256(), nullptr);
+    EVP_Digest(data, size, d.data(), &length, EVP_sha256(), nullptr);
     return d;
 }
 

@@ -23,6 +23,7 @@ std::string PublicPem(EVP_PKEY* key);
 bool WritePrivatePem(EVP_PKEY* key, const std::string& path, std::string& error);
 
 core::Sha256Digest Sha256(const std::string& bytes);
+core::Sha256Digest Sha256(const char* data, std::size_t size);
 // ECDSA P-256 with SHA-256 over bytes, as r || s.
 bool Sign(EVP_PKEY* key, const std::string& bytes, core::P256Signature& signature);
 bool Verify(EVP_PKEY* key, const std::string& bytes, const core::P256Signature& signature);

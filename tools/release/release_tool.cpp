@@ -21,6 +21,7 @@
 
 #include <zlib.h>
 
+#include "core/block_map.h"
 #include "core/release.h"
 #include "core/text.h"
 #include "core/version_info.h"
@@ -290,6 +291,18 @@ bool WriteAtomically(const std::string& path, const std::string& bytes) {
     return true;
 }
 
+// The block map of bytes (core/block_map.h), its strong hashes OpenSSL's SHA-256.
+std::string BlockMap(const std::string& bytes) {
+    core::BlockMapWriter writer(bytes.size(), [](const char* data, std::size_t size) {
+        const core::Sha256Digest d = Sha256(data, size);
+        core::StrongHash h{};
+        std::copy(d.begin(), d.begin() + h.size(), h.begin());
+        return h;
+    });
+    writer.Feed(bytes.data(), bytes.size());
+    return writer.Finish();
+}
+
 // bytes in gzip's format at zlib's best compression (no name, no time: the same bytes give the same file).
 bool Gzip(const std::string& bytes, std::string& gz) {
     z_stream z{};
@@ -387,7 +400,7 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
     }
     // Every file is made before any is written: a refusal changes nothing on disk.
     std::vector<std::pair<std::string, std::string>> files;
-    std::vector<std::pair<std::string, std::string>> compressed;  // NAME.gz and its bytes; none: removed
+    std::vector<std::pair<std::string, std::string>> beside;  // NAME.gz and NAME.blocks, and their bytes; none: removed
     for (const Section& s : sections) {
         std::string site, subDir, old;
         ToCp949(s.site, site);
@@ -432,7 +445,9 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
             // whoever accepts gzip; none otherwise, so no copy of older bytes can stay behind.
             std::string gz;
             const bool worth = Gzip(bytes, gz) && gz.size() * 10 <= bytes.size() * 9;
-            compressed.emplace_back(folder + "/" + name + ".gz", worth ? gz : std::string());
+            beside.emplace_back(folder + "/" + name + ".gz", worth ? gz : std::string());
+            // A large file's block map goes beside it too, for updaters that hold an older copy.
+            beside.emplace_back(folder + "/" + name + ".blocks", bytes.size() >= core::kMinMappedFileSize ? BlockMap(bytes) : std::string());
             const core::Sha256Digest d = Sha256(bytes);
             const std::string digest = "sha256:" + core::HexLower(d.data(), d.size());
             // A version given is published as it stands; without one, unchanged bytes keep theirs and
@@ -466,8 +481,8 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         files.emplace_back(target, text);
     }
     if (!problems.empty()) return false;
-    // The compressed copies first: the lists that name the new bytes come after them.
-    for (const auto& c : compressed) {
+    // The compressed copies and block maps first: the lists that name the new bytes come after them.
+    for (const auto& c : beside) {
         if (c.second.empty() ? std::remove(c.first.c_str()) != 0 && errno != ENOENT : !WriteAtomically(c.first, c.second)) {
             problems.push_back({c.first, "could not be written"});
             return false;
