@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/text.h"
+
 namespace core {
 
 namespace {
@@ -220,6 +222,102 @@ std::string RangesHeaderValue(const std::vector<ByteRange>& ranges) {
         value += std::to_string(ranges[i].first) + "-" + std::to_string(ranges[i].end - 1);
     }
     return value;
+}
+
+bool ParseContentRange(const std::string& value, std::uint64_t total, ByteRange& range) {
+    const std::string v = TrimBlanks(value);
+    const std::size_t dash = v.find('-'), slash = v.find('/');
+    std::uint64_t first = 0, last = 0, length = 0;
+    if (v.compare(0, 6, "bytes ") != 0 || dash == std::string::npos || slash == std::string::npos || slash < dash ||
+        !ParseDecimal(v.substr(6, dash - 6), first) || !ParseDecimal(v.substr(dash + 1, slash - dash - 1), last) ||
+        !ParseDecimal(v.substr(slash + 1), length) || length != total || first > last || last >= total) {
+        return false;
+    }
+    range = {first, last + 1};
+    return true;
+}
+
+bool ByteRangesBoundary(const std::string& contentType, std::string& boundary) {
+    const std::string type = AsciiLower(contentType);
+    if (type.compare(0, 21, "multipart/byteranges;") != 0) return false;
+    const std::size_t at = type.find("boundary=");
+    if (at == std::string::npos) return false;
+    boundary = TrimBlanks(contentType.substr(at + 9));
+    if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"') boundary = boundary.substr(1, boundary.size() - 2);
+    // RFC 2046: 1 to 70 characters, none of them a control character.
+    return !boundary.empty() && boundary.size() <= 70 && !HasControlCharacter(boundary);
+}
+
+ByteRangesReader::ByteRangesReader(std::string boundary, std::uint64_t total, PartSink sink)
+    : m_delimiter("--" + boundary), m_total(total), m_sink(std::move(sink)) {}
+
+bool ByteRangesReader::Feed(const char* data, std::size_t size) {
+    constexpr std::size_t kMaxHeaders = 4096;
+    while (size > 0) {
+        switch (m_state) {
+        case State::Failed: return false;
+        case State::End: return true;  // an epilogue means nothing
+        case State::Data: {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, size));
+            if (!m_sink(m_at, data, n)) return Fail();
+            m_at += n;
+            m_left -= n;
+            data += n;
+            size -= n;
+            if (m_left == 0) m_state = State::Delimiter;
+            continue;
+        }
+        default: break;
+        }
+        m_pending += *data++;
+        --size;
+        if (m_state == State::Delimiter) {
+            // "--boundary" first (a preamble before it is allowed), then "\r\n--boundary" after each part.
+            const std::string expected = m_first ? m_delimiter : "\r\n" + m_delimiter;
+            if (m_first && m_pending.size() > kMaxHeaders) return Fail();
+            if (m_first ? m_pending.size() >= expected.size() && m_pending.compare(m_pending.size() - expected.size(), expected.size(), expected) == 0
+                        : m_pending.size() == expected.size() && m_pending == expected) {
+                m_pending.clear();
+                m_first = false;
+                m_state = State::AfterDelimiter;
+            } else if (!m_first && expected.compare(0, m_pending.size(), m_pending) != 0) {
+                return Fail();
+            }
+        } else if (m_state == State::AfterDelimiter) {
+            if (m_pending.size() < 2) continue;
+            if (m_pending == "--") {
+                m_state = State::End;
+            } else if (m_pending == "\r\n") {
+                m_state = State::Headers;
+            } else {
+                return Fail();
+            }
+            m_pending.clear();
+        } else if (m_state == State::Headers) {
+            if (m_pending.size() > kMaxHeaders) return Fail();
+            // Whole at the blank line (or at once, when the part has no header at all).
+            const bool blankLine = m_pending.size() >= 4 && m_pending.compare(m_pending.size() - 4, 4, "\r\n\r\n") == 0;
+            if (!blankLine && m_pending != "\r\n") continue;
+            // The part's headers are whole: its Content-Range says where its bytes go.
+            ByteRange range;
+            bool found = false;
+            std::size_t from = 0;
+            for (std::size_t end; (end = m_pending.find("\r\n", from)) != std::string::npos; from = end + 2) {
+                const std::string line = m_pending.substr(from, end - from);
+                const std::size_t colon = line.find(':');
+                if (colon != std::string::npos && EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Content-Range")) {
+                    found = ParseContentRange(line.substr(colon + 1), m_total, range);
+                    if (!found) return Fail();
+                }
+            }
+            if (!found) return Fail();
+            m_pending.clear();
+            m_at = range.first;
+            m_left = range.end - range.first;
+            m_state = State::Data;
+        }
+    }
+    return m_state != State::Failed;
 }
 
 }  // namespace core

@@ -118,4 +118,36 @@ std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std:
 // "bytes=a-b,c-d,..." for ranges.
 std::string RangesHeaderValue(const std::vector<ByteRange>& ranges);
 
+// A 206 answer's Content-Range ("bytes FIRST-LAST/TOTAL") as the range it carries of an object of total bytes.
+bool ParseContentRange(const std::string& value, std::uint64_t total, ByteRange& range);
+// The boundary of a "multipart/byteranges" Content-Type; false for any other type.
+bool ByteRangesBoundary(const std::string& contentType, std::string& boundary);
+
+// The body of a "206 Partial Content" answer to a request for several ranges (multipart/byteranges): each
+// part's bytes handed on with where they belong in the object, as they arrive. Each part's length is its
+// Content-Range's, so a boundary's bytes inside a part mean nothing.
+class ByteRangesReader {
+public:
+    using PartSink = std::function<bool(std::uint64_t offset, const char* data, std::size_t size)>;
+    ByteRangesReader(std::string boundary, std::uint64_t total, PartSink sink);
+    // false: not such a body (or the sink refused); nothing more is read then.
+    bool Feed(const char* data, std::size_t size);
+    // Whether the body ended with its closing delimiter.
+    bool Finish() const { return m_state == State::End; }
+
+private:
+    enum class State { Delimiter, AfterDelimiter, Headers, Data, End, Failed };
+    bool Fail() {
+        m_state = State::Failed;
+        return false;
+    }
+    std::string m_delimiter;  // "--" boundary
+    std::uint64_t m_total;
+    PartSink m_sink;
+    State m_state = State::Delimiter;
+    std::string m_pending;     // bytes of a delimiter or of headers not yet whole
+    bool m_first = true;       // before the first delimiter (which may have no CR LF before it)
+    std::uint64_t m_at = 0, m_left = 0;  // of the part being read
+};
+
 }  // namespace core

@@ -6,6 +6,7 @@
 #include <openssl/sha.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 
 namespace {
@@ -150,6 +151,72 @@ TEST(BlockMap, MissingBlocksMergeIntoRanges) {
     EXPECT_EQ(ranges, (std::vector<core::ByteRange>{{100, 300}, {400, 500}, {800, 1050}}));
     EXPECT_EQ(core::RangesHeaderValue(ranges), "bytes=100-299,400-499,800-1049");
     EXPECT_TRUE(core::MissingRanges(map, std::vector<std::int64_t>(11, 0)).empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ByteRanges, EachPartGoesWhereItsContentRangeSays) {
+    std::string boundary;
+    EXPECT_TRUE(core::ByteRangesBoundary("multipart/byteranges; boundary=00000000001", boundary));
+    EXPECT_EQ(boundary, "00000000001");
+    EXPECT_TRUE(core::ByteRangesBoundary("Multipart/Byteranges; boundary=\"a b\"", boundary));
+    EXPECT_EQ(boundary, "a b");
+    EXPECT_FALSE(core::ByteRangesBoundary("application/octet-stream", boundary));
+    EXPECT_FALSE(core::ByteRangesBoundary("multipart/byteranges; boundary=", boundary));
+    core::ByteRange range;
+    EXPECT_TRUE(core::ParseContentRange("bytes 10-14/100", 100, range));
+    EXPECT_EQ(range, (core::ByteRange{10, 15}));
+    for (const char* bad : {"bytes 10-14/101", "bytes 14-10/100", "bytes 10-100/100", "bytes */100", "10-14/100"}) {
+        EXPECT_FALSE(core::ParseContentRange(bad, 100, range)) << bad;
+    }
+
+    const std::string b = "--00000000001";
+    const auto part = [&b](const char* range, const std::string& data) {
+        return "\r\n" + b + "\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes " + range + "\r\n\r\n" + data;
+    };
+    const std::string two = part("0-4/100", "AAAAA") + part("10-14/100", "B\r\n" + b.substr(0, 2)) + "\r\n" + b + "--\r\n";
+    const struct {
+        const char* name;
+        std::string body;
+        bool ok, whole;
+        std::string got;  // "offset:bytes" per piece, pieces of one part joined
+    } cases[] = {
+        {"two parts as nginx sends them", two, true, true, "0:AAAAA 10:B\r\n--"},
+        {"no closing delimiter", two.substr(0, two.size() - 4), true, false, "0:AAAAA 10:B\r\n--"},
+        {"a part without Content-Range", "\r\n" + b + "\r\nContent-Type: x\r\n\r\nAAAAA", false, false, ""},
+        {"a part of another file's size", part("0-4/99", "AAAAA"), false, false, ""},
+        {"something else after a part", part("0-4/100", "AAAAA") + "\r\nxx", false, false, "0:AAAAA"},
+        {"endless headers", "\r\n" + b + "\r\n" + std::string(5000, 'h'), false, false, ""},
+        {"no delimiter at all", std::string(5000, 'x'), false, false, ""},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t piece : {c.body.size(), std::size_t{1}}) {
+            SCOPED_TRACE(std::string(c.name) + (piece == 1 ? ", byte by byte" : ""));
+            std::map<std::uint64_t, std::string> parts;
+            core::ByteRangesReader reader(b.substr(2), 100, [&parts](std::uint64_t at, const char* data, std::size_t size) {
+                // Pieces of one part arrive in order: they join the part that ends where they begin.
+                for (auto& p : parts) {
+                    if (p.first + p.second.size() == at) {
+                        p.second.append(data, size);
+                        return true;
+                    }
+                }
+                parts[at].append(data, size);
+                return true;
+            });
+            bool ok = true;
+            for (std::size_t at = 0; ok && at < c.body.size(); at += piece) ok = reader.Feed(c.body.data() + at, std::min(piece, c.body.size() - at));
+            std::string got;
+            for (const auto& p : parts) got += (got.empty() ? "" : " ") + std::to_string(p.first) + ":" + p.second;
+            EXPECT_EQ(ok, c.ok);
+            EXPECT_EQ(reader.Finish(), c.whole);
+            EXPECT_EQ(got, c.got);
+        }
+    }
+    core::ByteRangesReader refusing("00000000001", 100, [](std::uint64_t, const char*, std::size_t) { return false; });
+    EXPECT_FALSE(refusing.Feed(two.data(), two.size())) << "a sink that refuses ends the reading";
 }
 
 }  // namespace
