@@ -60,8 +60,10 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::NoHash: return "this system cannot compute SHA-256 (CNG), so the file cannot be checked";
     case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
     case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";
+    case DownloadFailure::NoRanges: return "the server sent the whole file instead of the ranges asked for: it serves no ranges";
     case DownloadFailure::BadRange:
-        return "the server's partial answer (" + o.detail + ") is not the rest of the file from byte " + std::to_string(o.rangeFrom);
+        return "the server's partial answer (" + o.detail + ") is not " +
+               (o.rangeFrom ? "the rest of the file from byte " + std::to_string(o.rangeFrom) : std::string("what was asked for"));
     }
     return "unknown failure";
 }

@@ -32,6 +32,7 @@ enum class DownloadFailure {
     TooManyRedirects,
     BadRedirect,          // a Location the updater does not follow (detail)
     BadRange,             // a 206 that is not the rest asked for (detail: its Content-Range or Content-Encoding)
+    NoRanges,             // the whole object where ranges were asked for: the server serves no ranges
 };
 
 // Whether what arrived before a download failed this way may be kept to resume from: the bytes were
@@ -57,7 +58,8 @@ struct DownloadOutcome {
 // What follows a failed download: the same host asked again once the wait a 503 or 429 asked for has
 // passed (at most kMaxRetryAfterSeconds), or at once for the whole file when the rest of a kept part was
 // refused or the part proved wrong (each once: mayAskAgain); else the next host where one is left.
-enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost };
+// WholeFile: a download of what lets a file come by blocks failed: the file comes whole instead.
+enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost, WholeFile };
 constexpr std::int64_t kMaxRetryAfterSeconds = 60;
 NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft);
 

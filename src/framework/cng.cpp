@@ -81,6 +81,28 @@ bool CSha256::Finish(core::Sha256Digest& digest) {
     return Ok(Api().FinishHash(m_hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 
+CSha256Each::CSha256Each() {
+    const Bcrypt& api = Api();
+    if (!api.complete) return;
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
+    m_algorithm.reset(alg);
+    DWORD objectSize = 0, got = 0;
+    if (Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
+        m_object.resize(objectSize);
+    }
+}
+
+bool CSha256Each::Hash(const void* data, std::size_t size, core::Sha256Digest& digest) {
+    if (!m_algorithm || m_object.empty()) return false;
+    const Bcrypt& api = Api();
+    BCRYPT_HASH_HANDLE made = nullptr;
+    if (!Ok(api.CreateHash(m_algorithm.get(), &made, m_object.data(), static_cast<ULONG>(m_object.size()), nullptr, 0, 0))) return false;
+    const UniqueHandle<CngHashTraits> hash(made);
+    return Ok(api.HashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0)) &&
+           Ok(api.FinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+}
+
 bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest) {
     CSha256 hash;
     hash.Update(data, size);

@@ -28,6 +28,21 @@ struct CngKeyTraits {
     static void close(handle_type h) noexcept;
 };
 
+// SHA-256 of many small pieces each on its own (the blocks of a file): the algorithm opened once, a hash made
+// per piece in the same room.
+class CSha256Each {
+public:
+    CSha256Each();
+    CSha256Each(const CSha256Each&) = delete;
+    CSha256Each& operator=(const CSha256Each&) = delete;
+    // false when any step failed.
+    bool Hash(const void* data, std::size_t size, core::Sha256Digest& digest);
+
+private:
+    UniqueHandle<CngAlgorithmTraits> m_algorithm;
+    std::vector<unsigned char> m_object;
+};
+
 // SHA-256 over data given in pieces; no allocation per piece.
 class CSha256 {
 public:

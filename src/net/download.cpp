@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/block_map.h"
 #include "core/body_decoder.h"
 #include "core/http.h"
 #include "core/progress.h"
@@ -132,6 +133,120 @@ struct BodyTarget {
     std::uint64_t from = 0;  // bytes of the object already in the part
 };
 
+// The body as it arrives, each piece handed to take (false: the outcome says why, and reading ends): paced
+// (a chunk, then 10 ms), kept moving, whole within its time, told to the observer as done + body bytes of
+// total. A stop ends it at once.
+template <typename Take>
+bool ReadPaced(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+               DWORD requestedAt, core::DownloadOutcome& o, std::uint64_t done, double total, Take&& take) {
+    char buffer[kDownloadChunk] = {};
+    CSteadyPause pause(kChunkPauseMs);
+    const bool show = request.showProgress && progress;
+    // A trickle never holds the run: each read returns what has arrived, and the body must keep moving.
+    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, requestedAt);
+    for (;;) {
+        // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
+        // with it.
+        const DWORD available = file.GetLength();
+        const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
+        if (n == 0) return true;
+        o.bytes += n;
+        if (!take(static_cast<const char*>(buffer), static_cast<std::size_t>(n))) return false;
+        if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
+        const DWORD now = ::GetTickCount();
+        // The bound of the whole first: where both run out together, it is the more telling cause.
+        if (request.wholeWithinMs && now - requestedAt >= request.wholeWithinMs) {
+            o.expected = request.wholeWithinMs;
+            return Fail(o, DownloadFailure::NotWholeInTime);
+        }
+        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
+        if (progress) progress->Moved(o.bytes, floor.DueMs());
+        if (show) progress->Received(core::DownloadPercent(static_cast<double>(done + o.bytes), total));
+        if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
+    }
+}
+
+// The ranges a request asked of the object: a 206 answer's part (Content-Range) or parts
+// (multipart/byteranges), each written into the local copy, which is there already, where it belongs.
+bool ReceiveRanges(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                   DWORD requestedAt, core::DownloadOutcome& o) {
+    CString raw, encoding, type, range, lengthText;
+    if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
+        return Fail(o, DownloadFailure::NoHeaders);
+    }
+    if (o.status != 206) return Fail(o, DownloadFailure::NoRanges);  // the whole object: the server serves no ranges
+    file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding);
+    if (core::ClassifyContentEncoding(encoding.str()) != core::ContentCoding::Identity) {
+        o.detail = "Content-Encoding: " + encoding.str();
+        return Fail(o, DownloadFailure::BadRange);
+    }
+    std::uint64_t contentLength = 0;
+    const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
+    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) {
+        o.detail = lengthText.str();
+        return Fail(o, DownloadFailure::BadLength);
+    }
+    file.QueryInfo(HTTP_QUERY_CONTENT_TYPE, type);
+    file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, range);
+    const ScopedFile out(::CreateFileW(Wide(request.localFile).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return Fail(o, DownloadFailure::LocalFile, ::GetLastError());
+    if (request.showProgress && progress) progress->BodyStarted();
+    const auto write = [&](std::uint64_t at, const char* data, std::size_t size) {
+        LARGE_INTEGER to{};
+        to.QuadPart = static_cast<LONGLONG>(at);
+        DWORD n = 0;
+        if (at > request.size || size > request.size - at) {
+            o.detail = "a part past the file's end";
+            return Fail(o, DownloadFailure::BadRange);
+        }
+        if (!::SetFilePointerEx(out.get(), to, nullptr, FILE_BEGIN) || !::WriteFile(out.get(), data, static_cast<DWORD>(size), &n, nullptr) ||
+            n != size) {
+            return Fail(o, DownloadFailure::WriteFailed, ::GetLastError());
+        }
+        o.decoded += size;
+        return true;
+    };
+    const double total = static_cast<double>(haveLength ? contentLength : 0);
+    std::string boundary;
+    if (core::ByteRangesBoundary(type.str(), boundary)) {
+        core::ByteRangesReader parts(boundary, request.size, write);
+        const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
+            if (parts.Feed(data, size)) return true;
+            if (o.failure == DownloadFailure::None) o.detail = "Content-Type: " + type.str();
+            return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::BadRange) : false;
+        });
+        if (!read) return false;
+        if (!parts.Finish()) return Fail(o, DownloadFailure::CutShort);
+    } else {
+        core::ByteRange part;
+        if (!core::ParseContentRange(range.str(), request.size, part)) {
+            o.detail = "Content-Range: " + range.str();
+            return Fail(o, DownloadFailure::BadRange);
+        }
+        std::uint64_t at = part.first;
+        const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
+            if (size > part.end - at) {
+                o.detail = "Content-Range: " + range.str();
+                return Fail(o, DownloadFailure::BadRange);
+            }
+            at += size;
+            return write(at - size, data, size);
+        });
+        if (!read) return false;
+        if (at != part.end) {
+            o.expected = part.end - part.first;
+            return Fail(o, DownloadFailure::CutShort);
+        }
+    }
+    if (haveLength && o.bytes != contentLength) {
+        o.expected = contentLength;
+        return Fail(o, DownloadFailure::CutShort);
+    }
+    return true;
+}
+
 // The body of a "200 OK" answer, or the "206" rest of the kept part, into the local file or the part. true
 // when all of it arrived, decoded and was written; otherwise the outcome says why. target tells where the
 // body went ("": nowhere, nothing was made).
@@ -190,8 +305,6 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         return Fail(o, pastBound);
     }
 
-    char buffer[kDownloadChunk] = {};
-    CSteadyPause pause(kChunkPauseMs);
     double total = static_cast<double>(file.GetLength());
     // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
     // still holds open.
@@ -201,8 +314,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     const DWORD createError = ::GetLastError();
     if (haveLength) total = static_cast<double>(contentLength);
     total += static_cast<double>(target.from);
-    const bool show = request.showProgress && progress;
-    if (show) progress->BodyStarted();
+    if (request.showProgress && progress) progress->BodyStarted();
     if (!out) {
         target.path.clear();  // nothing made
         return Fail(o, DownloadFailure::LocalFile, createError);
@@ -212,38 +324,22 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
     // The kept bytes count as they are read back; what follows them is appended.
+    char before[kDownloadChunk];
     for (std::uint64_t left = target.from; left > 0;) {
         DWORD n = 0;
-        if (!::ReadFile(out.get(), buffer, static_cast<DWORD>(left < sizeof buffer ? left : sizeof buffer), &n, nullptr) || n == 0) {
+        if (!::ReadFile(out.get(), before, static_cast<DWORD>(left < sizeof before ? left : sizeof before), &n, nullptr) || n == 0) {
             return Fail(o, DownloadFailure::LocalFile, n ? ::GetLastError() : ERROR_HANDLE_EOF);
         }
-        if (hash) hash->Update(buffer, n);
+        if (hash) hash->Update(before, n);
         left -= n;
     }
     FileSink written(out.get(), hash ? &*hash : nullptr, o);
     core::BoundedSink sink(written, bound);
     core::BodyDecoder decoder(coding);
-    // A trickle never holds the run: each read returns what has arrived, and the body must keep moving.
-    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, requestedAt);
-    for (;;) {
-        // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
-        // with it.
-        const DWORD available = file.GetLength();
-        const UINT n = file.Read(buffer, available > 0 && available < kDownloadChunk ? available : kDownloadChunk);
-        if (n == 0) break;
-        o.bytes += n;
-        if (!decoder.Feed(buffer, n, sink)) return DecoderFailed(sink, pastBound, target.from + bound, o);
-        if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
-        const DWORD now = ::GetTickCount();
-        // The bound of the whole first: where both run out together, it is the more telling cause.
-        if (request.wholeWithinMs && now - requestedAt >= request.wholeWithinMs) {
-            o.expected = request.wholeWithinMs;
-            return Fail(o, DownloadFailure::NotWholeInTime);
-        }
-        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
-        if (progress) progress->Moved(o.bytes, floor.DueMs());
-        if (show) progress->Received(core::DownloadPercent(static_cast<double>(target.from + o.bytes), total));
-        if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
+    if (!ReadPaced(file, request, progress, stop, requestedAt, o, target.from, total, [&](const char* data, std::size_t size) {
+            return decoder.Feed(data, size, sink) || DecoderFailed(sink, pastBound, target.from + bound, o);
+        })) {
+        return false;
     }
     // The platform ends a body cut off by the server as if it were complete: the count tells for a body
     // with a length, the coding's own end for a compressed one.
@@ -301,7 +397,9 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
     std::string headers(kRequestHeaders, kRequestHeadersLength - 2);
     if (request.fresh) headers += "Cache-Control: no-cache\r\n";
     if (kept.From()) headers += core::RangeHeaders(kept.From(), kept.Validator());
+    if (!request.ranges.empty()) headers += "Range: " + request.ranges + "\r\n";
     headers += "\r\n";
+    const bool ranged = kept.From() || !request.ranges.empty();
     BodyTarget body;
     try {
         // Redirects are followed here, not by the platform, so that a loop of them ends.
@@ -314,7 +412,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
             const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
             const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
                                                       INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                                                          (request.fresh || kept.From() ? fresh : 0));
+                                                          (request.fresh || ranged ? fresh : 0));
             SetWindowsTimeouts(file->GetHandle());
             file->SendRequest(headers.data(), static_cast<DWORD>(headers.size()), request.optional.data(),
                               static_cast<DWORD>(request.optional.size()));
@@ -341,7 +439,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 continue;
             }
             // An error answer's body is not the object: nothing is stored.
-            if (!core::IsObjectStatus(o.status, kept.From() != 0)) {
+            if (!core::IsObjectStatus(o.status, ranged)) {
                 // "Come back later", and when: a wait the run may keep.
                 CString retry;
                 std::int64_t seconds = 0;
@@ -352,7 +450,8 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
                 Fail(o, DownloadFailure::Status);
                 break;
             }
-            o.ok = ReceiveBody(*file, request, progress, stop, requestedAt, o, kept, body);
+            o.ok = request.ranges.empty() ? ReceiveBody(*file, request, progress, stop, requestedAt, o, kept, body)
+                                          : ReceiveRanges(*file, request, progress, stop, requestedAt, o);
             break;
         }
     } catch (const CInternetException& e) {

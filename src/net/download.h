@@ -35,6 +35,8 @@ struct DownloadRequest {
                                 // told so ("Cache-Control: no-cache")
     std::string keptPart;       // with a digest and a size: where a failed attempt keeps what arrived, and a
     std::string keptTag;        // later one resumes from (the part, and its answer's validator); "": never
+    std::string ranges;         // "bytes=a-b,...": only these of the object (size bytes), written into localFile,
+                                // which is there already, where they belong; "": the whole object
 };
 
 // The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
@@ -63,7 +65,9 @@ protected:
 // is exactly that long (reading stops at the first byte past it). A body that falls below 4096 bytes in any
 // 60 s, counted from the request, or is not whole within the time the request gives it, fails (as far as
 // the download can see: the platform's own waits, for headers say, are for a watcher to end).
-// Otherwise the outcome names the cause, and no local file is left. With a kept part: a part an earlier
+// Otherwise the outcome names the cause, and no local file is left. With ranges, only a 206 answer delivers
+// (a 200 fails as NoRanges), its part or parts written into the local file (never deleted here), decoded
+// counting the bytes written; the caller checks the file. With a kept part: a part an earlier
 // attempt kept is resumed (Range and If-Range; a 206 is appended to it, a 200 starts it anew), the body of an
 // uncompressed answer with a validator goes into the part and, once whole and right, becomes the local file;
 // a failure that proves nothing wrong with what arrived keeps it (outcome.kept), any other drops it. Redirects are followed up to a bound;

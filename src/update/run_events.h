@@ -4,6 +4,7 @@
 // it. Every event has an empty default, so a listener implements only what it needs. Nothing here knows
 // a window.
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -81,6 +82,10 @@ public:
     // next: what follows a failed download (asked again later, or of the next host).
     virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&, core::NextAttempt /*next*/) {}
     virtual void FileFetched(UpdatePass, long /*index*/) {}
+    // A large file came by blocks: fetched bytes of its size (in requests), the rest from its installed copy.
+    virtual void CameByBlocks(const CString& /*name*/, std::uint64_t /*fetched*/, std::uint64_t /*size*/, std::size_t /*requests*/) {}
+    // Its blocks could not be used (why): it comes whole.
+    virtual void NotByBlocks(const CString& /*name*/, const char* /*why*/) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
     virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
@@ -119,6 +124,8 @@ public:
         Each(&IRunEvents::DownloadEnded, u, o, r);
     }
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
+    void CameByBlocks(const CString& n, std::uint64_t f, std::uint64_t s, std::size_t r) override { Each(&IRunEvents::CameByBlocks, n, f, s, r); }
+    void NotByBlocks(const CString& n, const char* w) override { Each(&IRunEvents::NotByBlocks, n, w); }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
     void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }
     void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }

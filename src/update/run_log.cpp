@@ -199,12 +199,22 @@ void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome&
         const std::string then = next == core::NextAttempt::SameHostLater
                                      ? "; asking again in " + std::to_string(o.retryAfter) + " s, as the server asked (Retry-After)"
                                  : next == core::NextAttempt::WholeAgain ? "; the kept part dropped, asking again for the whole file"
+                                 : next == core::NextAttempt::WholeFile  ? "; the whole file instead"
                                  : next == core::NextAttempt::NextHost   ? "; asking the next mirror"
                                                                          : "";
         Write(next == core::NextAttempt::None,
               "download of " + url + " failed" + took + ": " +
                   core::DescribeDownloadFailure(o, o.error ? ErrorText(o.error) : std::string()) + kept + then);
     }
+}
+
+void CRunLog::CameByBlocks(const CString& name, std::uint64_t fetched, std::uint64_t size, std::size_t requests) {
+    Write(false, name.str() + " came by blocks: " + std::to_string(fetched) + " of its " + std::to_string(size) + " bytes fetched in " +
+                     std::to_string(requests) + " request(s), the rest from its installed copy");
+}
+
+void CRunLog::NotByBlocks(const CString& name, const char* why) {
+    Write(false, name.str() + ": " + why + "; the whole file instead");
 }
 
 void CRunLog::Placed(const CString& name, const CString& destination, unsigned long error) {

@@ -37,6 +37,8 @@ public:
     void FilesDue(UpdatePass pass, std::size_t count) override;
     void DownloadStarted(const std::string& url) override;
     void DownloadEnded(const std::string& url, const core::DownloadOutcome& outcome, core::NextAttempt next) override;
+    void CameByBlocks(const CString& name, std::uint64_t fetched, std::uint64_t size, std::size_t requests) override;
+    void NotByBlocks(const CString& name, const char* why) override;
     void Placed(const CString& name, const CString& destination, unsigned long error) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, unsigned long error) override;

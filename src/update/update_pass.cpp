@@ -3,15 +3,18 @@
 // before the first is registered, and registered before the first version is recorded.
 #include <shlwapi.h>
 
+#include "core/block_map.h"
 #include "core/kept_parts.h"
 #include "core/platform.h"
 #include "core/product.h"
 #include "core/text.h"
 #include "core/version_info.h"
+#include "framework/cng.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
+#include "update/placement.h"
 #include "update/release_check.h"
 #include "update/update_run.h"
 #include "update/version_info_file.h"
@@ -136,7 +139,10 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
         listed.pSize = record.bHasSize ? &record.nSize : nullptr;
         listed.keptParts = keptParts;
         CString fileServedBy;
-        if (!DownloadFromHosts(TRUE, fileHosts, object, CString(tempFile), listed, fileServedBy)) break;  // the rest is not attempted
+        if (!FetchByBlocks(s.rule, record, object, CString(tempFile))) {
+            if (m_stop.Raised()) break;
+            if (!DownloadFromHosts(TRUE, fileHosts, object, CString(tempFile), listed, fileServedBy)) break;  // the rest is not attempted
+        }
         record.bFetched = true;
         m_events->FileFetched(s.pass, i);
         if (!m_stop.Pause(kFileStepPauseMs)) break;
@@ -169,6 +175,141 @@ BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString
         }
     }
     return FALSE;
+}
+
+namespace {
+
+constexpr std::size_t kRangesPerRequest = 32;  // a Range header of a few hundred bytes
+constexpr DWORD kCopyPiece = 64 * 1024;
+
+bool ReadAt(HANDLE file, std::uint64_t at, char* data, DWORD size) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(at);
+    DWORD n = 0;
+    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::ReadFile(file, data, size, &n, nullptr) && n == size;
+}
+
+// A file the run downloaded with a bound, read whole.
+bool ReadDownloaded(const CString& path, std::string& bytes) {
+    const ScopedFile file(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > 64 * 1024 * 1024) return false;
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    return bytes.empty() || ReadAt(file.get(), 0, &bytes[0], static_cast<DWORD>(bytes.size()));
+}
+
+bool WriteAt(HANDLE file, std::uint64_t at, const char* data, DWORD size) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(at);
+    DWORD n = 0;
+    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::WriteFile(file, data, size, &n, nullptr) && n == size;
+}
+
+}  // namespace
+
+BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& record, const CString& object, const CString& localFile) {
+    // Only a large file of a signed (or sized and digested) entry, with an older copy installed.
+    if (!record.bHasDigest || !record.bHasSize || record.nSize < core::kMinMappedFileSize) return FALSE;
+    CString installed;
+    if (!PlacementDestination(rule, m_strInstallPath, record.szFileName, installed)) return FALSE;
+    const ScopedFile old(::CreateFileW(Wide(installed.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!old) return FALSE;  // none: the whole file, nothing to tell
+
+    // Its block map, bounded by the most entries a map of this size can have.
+    const CString mapFile = localFile + ".blocks";
+    DownloadChecks mapChecks;
+    mapChecks.nMaxBytes = core::kBlockMapHeaderSize + (record.nSize / core::kMinBlockSize + 1) * core::kBlockEntrySize;
+    mapChecks.nWholeWithinMs = 60000;
+    mapChecks.bWholeFileLeft = true;
+    if (!DownloadFile(FALSE, kVerbGet, m_strSite, object + ".blocks", "", mapFile, mapChecks)) return FALSE;
+    std::string mapBytes;
+    const bool mapRead = ReadDownloaded(mapFile, mapBytes);
+    ::DeleteFileW(Wide(mapFile.str()).c_str());
+    core::BlockMap map;
+    if (!mapRead || !core::ParseBlockMap(mapBytes, record.nSize, map)) {
+        m_events->NotByBlocks(record.szFileName, "its block map is damaged or not the map of this file");
+        return FALSE;
+    }
+
+    // Which of its blocks the installed copy holds, wherever they are in it.
+    CSha256Each sha;
+    bool hashed = true;
+    const auto strong = [&sha, &hashed](const char* data, std::size_t size) {
+        core::Sha256Digest d{};
+        hashed = sha.Hash(data, size, d) && hashed;
+        core::StrongHash h{};
+        std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
+        return h;
+    };
+    core::BlockMatcher matcher(map, strong);
+    std::vector<char> piece(kCopyPiece);
+    for (DWORD n = 0; ::ReadFile(old.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) {
+        if (m_stop.Raised()) return FALSE;
+        matcher.Feed(piece.data(), n);
+    }
+    const std::vector<std::int64_t> found = matcher.Finish();
+    if (!hashed) {
+        m_events->NotByBlocks(record.szFileName, "this system cannot compute SHA-256 (CNG)");
+        return FALSE;
+    }
+    const std::vector<core::ByteRange> missing = core::MissingRanges(map, found);
+    std::uint64_t fetch = 0;
+    for (const core::ByteRange& r : missing) fetch += r.end - r.first;
+    if (fetch + mapBytes.size() >= record.nSize) {
+        m_events->NotByBlocks(record.szFileName, "its installed copy holds too little of it");
+        return FALSE;
+    }
+
+    // The run's copy: the installed copy's blocks where they belong, then the missing ranges from the server.
+    {
+        const ScopedFile out(::CreateFileW(Wide(localFile.str()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        size.QuadPart = static_cast<LONGLONG>(record.nSize);
+        bool copied = out && ::SetFilePointerEx(out.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out.get());
+        for (std::size_t j = 0; copied && j < found.size(); ++j) {
+            if (found[j] < 0) continue;
+            const DWORD length = map.BlockLength(j);
+            copied = ReadAt(old.get(), static_cast<std::uint64_t>(found[j]), piece.data(), length) &&
+                     WriteAt(out.get(), static_cast<std::uint64_t>(j) * map.blockSize, piece.data(), length);
+        }
+        if (!copied) {
+            m_events->NotByBlocks(record.szFileName, "its installed copy's blocks could not be copied");
+            ::DeleteFileW(Wide(localFile.str()).c_str());
+            return FALSE;
+        }
+    }
+    std::size_t requests = 0;
+    for (std::size_t first = 0; first < missing.size(); first += kRangesPerRequest, ++requests) {
+        DownloadChecks part;
+        part.pSize = &record.nSize;
+        part.ranges = core::RangesHeaderValue(std::vector<core::ByteRange>(
+            missing.begin() + static_cast<std::ptrdiff_t>(first),
+            missing.begin() + static_cast<std::ptrdiff_t>(std::min(first + kRangesPerRequest, missing.size()))));
+        part.bWholeFileLeft = true;
+        if (!DownloadFile(TRUE, kVerbGet, m_strSite, object, "", localFile, part)) {
+            ::DeleteFileW(Wide(localFile.str()).c_str());
+            return FALSE;
+        }
+    }
+    // Checked whole, as any download of it is.
+    CSha256 whole;
+    {
+        const ScopedFile made(::CreateFileW(Wide(localFile.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        for (DWORD n = 0; made && ::ReadFile(made.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) whole.Update(piece.data(), n);
+    }
+    core::Sha256Digest got{};
+    if (!whole.Finish(got) || got != record.digest) {
+        m_events->NotByBlocks(record.szFileName, "the file made from its blocks is not the published file (its SHA-256 differs)");
+        ::DeleteFileW(Wide(localFile.str()).c_str());
+        return FALSE;
+    }
+    m_events->CameByBlocks(record.szFileName, fetch, record.nSize, requests);
+    return TRUE;
 }
 
 CString CUpdateRun::KeptPartsFolder(const PassSettings& s, const CUpdateFileArray& list) {

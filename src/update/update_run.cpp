@@ -113,6 +113,7 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     if (checks.pSize) request.size = *checks.pSize;
     request.wholeWithinMs = checks.nWholeWithinMs;
     request.fresh = checks.bFresh;
+    request.ranges = checks.ranges;
     if (!checks.keptParts.IsEmpty() && checks.pDigest && checks.pSize) {
         request.keptPart = checks.keptParts.str() + "\\" + core::KeptPartName(*checks.pDigest);
         request.keptTag = checks.keptParts.str() + "\\" + core::KeptTagName(*checks.pDigest);
@@ -146,8 +147,9 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up
-    m_nextAttempt = m_stop.Raised() ? core::NextAttempt::None
-                                     : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft);
+    m_nextAttempt = m_stop.Raised()        ? core::NextAttempt::None
+                    : checks.bWholeFileLeft ? core::NextAttempt::WholeFile
+                                            : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft);
     m_retryAfterSeconds = outcome.retryAfter;
     m_events->DownloadEnded(url, outcome, m_nextAttempt);
     return outcome.ok;

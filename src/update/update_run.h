@@ -57,6 +57,10 @@ struct DownloadChecks {
     bool bMayAskAgain = false;                    // failed with a wait to keep, this host may be asked again
     CString keptParts;                            // with a digest and a size: the folder where what arrived of a
                                                   // failed attempt is kept to resume from; empty: nothing is kept
+    std::string ranges;                           // only these ranges of the object (its size in pSize), written
+                                                  // into the local file where they belong
+    bool bWholeFileLeft = false;                  // a part of fetching a file by blocks: a failure means the
+                                                  // whole file instead
 };
 
 class CUpdateRun {
@@ -82,6 +86,9 @@ public:
     // From the first of hosts that delivers it whole (served: that host), asking each in turn, same path.
     BOOL DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
                            const CString& localFile, DownloadChecks checks, CString& served);
+    // A large file with an older copy installed, by blocks: only what that copy lacks is asked for (see
+    // core/block_map.h), the run's copy checked whole. FALSE, with the reason told: fetch it whole.
+    BOOL FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& record, const CString& object, const CString& localFile);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.

@@ -62,6 +62,10 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
         {outcome(DownloadFailure::TooManyRedirects, 302, 0, 0, ""), "", "the server redirected more than 10 times"},
         {[&] { auto o = outcome(DownloadFailure::BadRange, 206, 0, 0, "Content-Range: bytes 0-99/100"); o.rangeFrom = 40; return o; }(), "",
          "the server's partial answer (Content-Range: bytes 0-99/100) is not the rest of the file from byte 40"},
+        {outcome(DownloadFailure::BadRange, 206, 0, 0, "Content-Range: bytes 0-99/101"), "",
+         "the server's partial answer (Content-Range: bytes 0-99/101) is not what was asked for"},
+        {outcome(DownloadFailure::NoRanges, 200, 0, 0, ""), "",
+         "the server sent the whole file instead of the ranges asked for: it serves no ranges"},
     };
     for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
 }

@@ -2,6 +2,9 @@
 // installed, and after each the same invariants: nothing lost, nothing planted.
 #include "fault_fixture.h"
 
+#include "core/block_map.h"
+#include "framework/cng.h"
+
 namespace fault_matrix {
 namespace {
 
@@ -968,6 +971,81 @@ TEST_F(FaultTest, ResumesWhatAnEarlierRunKept) {
                   WriteAll(part, bytes);
               })},
              "the kept part dropped, asking again for the whole file"),
+    });
+}
+
+// A large file that changed a little comes by blocks from its installed copy; anything in the way, whole.
+TEST_F(FaultTest, BlocksOfAnOlderCopy) {
+    m_exe = SignedUpdatorExePath();
+    static const std::string old = Garbage(8 << 20);
+    static const std::string changed = [] {
+        std::string c = old;
+        for (size_t at : {1000000u, 4000000u, 7000000u}) c.replace(at, 4096, std::string(4096, static_cast<char>(at >> 16)));
+        c.insert(2500000, std::string(1000, 'i'));
+        c.erase(5500000, 500);
+        return c;
+    }();
+    CSha256Each sha;
+    core::BlockMapWriter writer(changed.size(), [&sha](const char* data, std::size_t size) {
+        core::Sha256Digest d{};
+        sha.Hash(data, size, d);
+        core::StrongHash h{};
+        std::copy(d.begin(), d.begin() + 16, h.begin());
+        return h;
+    });
+    writer.Feed(changed.data(), changed.size());
+    const std::string map = writer.Finish();
+    const std::string release = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\ndb8.dat=2,0,0,0," + EntryChecks(changed) + "\r\n" + kDbReleaseLines, 0);
+    const auto serving = [release](HttpAnswer file, HttpAnswer blocks) {
+        return [release, file, blocks](TestHttpServer& s) {
+            s.Serve("/update/db/DBUpdate.ver", Ok(release));
+            s.Serve("/db/db8.dat", file);
+            s.Serve("/db/db8.dat.blocks", blocks);
+            s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
+        };
+    };
+    HttpAnswer ranged = Ok(changed);  // a server that answers ranges, as nginx does
+    ranged.etag = "\"db8-2\"";
+    const auto installed = [] {
+        WriteAll(InstallFolder() + L"\\db8.dat", old);
+        WriteProductValueW(L"db8.dat", L"1");
+        return Undo([] {});
+    };
+    const auto placed = [](std::function<void()> more) {
+        return [more] {
+            EXPECT_TRUE(ReadAll(InstallFolder() + L"\\db8.dat") == changed) << "placed byte for byte";
+            EXPECT_EQ(RecordedVersion(L"db8.dat"), L"2");
+            more();
+        };
+    };
+    const auto byBlocks = [this, map] {
+        std::uint64_t fetched = 0;
+        for (const std::string& l : RunLogLines(InstallFolder())) {
+            const size_t at = l.find("db8.dat came by blocks: ");
+            if (at != std::string::npos) fetched = std::stoull(l.substr(at + 24));
+        }
+        EXPECT_GT(fetched, 0u);
+        EXPECT_LE(fetched + map.size(), changed.size() / 20) << "at most 5 % of the file on the wire, its map included";
+        std::printf("the changed file: %llu bytes fetched and a %zu-byte map, of %zu\n", static_cast<unsigned long long>(fetched),
+                    map.size(), changed.size());
+        size_t asked = 0;
+        for (const std::string& r : m_requests) asked += r.find("\r\nRange: bytes=") != std::string::npos;
+        EXPECT_GE(asked, 1u);
+    };
+    const auto whole = [this] {
+        EXPECT_TRUE(LogHolds("downloaded http://127.0.0.2/db/db8.dat: " + std::to_string(changed.size()) + " bytes"));
+    };
+    HttpAnswer damaged = Ok(map.substr(0, map.size() - 7));
+    m_runLimitMs = 120000;
+    RunAll({
+        {"an 8 MiB file changed in three places, 1000 bytes in, 500 out: only what the installed copy lacks",
+         serving(ranged, Ok(map)), nullptr, true, placed(byBlocks), true, installed, 15000},
+        Logs({"no installed copy: the whole file", serving(ranged, Ok(map)), nullptr, true, placed(whole), true},
+             "\"db8.dat\" version \"2\" is due: not installed"),
+        Logs({"a damaged map: the whole file", serving(ranged, damaged), nullptr, true, placed(whole), true, installed},
+             "db8.dat: its block map is damaged or not the map of this file; the whole file instead"),
+        Logs({"a server that answers no ranges: the whole file", serving(Ok(changed), Ok(map)), nullptr, true, placed(whole), true, installed},
+             "it serves no ranges; the whole file instead"),
     });
 }
 

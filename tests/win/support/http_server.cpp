@@ -170,12 +170,35 @@ void TestHttpServer::Handle(SOCKET s) {
             return at == std::string::npos ? std::string() : request.substr(at + name.size() + 4, request.find("\r\n", at + 2) - at - name.size() - 4);
         };
         const std::string range = header("Range"), ifRange = header("If-Range");
-        const size_t from = range.rfind("bytes=", 0) == 0 ? std::strtoull(range.c_str() + 6, nullptr, 10) : 0;
-        if (from > 0 && from < answer.body.size() && ifRange == answer.etag) {
+        // "bytes=a-b,c-,..." as nginx reads it: one range answered with its Content-Range, several as
+        // multipart/byteranges; an If-Range that names another ETag gets the whole body.
+        std::vector<std::pair<size_t, size_t>> ranges;  // [first, last]
+        const size_t size = answer.body.size();
+        for (size_t at = range.rfind("bytes=", 0) == 0 ? 6 : std::string::npos; at != std::string::npos && at < range.size();) {
+            const size_t comma = range.find(',', at), dash = range.find('-', at);
+            const std::string last = dash < comma ? range.substr(dash + 1, comma == std::string::npos ? std::string::npos : comma - dash - 1) : "";
+            const size_t first = std::strtoull(range.c_str() + at, nullptr, 10);
+            const size_t end = last.empty() ? size - 1 : std::min<size_t>(std::strtoull(last.c_str(), nullptr, 10), size - 1);
+            if (first < size && first <= end) ranges.emplace_back(first, end);
+            at = comma == std::string::npos ? comma : comma + 1;
+        }
+        const auto contentRange = [size](const std::pair<size_t, size_t>& r) {
+            return "Content-Range: bytes " + std::to_string(r.first) + "-" + std::to_string(r.second) + "/" + std::to_string(size);
+        };
+        if (!ranges.empty() && (ifRange.empty() || ifRange == answer.etag)) {
             answer.head.replace(0, answer.head.find("\r\n"), "HTTP/1.1 206 Partial Content");
-            answer.head += "\r\nContent-Range: bytes " + std::to_string(from) + "-" + std::to_string(answer.body.size() - 1) + "/" +
-                           std::to_string(answer.body.size());
-            answer.body.erase(0, from);
+            if (ranges.size() == 1) {
+                answer.head += "\r\n" + contentRange(ranges[0]);
+                answer.body = answer.body.substr(ranges[0].first, ranges[0].second - ranges[0].first + 1);
+            } else {
+                answer.head += "\r\nContent-Type: multipart/byteranges; boundary=00000000001";
+                std::string parts;
+                for (const auto& r : ranges) {
+                    parts += "\r\n--00000000001\r\nContent-Type: application/octet-stream\r\n" + contentRange(r) + "\r\n\r\n" +
+                             answer.body.substr(r.first, r.second - r.first + 1);
+                }
+                answer.body = parts + "\r\n--00000000001--\r\n";
+            }
         }
     }
     std::string head = answer.raw ? std::string() : answer.head + "\r\n";
