@@ -24,7 +24,7 @@ done
 
 if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  missing+=(wine32:i386)
+  [[ " ${missing[*]} " == *" wine32:i386 "* ]] || missing+=(wine32:i386)
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then
@@ -34,11 +34,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "bootstrap: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq || { echo "bootstrap: apt-get update failed: is the package registry reachable?" >&2; exit 1; }
-  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >/tmp/bootstrap-apt.log 2>&1; then
-    echo "bootstrap: these packages would not install: ${missing[*]}" >&2
-    grep -E '^E:' /tmp/bootstrap-apt.log >&2 || tail -5 /tmp/bootstrap-apt.log >&2
-    exit 1
+  # A mirror caught mid-sync fails an index for a while: asked again once, then tried with what came.
+  apt-get update -qq || { sleep 15; apt-get update -qq; } ||
+    echo "bootstrap: apt-get update failed: is the package registry reachable? trying with what came" >&2
+  install() { apt-get install -y -qq --no-install-recommends "$@" >/tmp/bootstrap-apt.log 2>&1; }
+  without32=()
+  for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || without32+=("$p"); done
+  if ! install "${missing[@]}"; then
+    # Without the i386 packages (their index half-synced on the mirror, say) the 64-bit Wine runs the
+    # 64-bit build, as on a machine without IA-32.
+    if [ ${#without32[@]} -lt ${#missing[@]} ] && install "${without32[@]}"; then
+      echo "bootstrap: wine32:i386 would not install: the Windows programs are built and run as 64-bit ones" >&2
+    else
+      echo "bootstrap: these packages would not install: ${missing[*]}" >&2
+      grep -E '^E:' /tmp/bootstrap-apt.log >&2 || tail -5 /tmp/bootstrap-apt.log >&2
+      exit 1
+    fi
   fi
 fi
 

@@ -55,20 +55,25 @@ void CngAlgorithmTraits::close(handle_type h) noexcept { Api().CloseAlgorithmPro
 void CngHashTraits::close(handle_type h) noexcept { Api().DestroyHash(h); }
 void CngKeyTraits::close(handle_type h) noexcept { Api().DestroyKey(h); }
 
-CSha256::CSha256() {
+CSha256Room::CSha256Room() {
     const Bcrypt& api = Api();
     if (!api.complete) return;
     BCRYPT_ALG_HANDLE alg = nullptr;
     if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
     m_algorithm.reset(alg);
-    // The hash object's room, given by the caller: Windows Vista needs it.
     DWORD objectSize = 0, got = 0;
-    if (!Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
-        return;
+    if (Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
+        m_object.resize(objectSize);
     }
-    m_object.resize(objectSize);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (Ok(api.CreateHash(alg, &hash, m_object.data(), objectSize, nullptr, 0, 0))) m_hash.reset(hash);
+}
+
+UniqueHandle<CngHashTraits> CSha256Room::NewHash() {
+    BCRYPT_HASH_HANDLE made = nullptr;
+    if (!m_algorithm || m_object.empty() ||
+        !Ok(Api().CreateHash(m_algorithm.get(), &made, m_object.data(), static_cast<ULONG>(m_object.size()), nullptr, 0, 0))) {
+        return UniqueHandle<CngHashTraits>();
+    }
+    return UniqueHandle<CngHashTraits>(made);
 }
 
 void CSha256::Update(const void* data, std::size_t size) {
@@ -81,25 +86,10 @@ bool CSha256::Finish(core::Sha256Digest& digest) {
     return Ok(Api().FinishHash(m_hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 
-CSha256Each::CSha256Each() {
-    const Bcrypt& api = Api();
-    if (!api.complete) return;
-    BCRYPT_ALG_HANDLE alg = nullptr;
-    if (!Ok(api.OpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
-    m_algorithm.reset(alg);
-    DWORD objectSize = 0, got = 0;
-    if (Ok(api.GetProperty(alg, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) {
-        m_object.resize(objectSize);
-    }
-}
-
 bool CSha256Each::Hash(const void* data, std::size_t size, core::Sha256Digest& digest) {
-    if (!m_algorithm || m_object.empty()) return false;
+    const UniqueHandle<CngHashTraits> hash = m_room.NewHash();
     const Bcrypt& api = Api();
-    BCRYPT_HASH_HANDLE made = nullptr;
-    if (!Ok(api.CreateHash(m_algorithm.get(), &made, m_object.data(), static_cast<ULONG>(m_object.size()), nullptr, 0, 0))) return false;
-    const UniqueHandle<CngHashTraits> hash(made);
-    return Ok(api.HashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0)) &&
+    return hash && Ok(api.HashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0)) &&
            Ok(api.FinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
 }
 

@@ -28,36 +28,43 @@ struct CngKeyTraits {
     static void close(handle_type h) noexcept;
 };
 
-// SHA-256 of many small pieces each on its own (the blocks of a file): the algorithm opened once, a hash made
-// per piece in the same room.
-class CSha256Each {
+// SHA-256's algorithm opened, and the room a hash of it works in (given by the caller: Windows Vista needs
+// it): each hash made here uses that room, so one is made at a time.
+class CSha256Room {
 public:
-    CSha256Each();
-    CSha256Each(const CSha256Each&) = delete;
-    CSha256Each& operator=(const CSha256Each&) = delete;
-    // false when any step failed.
-    bool Hash(const void* data, std::size_t size, core::Sha256Digest& digest);
+    CSha256Room();
+    CSha256Room(const CSha256Room&) = delete;
+    CSha256Room& operator=(const CSha256Room&) = delete;
+    // A new hash in the room; none when any step failed.
+    UniqueHandle<CngHashTraits> NewHash();
 
 private:
     UniqueHandle<CngAlgorithmTraits> m_algorithm;
     std::vector<unsigned char> m_object;
 };
 
+// SHA-256 of many small pieces each on its own (the blocks of a file): the algorithm opened once.
+class CSha256Each {
+public:
+    // false when any step failed.
+    bool Hash(const void* data, std::size_t size, core::Sha256Digest& digest);
+
+private:
+    CSha256Room m_room;
+};
+
 // SHA-256 over data given in pieces; no allocation per piece.
 class CSha256 {
 public:
-    CSha256();
-    CSha256(const CSha256&) = delete;
-    CSha256& operator=(const CSha256&) = delete;
+    CSha256() : m_hash(m_room.NewHash()) {}
 
     void Update(const void* data, std::size_t size);
     // The digest of everything given; false when any step failed.
     bool Finish(core::Sha256Digest& digest);
 
 private:
-    // In this order: the hash goes first, then the room it used, then its algorithm.
-    UniqueHandle<CngAlgorithmTraits> m_algorithm;
-    std::vector<unsigned char> m_object;
+    // In this order: the hash goes first, then its room.
+    CSha256Room m_room;
     UniqueHandle<CngHashTraits> m_hash;
     bool m_failed = false;
 };
