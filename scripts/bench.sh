@@ -14,6 +14,13 @@
 #   7. a 20 MiB signature database (records of families, variants and digests: it compresses as real ones do)
 #      with its gzip copy beside it (as publish writes it) against the same file without: bytes on the wire
 #      (nginx's count) and wall time of DownloadFile, its SHA-256 checked
+#   8. block updates: a 64 MiB file published by the tool (its block map beside it) with 1 %, 10 % and 50 %
+#      of it changed (64 KiB stretches spread over it, off its block boundaries, and 1000 bytes inserted,
+#      500 removed), the older copy installed: whole runs, bytes on the wire (nginx's count, the map
+#      included) and wall time against the whole-file run of figure 3, peak working set against its 64 KiB run
+#   9. the updater's search of a 100 MB installed copy for the blocks of its 1 % changed successor (CNG's
+#      SHA-256, as a run does it): CPU and wall time, peak working set; the tool's map of that 100 MB file
+#      (OpenSSL's SHA-256), natively: wall time and peak resident memory
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib.sh"
@@ -27,8 +34,9 @@ cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator download_bench run_b
 
 release="$build/release"
 rm -rf "$release"
-"$root/scripts/make-release.sh" "$release" "$address" "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
-  "$(build_release_tool "$build-tool")"
+tool=$(build_release_tool "$build-tool")
+cmake --build "$build-tool" --target map_bench >/dev/null
+"$root/scripts/make-release.sh" "$release" "$address" "$build/tests/standin.exe" "$build/tests/regprobe.dll" "$tool"
 head -c $((4 * 1024 * 1024)) /dev/urandom > "$release/update/db/bench4m.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$release/update/db/bench1m.bin"
 python3 - "$release/update/db/db20m.gdb" <<'PY'
@@ -90,6 +98,47 @@ one_file_run() {
 small=$(one_file_run small.gdb $((64 * 1024)))
 big=$(one_file_run big.gdb $((64 * 1024 * 1024)))
 
+# A copy of OLD with PERCENT % changed: 64 KiB stretches spread evenly, each 12345 bytes past a multiple of
+# their spacing, then 1000 bytes inserted at a third and 500 removed at two thirds.
+changed_copy() { python3 - "$@" <<'PY'
+import sys, random
+old, new, percent = sys.argv[1], sys.argv[2], int(sys.argv[3])
+data, rnd, stretch = bytearray(open(old, "rb").read()), random.Random(percent), 64 * 1024
+count = len(data) * percent // 100 // stretch
+for i in range(count):
+    at = i * (len(data) // count) + 12345
+    data[at:at + stretch] = rnd.randbytes(stretch)
+data[len(data) // 3:len(data) // 3] = rnd.randbytes(1000)
+del data[2 * len(data) // 3:2 * len(data) // 3 + 500]
+open(new, "wb").write(data)
+PY
+}
+install="$WINEPREFIX/drive_c/Program Files/Marrowtide"
+[ -d "$install" ] || { echo "no install folder at $install"; exit 1; }
+head -c $((64 * 1024 * 1024)) /dev/urandom > "$build/delta-old.dat"
+printf '[update/db/DBUpdate.ver]\nsubdir=update/db/\ndelta.dat\n' > "$build/delta.description"
+rm -f "$release/update/db/DBUpdate.ver"  # written by hand above: no serial for publish to follow
+delta=()
+for percent in 1 10 50; do
+  changed_copy "$build/delta-old.dat" "$release/update/db/delta.dat" "$percent"
+  "$tool" publish "$release" "$build/delta.description" --unsigned >/dev/null
+  cp "$build/delta-old.dat" "$install/delta.dat"
+  : > "$build/nginx/access.log"
+  out=$(bench run_bench.exe "$build/src/BrinsoUpdator.exe")
+  cmp -s "$release/update/db/delta.dat" "$install/delta.dat" || { echo "the $percent % block run did not place the file"; exit 1; }
+  grep -a -q "delta.dat came by blocks" "$install/BrinsoUpdator.log" || { echo "the $percent % run did not come by blocks"; exit 1; }
+  bytes=$(awk '$7 ~ "^/update/db/+delta\\.dat" {b += $10} END {print b + 0}' "$build/nginx/access.log")
+  delta+=("$percent $(field wall "$out") $bytes $(field peak_ws "$out")")
+done
+
+# The updater's search, and the tool's map, for 100 MB.
+head -c 100000000 /dev/urandom > "$build/match-old.dat"
+changed_copy "$build/match-old.dat" "$build/match-new.dat" 1
+map_out=$("$build-tool/bench/map_bench" "$build/match-new.dat" "$build/match-new.blocks")
+unix_to_z() { printf 'Z:%s' "${1//\//\\}"; }
+match_out=$(bench download_bench.exe --match "$(unix_to_z "$build/match-old.dat")" "$(unix_to_z "$build/match-new.blocks")")
+[ "$(field result "$map_out")" = 1 ] && [ "$(field result "$match_out")" = 1 ] || { echo "the 100 MB map or match failed: $map_out / $match_out"; exit 1; }
+
 exe="$build/src/BrinsoUpdator.exe"
 system_dlls='^(ADVAPI32|COMCTL32|GDI32|KERNEL32|msvcrt|SHELL32|SHLWAPI|USER32|ole32|OLEAUT32|WININET|netapi32|WS2_32)\.dll$'
 others=$("$(windows_target)-objdump" -p "$exe" | awk '/DLL Name/ {print $3}' | grep -viE "$system_dlls" || true)
@@ -109,6 +158,18 @@ awk -v w="$wall" -v c="$cpu" -v cw="$curl_wall" -v nw="$noop_wall" -v ew="$empty
   printf "5. paints of the file bar in a 1 MiB download: %d / %d fill widths = %.2f (goal 1.00)\n", pn, widths, pn / widths
   printf "6. BrinsoUpdator.exe: %d bytes = %.2f MiB (goal <= 1 MiB); DLLs needed beside it: %s (goal none)\n", size, size / 1048576, others
   printf "7. a 20 MiB signature database: with its gzip copy %.2f MiB on the wire in %.1f s, without %.2f MiB in %.1f s: %.1f times fewer bytes, %.1f times faster\n", gw / 1048576, gt, pw / 1048576, pt, pw / gw, pt / gt
+}'
+for d in "${delta[@]}"; do
+  read -r percent wall bytes peak <<<"$d"
+  awk -v p="$percent" -v w="$wall" -v b="$bytes" -v pk="$peak" -v ww="$(field wall "$big")" -v bp="$(field peak_ws "$big")" \
+      -v sp="$(field peak_ws "$small")" 'BEGIN {
+    printf "8. block update of a 64 MiB file, %d %% changed: %.2f MiB on the wire (%.1f %% of the whole, map included) in %.1f s, the whole file %.1f s: %.1f times faster; peak working set %.1f MiB (%.3f of the 64 KiB run'"'"'s)\n", p, b / 1048576, 100 * b / 67108864, w, ww, ww / w, pk / 1048576, pk / sp
+  }'
+done
+awk -v mc="$(field cpu "$match_out")" -v mw="$(field wall "$match_out")" -v mp="$(field peak_ws "$match_out")" \
+    -v blocks="$(field blocks "$match_out")" -v found="$(field found "$match_out")" \
+    -v tw="$(field wall "$map_out")" -v tr="$(field peak_rss "$map_out")" 'BEGIN {
+  printf "9. 100 MB: the updater finds %d of the %d blocks of its 1 %% changed successor in its installed copy in %.2f s of CPU (goal < 2 s), %.2f s wall, peak working set %.1f MiB; the tool maps it in %.2f s (goal < 2 s), peak resident %.1f MiB with the file read whole\n", found, blocks, mc, mw, mp / 1048576, tw, tr / 1048576
 }'
 } | tee "$build/figures.txt"
 {

@@ -27,18 +27,26 @@ mkdir -p "$out/update/db" "$out/marrowtide" "$db"
 cp -r "$keep/." "$out/" && rm -rf "$keep"
 ln -s "$(cp949 "$db_folder")" "$out/$db_folder"
 
-# Database files: deterministic bytes of a few hundred KiB, so a download takes long enough to watch.
+# Database files: deterministic bytes of a few hundred KiB, so a download takes long enough to watch; the
+# main one is 1.25 MiB of signature records, which compress as real ones do (publish writes its gzip copy)
+# and is large enough for a block map.
 make_db() { python3 - "$1" "$2" "$3" <<'PY'
 import sys, hashlib
 path, size, salt = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
 block, out = hashlib.sha256(salt).digest(), bytearray()
+if salt == b"records":
+    n = 0
+    while len(out) < size:
+        n += 1
+        digest = hashlib.md5(b"%d" % (n * 7919 % 50021)).hexdigest().encode()
+        out += b"Trojan.Win32.Agent.%d\t%s\t%d\n" % (n % 977, digest, n % 4096)
 while len(out) < size:
     block = hashlib.sha256(block).digest()
     out += block
 open(path, "wb").write(bytes(out[:size]))
 PY
 }
-make_db "$db/MarwMain.gdb" 393216 main
+make_db "$db/MarwMain.gdb" 1310720 records
 make_db "$db/MarwHeur.gdb" 262144 heuristics
 make_db "$db/MarwWhite.adb" 131072 whitelist
 make_db "$db/MarwEngine.dat" 65536 engine

@@ -48,8 +48,8 @@ std::uint32_t BlockMap::BlockLength(std::size_t block) const {
     return static_cast<std::uint32_t>(fileSize - start < blockSize ? fileSize - start : blockSize);
 }
 
-BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher)
-    : m_fileSize(fileSize), m_blockSize(ChooseBlockSize(fileSize)), m_hasher(std::move(hasher)) {
+BlockMapWriter::BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher, std::uint32_t blockSize)
+    : m_fileSize(fileSize), m_blockSize(blockSize ? blockSize : ChooseBlockSize(fileSize)), m_hasher(std::move(hasher)) {
     m_out.append(kBlockMapMagic, 8);
     PutLittle(m_out, m_fileSize, 8);
     PutLittle(m_out, m_blockSize, 4);

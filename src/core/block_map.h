@@ -67,7 +67,8 @@ struct BlockMap {
 // The map of a file, its bytes given in any pieces (feed them in order, then Finish).
 class BlockMapWriter {
 public:
-    BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher);
+    // blockSize 0: the tool's choice (ChooseBlockSize).
+    BlockMapWriter(std::uint64_t fileSize, BlockHasher hasher, std::uint32_t blockSize = 0);
     void Feed(const char* data, std::size_t size);
     // The map's bytes; empty when the bytes fed were not fileSize.
     std::string Finish();

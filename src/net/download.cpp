@@ -397,7 +397,13 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
     std::string headers(kRequestHeaders, kRequestHeadersLength - 2);
     if (request.fresh) headers += "Cache-Control: no-cache\r\n";
     if (kept.From()) headers += core::RangeHeaders(kept.From(), kept.Validator());
-    if (!request.ranges.empty()) headers += "Range: " + request.ranges + "\r\n";
+    if (!request.ranges.empty()) {
+        // Ranges of the file itself: a server that keeps a compressed copy beside it (nginx's gzip_static)
+        // would otherwise answer with ranges of that copy.
+        const std::string compressed = "Accept-Encoding: gzip, deflate\r\n";
+        headers.replace(headers.find(compressed), compressed.size(), "Accept-Encoding: identity\r\n");
+        headers += "Range: " + request.ranges + "\r\n";
+    }
     headers += "\r\n";
     const bool ranged = kept.From() || !request.ranges.empty();
     BodyTarget body;

@@ -3,6 +3,8 @@
 // before the first is registered, and registered before the first version is recorded.
 #include <shlwapi.h>
 
+#include <algorithm>
+
 #include "core/block_map.h"
 #include "core/kept_parts.h"
 #include "core/platform.h"
@@ -15,6 +17,7 @@
 #include "host/install_dir.h"
 #include "host/registry_key.h"
 #include "update/placement.h"
+#include "update/file_blocks.h"
 #include "update/release_check.h"
 #include "update/update_run.h"
 #include "update/version_info_file.h"
@@ -234,26 +237,19 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
     }
 
     // Which of its blocks the installed copy holds, wherever they are in it.
-    CSha256Each sha;
-    bool hashed = true;
-    const auto strong = [&sha, &hashed](const char* data, std::size_t size) {
-        core::Sha256Digest d{};
-        hashed = sha.Hash(data, size, d) && hashed;
-        core::StrongHash h{};
-        std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
-        return h;
-    };
-    core::BlockMatcher matcher(map, strong);
-    std::vector<char> piece(kCopyPiece);
-    for (DWORD n = 0; ::ReadFile(old.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) {
-        if (m_stop.Raised()) return FALSE;
-        matcher.Feed(piece.data(), n);
-    }
-    const std::vector<std::int64_t> found = matcher.Finish();
-    if (!hashed) {
+    std::vector<std::int64_t> found;
+    switch (FindMappedBlocks(old.get(), map, m_stop, found)) {
+    case BlockSearch::Done:
+        break;
+    case BlockSearch::Stopped:
+        return FALSE;
+    case BlockSearch::NoSha256:
         m_events->NotByBlocks(record.szFileName, "this system cannot compute SHA-256 (CNG)");
         return FALSE;
     }
+    // A piece holds a block: a map may give blocks larger than the tool's (it is not signed: only the file
+    // made from it is checked).
+    std::vector<char> piece(std::max<std::size_t>(kCopyPiece, map.blockSize));
     const std::vector<core::ByteRange> missing = core::MissingRanges(map, found);
     std::uint64_t fetch = 0;
     for (const core::ByteRange& r : missing) fetch += r.end - r.first;

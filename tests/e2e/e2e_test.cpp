@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -32,14 +33,34 @@ std::wstring E2eDir() {
 }
 std::wstring Release(const wchar_t* rel) { return E2eDir() + L"\\release\\" + rel; }
 
-std::vector<std::string> AccessLog() {
-    std::vector<std::string> lines;
+// A GET the reference server answered, as its log has it.
+struct Served {
+    std::string path;
+    int status = 0;
+    std::uint64_t bytes = 0;  // of the body
+    std::string range;        // the Range asked for, "-" for none
+};
+
+std::vector<Served> AccessLogEntries() {
+    std::vector<Served> served;
     std::istringstream in(ReadAll(E2eDir() + L"\\nginx\\access.log"));
     for (std::string line; std::getline(in, line);) {
         const size_t a = line.find("\"GET ");
-        if (a != std::string::npos) lines.push_back(line.substr(a + 5, line.find(' ', a + 5) - a - 5));
+        if (a == std::string::npos) continue;
+        Served s;
+        s.path = line.substr(a + 5, line.find(' ', a + 5) - a - 5);
+        std::istringstream(line.substr(line.find('"', a + 1) + 1)) >> s.status >> s.bytes;
+        const size_t last = line.rfind('"', line.size() - 2);
+        s.range = line.substr(last + 1, line.size() - last - 2);
+        served.push_back(s);
     }
-    return lines;
+    return served;
+}
+
+std::vector<std::string> AccessLog() {
+    std::vector<std::string> paths;
+    for (const Served& s : AccessLogEntries()) paths.push_back(s.path);
+    return paths;
 }
 
 // Code page 949 text (as version-info files hold it) as UTF-16.
@@ -222,6 +243,40 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
     // The links the first run wrote are what this one would write: left as they are.
     EXPECT_TRUE(Says(second, "\\Marrowtide.Lnk is current") && Says(second, "\\Marrowtide 실행.lnk is current")) << second.log;
     EXPECT_EQ(m_stats->Requests().size(), 2u) << "one statistics report per start";
+}
+
+// The main database (1.25 MiB, with its gzip copy and its block map beside it) installed in an older form:
+// only the blocks it lacks are asked for, several ranges in one request, and nginx answers them in one
+// multipart/byteranges body of the file itself.
+TEST_F(E2eTest, AnOlderDatabaseComesByBlocksSeveralRangesInOneRequest) {
+    const std::string published = ReadAll(Release(L"엔진DB\\MarwMain.gdb"));
+    ASSERT_GE(published.size(), 1u << 20);
+    ASSERT_FALSE(ReadAll(Release(L"엔진DB\\MarwMain.gdb.blocks")).empty()) << "the tool wrote its block map";
+    ASSERT_FALSE(ReadAll(Release(L"엔진DB\\MarwMain.gdb.gz")).empty()) << "and its gzip copy";
+    std::string older = published;  // three stretches changed, 1000 bytes in, 500 out
+    for (size_t at : {100000u, 600000u, 1100000u}) older.replace(at, 4096, std::string(4096, 'x'));
+    older.insert(350000, std::string(1000, 'i'));
+    older.erase(850000, 500);
+    CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    CreateDirectoryW((InstallFolder() + L"\\gdb").c_str(), nullptr);
+    WriteAll(InstallFolder() + L"\\gdb\\MarwMain.gdb", older);
+    const size_t logBefore = AccessLogEntries().size();
+    const Watch w = RunAndWatch(L"e2e-blocks");
+    EXPECT_TRUE(ReadAll(InstallFolder() + L"\\gdb\\MarwMain.gdb") == published) << "placed byte for byte";
+    EXPECT_FALSE(Says(w, " FAIL ")) << w.log;
+    EXPECT_TRUE(Says(w, "MarwMain.gdb came by blocks: ") && Says(w, " in 1 request(s)")) << w.log;
+    const std::vector<Served> log = AccessLogEntries();
+    std::vector<Served> main;
+    for (size_t i = logBefore; i < log.size(); ++i) {
+        if (log[i].path.find("/MarwMain.gdb") != std::string::npos) main.push_back(log[i]);
+    }
+    ASSERT_EQ(main.size(), 2u) << "the map, then one request of ranges";
+    EXPECT_EQ(main[0].path.substr(main[0].path.size() - 7), ".blocks");
+    EXPECT_EQ(main[1].status, 206);
+    EXPECT_GE(std::count(main[1].range.begin(), main[1].range.end(), ','), 2) << main[1].range;
+    EXPECT_LE(main[0].bytes + main[1].bytes, published.size() / 20) << "at most 5 % of the file on the wire, the map included";
+    std::printf("MarwMain.gdb: a %llu-byte map and %llu bytes of ranges (%s) for %zu\n", static_cast<unsigned long long>(main[0].bytes),
+                static_cast<unsigned long long>(main[1].bytes), main[1].range.c_str(), published.size());
 }
 
 TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {

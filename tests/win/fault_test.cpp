@@ -986,13 +986,14 @@ TEST_F(FaultTest, BlocksOfAnOlderCopy) {
         return c;
     }();
     CSha256Each sha;
-    core::BlockMapWriter writer(changed.size(), [&sha](const char* data, std::size_t size) {
+    const core::BlockHasher strong = [&sha](const char* data, std::size_t size) {
         core::Sha256Digest d{};
         sha.Hash(data, size, d);
         core::StrongHash h{};
         std::copy(d.begin(), d.begin() + 16, h.begin());
         return h;
-    });
+    };
+    core::BlockMapWriter writer(changed.size(), strong);
     writer.Feed(changed.data(), changed.size());
     const std::string map = writer.Finish();
     const std::string release = Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\ndb8.dat=2,0,0,0," + EntryChecks(changed) + "\r\n" + kDbReleaseLines, 0);
@@ -1006,11 +1007,14 @@ TEST_F(FaultTest, BlocksOfAnOlderCopy) {
     };
     HttpAnswer ranged = Ok(changed);  // a server that answers ranges, as nginx does
     ranged.etag = "\"db8-2\"";
-    const auto installed = [] {
-        WriteAll(InstallFolder() + L"\\db8.dat", old);
-        WriteProductValueW(L"db8.dat", L"1");
-        return Undo([] {});
+    const auto installedAs = [](const std::string& copy) {
+        return [copy] {
+            WriteAll(InstallFolder() + L"\\db8.dat", copy);
+            WriteProductValueW(L"db8.dat", L"1");
+            return Undo([] {});
+        };
     };
+    const auto installed = installedAs(old);
     const auto placed = [](std::function<void()> more) {
         return [more] {
             EXPECT_TRUE(ReadAll(InstallFolder() + L"\\db8.dat") == changed) << "placed byte for byte";
@@ -1036,12 +1040,19 @@ TEST_F(FaultTest, BlocksOfAnOlderCopy) {
         EXPECT_TRUE(LogHolds("downloaded http://127.0.0.2/db/db8.dat: " + std::to_string(changed.size()) + " bytes"));
     };
     HttpAnswer damaged = Ok(map.substr(0, map.size() - 7));
+    // The largest blocks a map may give (a map is not signed), over a copy that lacks one of them.
+    core::BlockMapWriter large(changed.size(), strong, core::kMaxBlockSize);
+    large.Feed(changed.data(), changed.size());
+    const std::string oneBlockOlder = std::string(changed).replace(3000000, 4096, std::string(4096, 'o'));
     m_runLimitMs = 120000;
     RunAll({
         {"an 8 MiB file changed in three places, 1000 bytes in, 500 out: only what the installed copy lacks",
          serving(ranged, Ok(map)), nullptr, true, placed(byBlocks), true, installed, 15000},
         Logs({"no installed copy: the whole file", serving(ranged, Ok(map)), nullptr, true, placed(whole), true},
              "\"db8.dat\" version \"2\" is due: not installed"),
+        Logs({"a map of 1 MiB blocks, the installed copy one block older", serving(ranged, Ok(large.Finish())), nullptr, true,
+              placed([] {}), true, installedAs(oneBlockOlder)},
+             "db8.dat came by blocks: 1048576 of its 8389108 bytes"),
         Logs({"a damaged map: the whole file", serving(ranged, damaged), nullptr, true, placed(whole), true, installed},
              "db8.dat: its block map is damaged or not the map of this file; the whole file instead"),
         Logs({"a server that answers no ranges: the whole file", serving(Ok(changed), Ok(map)), nullptr, true, placed(whole), true, installed},

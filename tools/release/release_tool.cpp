@@ -291,17 +291,6 @@ bool WriteAtomically(const std::string& path, const std::string& bytes) {
     return true;
 }
 
-// The block map of bytes (core/block_map.h), its strong hashes OpenSSL's SHA-256.
-std::string BlockMap(const std::string& bytes) {
-    core::BlockMapWriter writer(bytes.size(), [](const char* data, std::size_t size) {
-        const core::Sha256Digest d = Sha256(data, size);
-        core::StrongHash h{};
-        std::copy(d.begin(), d.begin() + h.size(), h.begin());
-        return h;
-    });
-    writer.Feed(bytes.data(), bytes.size());
-    return writer.Finish();
-}
 
 // bytes in gzip's format at zlib's best compression (no name, no time: the same bytes give the same file).
 bool Gzip(const std::string& bytes, std::string& gz) {
@@ -319,6 +308,17 @@ bool Gzip(const std::string& bytes, std::string& gz) {
 }
 
 }  // namespace
+
+std::string BlockMap(const std::string& bytes) {
+    core::BlockMapWriter writer(bytes.size(), [](const char* data, std::size_t size) {
+        const core::Sha256Digest d = Sha256(data, size);
+        core::StrongHash h{};
+        std::copy(d.begin(), d.begin() + h.size(), h.begin());
+        return h;
+    });
+    writer.Feed(bytes.data(), bytes.size());
+    return writer.Finish();
+}
 
 std::string Describe(const Problem& p) { return p.where + ": " + p.what; }
 

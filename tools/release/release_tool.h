@@ -53,6 +53,9 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
             std::vector<Problem>& problems, bool unsignedRelease = false);
 
+// The block map of a file's bytes (core/block_map.h), its strong hashes OpenSSL's SHA-256.
+std::string BlockMap(const std::string& bytes);
+
 // The version-info files of a release folder as the updater asks for them.
 const std::vector<std::string>& StandardVersionFiles();
 

@@ -1,0 +1,25 @@
+#include "update/file_blocks.h"
+
+#include <algorithm>
+
+#include "framework/cng.h"
+
+BlockSearch FindMappedBlocks(HANDLE file, const core::BlockMap& map, const CStopSignal& stop, std::vector<std::int64_t>& found) {
+    constexpr DWORD kPiece = 64 * 1024;
+    CSha256Each sha;
+    bool hashed = true;
+    core::BlockMatcher matcher(map, [&sha, &hashed](const char* data, std::size_t size) {
+        core::Sha256Digest d{};
+        hashed = sha.Hash(data, size, d) && hashed;
+        core::StrongHash h{};
+        std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
+        return h;
+    });
+    std::vector<char> piece(kPiece);
+    for (DWORD n = 0; ::ReadFile(file, piece.data(), kPiece, &n, nullptr) && n > 0;) {
+        if (stop.Raised()) return BlockSearch::Stopped;
+        matcher.Feed(piece.data(), n);
+    }
+    found = matcher.Finish();
+    return hashed ? BlockSearch::Done : BlockSearch::NoSha256;
+}
