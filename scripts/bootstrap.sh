@@ -35,9 +35,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   # A mirror caught mid-sync fails an index for a while: asked again once, then tried with what came.
-  apt-get update -qq || { sleep 15; apt-get update -qq; } ||
+  apt-get update -o DPkg::Lock::Timeout=300 -qq || { sleep 15; apt-get update -o DPkg::Lock::Timeout=300 -qq; } ||
     echo "bootstrap: apt-get update failed: is the package registry reachable? trying with what came" >&2
-  install() { apt-get install -y -qq --no-install-recommends "$@" >/tmp/bootstrap-apt.log 2>&1; }
+  install() { apt-get install -o DPkg::Lock::Timeout=300 -y -qq --no-install-recommends "$@" >/tmp/bootstrap-apt.log 2>&1; }
   without32=()
   for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || without32+=("$p"); done
   if ! install "${missing[@]}"; then

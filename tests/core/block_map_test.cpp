@@ -19,8 +19,8 @@ core::StrongHash Sha(const char* data, std::size_t size) {
     return h;
 }
 
-std::string Random(std::size_t size, unsigned seed) {
-    std::mt19937 rnd(seed);
+std::string Random(std::size_t size, unsigned salt) {
+    std::mt19937 rnd(salt);
     std::string s(size, '\0');
     for (char& c : s) c = static_cast<char>(rnd());
     return s;
