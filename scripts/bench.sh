@@ -17,7 +17,8 @@
 #   8. block updates: a 64 MiB file published by the tool (its block map beside it) with 1 %, 10 % and 50 %
 #      of it changed (64 KiB stretches spread over it, off its block boundaries, and 1000 bytes inserted,
 #      500 removed), the older copy installed: whole runs, bytes on the wire (nginx's count, the map
-#      included) and wall time against the whole-file run of figure 3, peak working set against its 64 KiB run
+#      included) and wall time against the whole-file run of figure 3, peak working set against its 64 KiB
+#      run; and a 4 MiB file with one stretch changed, whose peak shows whether memory grows with the file
 #   9. the updater's search of a 100 MB installed copy for the blocks of its 1 % changed successor (CNG's
 #      SHA-256, as a run does it): CPU and wall time, peak working set; the tool's map of that 100 MB file
 #      (OpenSSL's SHA-256), natively: wall time and peak resident memory
@@ -104,7 +105,7 @@ changed_copy() { python3 - "$@" <<'PY'
 import sys, random
 old, new, percent = sys.argv[1], sys.argv[2], int(sys.argv[3])
 data, rnd, stretch = bytearray(open(old, "rb").read()), random.Random(percent), 64 * 1024
-count = len(data) * percent // 100 // stretch
+count = max(1, len(data) * percent // 100 // stretch)
 for i in range(count):
     at = i * (len(data) // count) + 12345
     data[at:at + stretch] = rnd.randbytes(stretch)
@@ -115,20 +116,22 @@ PY
 }
 install="$WINEPREFIX/drive_c/Program Files/Marrowtide"
 [ -d "$install" ] || { echo "no install folder at $install"; exit 1; }
-head -c $((64 * 1024 * 1024)) /dev/urandom > "$build/delta-old.dat"
+head -c $((64 * 1024 * 1024)) /dev/urandom > "$build/delta-old-64.dat"
+head -c $((4 * 1024 * 1024)) "$build/delta-old-64.dat" > "$build/delta-old-4.dat"
 printf '[update/db/DBUpdate.ver]\nsubdir=update/db/\ndelta.dat\n' > "$build/delta.description"
 rm -f "$release/update/db/DBUpdate.ver"  # written by hand above: no serial for publish to follow
 delta=()
-for percent in 1 10 50; do
-  changed_copy "$build/delta-old.dat" "$release/update/db/delta.dat" "$percent"
+for run in "64 1" "64 10" "64 50" "4 1"; do
+  read -r mib percent <<<"$run"
+  changed_copy "$build/delta-old-$mib.dat" "$release/update/db/delta.dat" "$percent"
   "$tool" publish "$release" "$build/delta.description" --unsigned >/dev/null
-  cp "$build/delta-old.dat" "$install/delta.dat"
+  cp "$build/delta-old-$mib.dat" "$install/delta.dat"
   : > "$build/nginx/access.log"
   out=$(bench run_bench.exe "$build/src/BrinsoUpdator.exe")
-  cmp -s "$release/update/db/delta.dat" "$install/delta.dat" || { echo "the $percent % block run did not place the file"; exit 1; }
-  grep -a -q "delta.dat came by blocks" "$install/BrinsoUpdator.log" || { echo "the $percent % run did not come by blocks"; exit 1; }
+  cmp -s "$release/update/db/delta.dat" "$install/delta.dat" || { echo "the $run block run did not place the file"; exit 1; }
+  grep -a -q "delta.dat came by blocks" "$install/BrinsoUpdator.log" || { echo "the $run block run did not come by blocks"; exit 1; }
   bytes=$(awk '$7 ~ "^/update/db/+delta\\.dat" {b += $10} END {print b + 0}' "$build/nginx/access.log")
-  delta+=("$percent $(field wall "$out") $bytes $(field peak_ws "$out")")
+  delta+=("$mib $percent $(field wall "$out") $bytes $(field peak_ws "$out") $(stat -c %s "$install/delta.dat")")
 done
 
 # The updater's search, and the tool's map, for 100 MB.
@@ -160,10 +163,12 @@ awk -v w="$wall" -v c="$cpu" -v cw="$curl_wall" -v nw="$noop_wall" -v ew="$empty
   printf "7. a 20 MiB signature database: with its gzip copy %.2f MiB on the wire in %.1f s, without %.2f MiB in %.1f s: %.1f times fewer bytes, %.1f times faster\n", gw / 1048576, gt, pw / 1048576, pt, pw / gw, pt / gt
 }'
 for d in "${delta[@]}"; do
-  read -r percent wall bytes peak <<<"$d"
-  awk -v p="$percent" -v w="$wall" -v b="$bytes" -v pk="$peak" -v ww="$(field wall "$big")" -v bp="$(field peak_ws "$big")" \
+  read -r mib percent wall bytes peak size <<<"$d"
+  awk -v m="$mib" -v p="$percent" -v w="$wall" -v b="$bytes" -v pk="$peak" -v size="$size" -v ww="$(field wall "$big")" \
       -v sp="$(field peak_ws "$small")" 'BEGIN {
-    printf "8. block update of a 64 MiB file, %d %% changed: %.2f MiB on the wire (%.1f %% of the whole, map included) in %.1f s, the whole file %.1f s: %.1f times faster; peak working set %.1f MiB (%.3f of the 64 KiB run'"'"'s)\n", p, b / 1048576, 100 * b / 67108864, w, ww, ww / w, pk / 1048576, pk / sp
+    printf "8. block update of a %d MiB file, %d %% changed: %.2f MiB on the wire (%.1f %% of the file, map included) in %.1f s", m, p, b / 1048576, 100 * b / size, w
+    if (m == 64) printf ", the whole file %.1f s: %.1f times faster", ww, ww / w
+    printf "; peak working set %.1f MiB (%.3f of the 64 KiB run'"'"'s)\n", pk / 1048576, pk / sp
   }'
 done
 awk -v mc="$(field cpu "$match_out")" -v mw="$(field wall "$match_out")" -v mp="$(field peak_ws "$match_out")" \
