@@ -10,6 +10,7 @@
 #include "core/progress.h"
 #include "core/text.h"
 #include "framework/cng.h"
+#include "framework/file_at.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
 #include "framework/win_text.h"
@@ -194,17 +195,11 @@ bool ReceiveRanges(CHttpFile& file, const DownloadRequest& request, IDownloadPro
     if (!out) return Fail(o, DownloadFailure::LocalFile, ::GetLastError());
     if (request.showProgress && progress) progress->BodyStarted();
     const auto write = [&](std::uint64_t at, const char* data, std::size_t size) {
-        LARGE_INTEGER to{};
-        to.QuadPart = static_cast<LONGLONG>(at);
-        DWORD n = 0;
         if (at > request.size || size > request.size - at) {
             o.detail = "a part past the file's end";
             return Fail(o, DownloadFailure::BadRange);
         }
-        if (!::SetFilePointerEx(out.get(), to, nullptr, FILE_BEGIN) || !::WriteFile(out.get(), data, static_cast<DWORD>(size), &n, nullptr) ||
-            n != size) {
-            return Fail(o, DownloadFailure::WriteFailed, ::GetLastError());
-        }
+        if (!WriteAt(out.get(), at, data, static_cast<DWORD>(size))) return Fail(o, DownloadFailure::WriteFailed, ::GetLastError());
         o.decoded += size;
         return true;
     };

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "core/version_info.h"
 #include "framework/cng.h"
+#include "framework/file_at.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
@@ -185,13 +186,6 @@ namespace {
 constexpr std::size_t kRangesPerRequest = 32;  // a Range header of a few hundred bytes
 constexpr DWORD kCopyPiece = 64 * 1024;
 
-bool ReadAt(HANDLE file, std::uint64_t at, char* data, DWORD size) {
-    LARGE_INTEGER to{};
-    to.QuadPart = static_cast<LONGLONG>(at);
-    DWORD n = 0;
-    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::ReadFile(file, data, size, &n, nullptr) && n == size;
-}
-
 // A file the run downloaded with a bound, read whole.
 bool ReadDownloaded(const CString& path, std::string& bytes) {
     const ScopedFile file(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -200,13 +194,6 @@ bool ReadDownloaded(const CString& path, std::string& bytes) {
     if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > 64 * 1024 * 1024) return false;
     bytes.resize(static_cast<std::size_t>(size.QuadPart));
     return bytes.empty() || ReadAt(file.get(), 0, &bytes[0], static_cast<DWORD>(bytes.size()));
-}
-
-bool WriteAt(HANDLE file, std::uint64_t at, const char* data, DWORD size) {
-    LARGE_INTEGER to{};
-    to.QuadPart = static_cast<LONGLONG>(at);
-    DWORD n = 0;
-    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::WriteFile(file, data, size, &n, nullptr) && n == size;
 }
 
 }  // namespace
