@@ -93,7 +93,7 @@ bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& m
     if (bytes.size() < kBlockMapHeaderSize || bytes.compare(0, 8, kBlockMapMagic, 8) != 0) return false;
     const std::uint64_t size = GetLittle(bytes, 8, 8);
     const std::uint32_t blockSize = static_cast<std::uint32_t>(GetLittle(bytes, 16, 4));
-    if (size != fileSize || size == 0 || blockSize < kMinBlockSize || blockSize > kMaxBlockSize) return false;
+    if (size != fileSize || size == 0 || blockSize != ChooseBlockSize(size)) return false;
     // The count the size and the block size make, checked against the bytes there are before anything is made.
     const std::uint64_t count = size / blockSize + (size % blockSize ? 1 : 0);
     if ((bytes.size() - kBlockMapHeaderSize) % kBlockEntrySize != 0 || (bytes.size() - kBlockMapHeaderSize) / kBlockEntrySize != count) {
@@ -111,8 +111,9 @@ bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& m
     return true;
 }
 
-BlockMatcher::BlockMatcher(const BlockMap& map, BlockHasher hasher)
-    : m_map(map), m_hasher(std::move(hasher)), m_found(map.BlockCount(), -1) {
+BlockMatcher::BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn)
+    : m_map(map), m_hasher(std::move(hasher)), m_goOn(std::move(goOn)), m_misses(map.BlockCount(), 0),
+      m_missesLeft(map.BlockCount() + kSpareMisses), m_found(map.BlockCount(), -1) {
     std::size_t buckets = 16;
     while (buckets < 2 * map.BlockCount()) buckets *= 2;
     m_mask = static_cast<std::uint32_t>(buckets - 1);
@@ -133,16 +134,24 @@ void BlockMatcher::TryMatch() {
     StrongHash strong{};
     for (std::int32_t j = m_heads[value & m_mask]; j >= 0; j = m_next[static_cast<std::size_t>(j)]) {
         const std::size_t block = static_cast<std::size_t>(j);
-        if (m_map.checksums[block] != value || m_found[block] >= 0) continue;
+        if (m_map.checksums[block] != value || m_found[block] >= 0 || m_misses[block] >= kMissesPerBlock) continue;
         if (!hashed) {
+            if (m_goOn && !m_goOn()) {
+                m_abandoned = true;
+                return;
+            }
             strong = m_hasher(m_window.data() + m_pos, m_map.blockSize);
             hashed = true;
+            ++m_hashes;
         }
         if (strong == m_map.hashes[block]) {
             m_found[block] = m_windowAt + static_cast<std::int64_t>(m_pos);
             matched = true;
+        } else if (++m_misses[block] == kMissesPerBlock) {
+            ++m_falseBlocks;
         }
     }
+    if (hashed && !matched) --m_missesLeft;
     // A block found: the search goes on after it (its bytes cannot begin another block of the new file
     // that the copy holds only once).
     if (matched) {
@@ -151,7 +160,12 @@ void BlockMatcher::TryMatch() {
     }
 }
 
-void BlockMatcher::Feed(const char* data, std::size_t size) {
+bool BlockMatcher::Feed(const char* data, std::size_t size) {
+    if (Ended()) return false;
+    if (m_goOn && !m_goOn()) {
+        m_abandoned = true;
+        return false;
+    }
     const std::size_t block = m_map.blockSize;
     const std::size_t last = m_map.BlockCount() ? m_map.BlockLength(m_map.BlockCount() - 1) : 0;
     // The copy's last bytes, for a short last block.
@@ -163,10 +177,10 @@ void BlockMatcher::Feed(const char* data, std::size_t size) {
             if (m_tail.size() > last) m_tail.erase(0, m_tail.size() - last);
         }
     }
-    if (block == 0 || m_map.BlockCount() == 0) return;
+    if (block == 0 || m_map.BlockCount() == 0) return true;
     m_window.append(data, size);
     const auto bytes = [this] { return reinterpret_cast<const unsigned char*>(m_window.data()); };
-    for (;;) {
+    while (!Ended()) {
         if (m_window.size() - m_pos < block) break;
         if (!m_rolling) {
             m_sum.Reset(bytes() + m_pos, block);
@@ -186,6 +200,7 @@ void BlockMatcher::Feed(const char* data, std::size_t size) {
         m_windowAt += static_cast<std::int64_t>(m_pos);
         m_pos = 0;
     }
+    return !Ended();
 }
 
 std::vector<std::int64_t> BlockMatcher::Finish() {
@@ -201,6 +216,25 @@ std::vector<std::int64_t> BlockMatcher::Finish() {
     return m_found;
 }
 
+std::vector<std::vector<ByteRange>> BatchRanges(std::vector<ByteRange> ranges, std::size_t maxRanges, std::uint64_t maxBytes) {
+    std::vector<std::vector<ByteRange>> batches;
+    std::uint64_t bytes = 0;
+    for (ByteRange r : ranges) {
+        while (r.first < r.end) {
+            if (batches.empty() || batches.back().size() == maxRanges || bytes == maxBytes) {
+                batches.emplace_back();
+                bytes = 0;
+            }
+            // A range longer than a batch has room for goes on in the next one.
+            const std::uint64_t take = std::min(r.end - r.first, maxBytes - bytes);
+            batches.back().push_back({r.first, r.first + take});
+            bytes += take;
+            r.first += take;
+        }
+    }
+    return batches;
+}
+
 std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& found) {
     std::vector<ByteRange> ranges;
     for (std::size_t j = 0; j < map.BlockCount() && j < found.size(); ++j) {
@@ -213,6 +247,12 @@ std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std:
         }
     }
     return ranges;
+}
+
+std::uint64_t RangeAnswerBound(const std::vector<ByteRange>& ranges, std::size_t boundarySize) {
+    std::uint64_t bytes = 0;
+    for (const ByteRange& r : ranges) bytes += r.end - r.first;
+    return bytes + (ranges.size() + 1) * (kPartOverhead + boundarySize) + ByteRangesReader::kMaxEpilogue;
 }
 
 std::string RangesHeaderValue(const std::vector<ByteRange>& ranges) {
@@ -248,15 +288,17 @@ bool ByteRangesBoundary(const std::string& contentType, std::string& boundary) {
     return !boundary.empty() && boundary.size() <= 70 && !HasControlCharacter(boundary);
 }
 
-ByteRangesReader::ByteRangesReader(std::string boundary, std::uint64_t total, PartSink sink)
-    : m_delimiter("--" + boundary), m_total(total), m_sink(std::move(sink)) {}
+ByteRangesReader::ByteRangesReader(std::string boundary, std::uint64_t total, std::size_t maxParts, PartSink sink)
+    : m_delimiter("--" + boundary), m_total(total), m_partsLeft(maxParts), m_sink(std::move(sink)) {}
 
 bool ByteRangesReader::Feed(const char* data, std::size_t size) {
-    constexpr std::size_t kMaxHeaders = 4096;
     while (size > 0) {
         switch (m_state) {
         case State::Failed: return false;
-        case State::End: return true;  // an epilogue means nothing
+        case State::End:
+            // An epilogue means nothing, and may not go on.
+            m_epilogue += size;
+            return m_epilogue <= kMaxEpilogue || Fail();
         case State::Data: {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, size));
             if (!m_sink(m_at, data, n)) return Fail();
@@ -310,7 +352,8 @@ bool ByteRangesReader::Feed(const char* data, std::size_t size) {
                     if (!found) return Fail();
                 }
             }
-            if (!found) return Fail();
+            if (!found || m_partsLeft == 0) return Fail();
+            --m_partsLeft;
             m_pending.clear();
             m_at = range.first;
             m_left = range.end - range.first;

@@ -9,9 +9,12 @@
 // The map, all numbers little-endian:
 //   "MWBLOCK1"                8 bytes
 //   file size                 8 bytes
-//   block size                4 bytes (512 to 1 MiB)
+//   block size                4 bytes: the tool's choice for the file size (ChooseBlockSize)
 //   per block, in order:      4 bytes rolling checksum, 16 bytes strong hash
 // The block count is the file size divided by the block size, rounded up; the last block may be shorter.
+// The map is not signed: only the file made from it is checked. So the updater takes no block size but the
+// one the tool chooses, and gives each block of a map a budget of strong hashes that find nothing: whatever
+// a hostile map says, the search costs about one pass over the installed copy and a hash of the file's size.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -82,23 +85,42 @@ private:
     std::string m_out;
 };
 
-// A served map read: false for anything that is not a whole, consistent map of a file of fileSize bytes
-// (a damaged or hostile map means the whole file is fetched instead).
+// A served map read: false for anything that is not a whole, consistent map of a file of fileSize bytes in
+// the tool's block size (a damaged or hostile map means the whole file is fetched instead).
 bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& map);
 
 // Finds the new file's blocks in an old copy fed in any pieces, in order: each block of the map is found at
 // most once, anywhere in the copy. Memory: the map's table and two blocks, whatever the copy's size.
+// Strong hashes are rationed: a block whose checksum matched kMissesPerBlock windows that its hash did not
+// is looked for no more, and once the hashes that found nothing reach the map's block count and
+// kSpareMisses, the search ends. Either proves the map false (a true map's checksums rarely meet a window
+// its hash refuses). goOn, asked before every strong hash and every piece: false ends the search (a stop).
 class BlockMatcher {
 public:
-    BlockMatcher(const BlockMap& map, BlockHasher hasher);
-    void Feed(const char* data, std::size_t size);
+    static constexpr unsigned kMissesPerBlock = 4;
+    static constexpr std::uint64_t kSpareMisses = 64;
+    BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn = nullptr);
+    // false once the search has ended (a false map, or goOn said no): nothing more is looked at.
+    bool Feed(const char* data, std::size_t size);
     // Per block of the new file: where it starts in the old copy, or -1 when the copy does not hold it.
     std::vector<std::int64_t> Finish();
+    // The map's checksums met windows its hashes refused, beyond the budget.
+    bool ProvedFalse() const { return m_falseBlocks > 0 || m_missesLeft == 0; }
+    bool Abandoned() const { return m_abandoned; }  // goOn said no
+    std::uint64_t StrongHashes() const { return m_hashes; }
+    std::size_t HeldBytes() const { return m_window.capacity() + m_tail.capacity(); }  // of the copy, at the moment
 
 private:
     void TryMatch();
+    bool Ended() const { return m_abandoned || m_missesLeft == 0; }
     const BlockMap& m_map;
     BlockHasher m_hasher;
+    std::function<bool()> m_goOn;
+    std::vector<std::uint8_t> m_misses;        // per block: windows its checksum matched and its hash refused
+    std::uint64_t m_missesLeft;                // hashes that may still find nothing
+    std::uint64_t m_hashes = 0;
+    std::size_t m_falseBlocks = 0;             // blocks that used up their misses
+    bool m_abandoned = false;
     std::vector<std::int32_t> m_heads, m_next;  // the full blocks by checksum: buckets of a chained table
     std::uint32_t m_mask = 0;
     std::vector<std::int64_t> m_found;
@@ -116,21 +138,31 @@ struct ByteRange {
 };
 // The byte ranges of the new file the old copy lacks, neighbouring blocks merged into one range.
 std::vector<ByteRange> MissingRanges(const BlockMap& map, const std::vector<std::int64_t>& found);
+// The ranges in the order given, as requests: at most maxRanges ranges and maxBytes bytes each (a longer
+// range split where a request is full), so that each request can be held to a time of its own.
+std::vector<std::vector<ByteRange>> BatchRanges(std::vector<ByteRange> ranges, std::size_t maxRanges, std::uint64_t maxBytes);
+// The most body bytes a 206 answer to a request for these ranges may take: the ranges themselves, and per
+// part its delimiter and headers (kPartOverhead and the boundary), the closing delimiter and an epilogue.
+constexpr std::size_t kPartOverhead = 512;
+std::uint64_t RangeAnswerBound(const std::vector<ByteRange>& ranges, std::size_t boundarySize);
 // "bytes=a-b,c-d,..." for ranges.
 std::string RangesHeaderValue(const std::vector<ByteRange>& ranges);
 
 // A 206 answer's Content-Range ("bytes FIRST-LAST/TOTAL") as the range it carries of an object of total bytes.
 bool ParseContentRange(const std::string& value, std::uint64_t total, ByteRange& range);
-// The boundary of a "multipart/byteranges" Content-Type; false for any other type.
+// The boundary of a "multipart/byteranges" Content-Type (1 to 70 characters); false for any other type.
 bool ByteRangesBoundary(const std::string& contentType, std::string& boundary);
 
 // The body of a "206 Partial Content" answer to a request for several ranges (multipart/byteranges): each
 // part's bytes handed on with where they belong in the object, as they arrive. Each part's length is its
-// Content-Range's, so a boundary's bytes inside a part mean nothing.
+// Content-Range's, so a boundary's bytes inside a part mean nothing. At most maxParts parts (the ranges asked
+// for), a preamble and each part's headers of at most kMaxHeaders bytes, an epilogue of at most kMaxEpilogue.
 class ByteRangesReader {
 public:
+    static constexpr std::size_t kMaxHeaders = 4096;
+    static constexpr std::size_t kMaxEpilogue = 64;
     using PartSink = std::function<bool(std::uint64_t offset, const char* data, std::size_t size)>;
-    ByteRangesReader(std::string boundary, std::uint64_t total, PartSink sink);
+    ByteRangesReader(std::string boundary, std::uint64_t total, std::size_t maxParts, PartSink sink);
     // false: not such a body (or the sink refused); nothing more is read then.
     bool Feed(const char* data, std::size_t size);
     // Whether the body ended with its closing delimiter.
@@ -144,6 +176,8 @@ private:
     }
     std::string m_delimiter;  // "--" boundary
     std::uint64_t m_total;
+    std::size_t m_partsLeft;
+    std::size_t m_epilogue = 0;  // bytes after the closing delimiter
     PartSink m_sink;
     State m_state = State::Delimiter;
     std::string m_pending;     // bytes of a delimiter or of headers not yet whole

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cstdint>
+
 namespace core {
 
 struct BodyDecoder::Stream {
@@ -21,6 +23,14 @@ bool IsZlibHeader(unsigned char cmf, unsigned char flg) {
 }
 
 }  // namespace
+
+std::uint64_t RawBodyBound(ContentCoding coding, std::uint64_t decodedBound) {
+    if (coding == ContentCoding::Identity) return decodedBound;
+    const std::uint64_t n = decodedBound;
+    if (n > UINT64_MAX / 2) return UINT64_MAX;  // no bound worth the name
+    // compressBound's formula, in 64 bits (its uLong is 32 bits on Windows), and the margin.
+    return n + (n >> 12) + (n >> 14) + (n >> 25) + 13 + n / 256 + 64 * 1024;
+}
 
 BodyDecoder::BodyDecoder(ContentCoding coding) : m_coding(coding) {
     if (coding == ContentCoding::Unsupported) m_failed = true;

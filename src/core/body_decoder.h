@@ -41,6 +41,12 @@ private:
     bool m_overran = false;
 };
 
+// The most body bytes an answer coded so may take for an object of at most decodedBound bytes: the object
+// itself when it is not compressed; otherwise zlib's bound for compressing it (what a compressor that falls
+// back to stored blocks never exceeds) plus a margin of a 256th and 64 KiB for the gzip header's own fields.
+// A compressed body that goes on past it (empty stored blocks, say, which decode to nothing) never ends.
+std::uint64_t RawBodyBound(ContentCoding coding, std::uint64_t decodedBound);
+
 class BodyDecoder {
 public:
     // coding must not be Unsupported.

@@ -54,6 +54,9 @@ PRODUCT_FACT(kStatsObject, "/member/stats.asp")
 // inside the Windows temp folder.
 PRODUCT_FACT(kLogFileName, "BrinsoUpdator.log")
 PRODUCT_FACT(kRunFolderPrefix, "BrinsoUpdator.{")
+// A block map as the updater fetched it, in the pass's folder of its own files (beside the listed files'
+// folder, so that no listed name can be a path of the updater's own).
+PRODUCT_FACT(kFetchedMapName, "blocks.map")
 // What failed downloads kept to resume from: a folder of the install folder, one folder in it per pass.
 PRODUCT_FACT(kKeptPartsFolder, "BrinsoUpdator.parts")
 PRODUCT_FACT(kDbPartsFolder, "db")

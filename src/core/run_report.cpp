@@ -61,6 +61,8 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
     case DownloadFailure::TooManyRedirects: return "the server redirected more than 10 times";
     case DownloadFailure::BadRedirect: return "the server redirected to \"" + o.detail + "\", which the updater does not follow";
     case DownloadFailure::NoRanges: return "the server sent the whole file instead of the ranges asked for: it serves no ranges";
+    case DownloadFailure::EndlessAnswer:
+        return "the answer went on past " + std::to_string(o.expected) + " bytes, more than any answer to the request takes";
     case DownloadFailure::BadRange:
         return "the server's partial answer (" + o.detail + ") is not " +
                (o.rangeFrom ? "the rest of the file from byte " + std::to_string(o.rangeFrom) : std::string("what was asked for"));
@@ -73,10 +75,11 @@ bool KeepsWhatArrived(DownloadFailure failure) {
            failure == DownloadFailure::NotWholeInTime || failure == DownloadFailure::Stopped;
 }
 
-NextAttempt NextAttemptAfter(const DownloadOutcome& o, bool mayAskAgain, bool otherHostLeft) {
+NextAttempt NextAttemptAfter(const DownloadOutcome& o, bool mayAskAgain, bool otherHostLeft, std::int64_t waitLeft) {
     if (o.ok || o.failure == DownloadFailure::Stopped) return NextAttempt::None;
     const bool comeBack = o.failure == DownloadFailure::Status && (o.status == 503 || o.status == 429);
-    if (comeBack && mayAskAgain && o.retryAfter >= 0 && o.retryAfter <= kMaxRetryAfterSeconds) return NextAttempt::SameHostLater;
+    const std::int64_t mayWait = waitLeft < kMaxRetryAfterSeconds ? waitLeft : kMaxRetryAfterSeconds;
+    if (comeBack && mayAskAgain && o.retryAfter >= 0 && o.retryAfter <= mayWait) return NextAttempt::SameHostLater;
     // The kept part was refused (416) or proved wrong: it is gone, and the whole file may well be right.
     const bool partWrong = o.failure == DownloadFailure::BadRange || (o.failure == DownloadFailure::Status && o.status == 416) ||
                            (o.resumed && !KeepsWhatArrived(o.failure) && o.failure != DownloadFailure::Status);

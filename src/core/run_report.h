@@ -33,6 +33,7 @@ enum class DownloadFailure {
     BadRedirect,          // a Location the updater does not follow (detail)
     BadRange,             // a 206 that is not the rest asked for (detail: its Content-Range or Content-Encoding)
     NoRanges,             // the whole object where ranges were asked for: the server serves no ranges
+    EndlessAnswer,        // the body went on past what any answer to the request can take (expected = that bound)
 };
 
 // Whether what arrived before a download failed this way may be kept to resume from: the bytes were
@@ -56,12 +57,14 @@ struct DownloadOutcome {
 };
 
 // What follows a failed download: the same host asked again once the wait a 503 or 429 asked for has
-// passed (at most kMaxRetryAfterSeconds), or at once for the whole file when the rest of a kept part was
-// refused or the part proved wrong (each once: mayAskAgain); else the next host where one is left.
+// passed (at most waitLeft seconds: what is left of the file's kMaxRetryAfterSeconds over all its hosts), or
+// at once for the whole file when the rest of a kept part was refused or the part proved wrong (each once:
+// mayAskAgain); else the next host where one is left.
 // WholeFile: a download of what lets a file come by blocks failed: the file comes whole instead.
 enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost, WholeFile };
 constexpr std::int64_t kMaxRetryAfterSeconds = 60;
-NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft);
+NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft,
+                             std::int64_t waitLeft = kMaxRetryAfterSeconds);
 
 // The cause of a failed download in a support engineer's words; errorText is the platform's text for
 // outcome.error ("error 12029: ..."), or empty for the code alone.

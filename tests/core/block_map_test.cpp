@@ -82,8 +82,101 @@ TEST(BlockMap, TheToolsMapReadsBackAndADamagedOneIsRefused) {
         {"a block size above 1 MiB", with(16, std::string("\x01\0\x10\0", 4)), file.size()},
         {"no header", map.substr(0, 10), file.size()},
         {"an empty file's", with(8, std::string(8, '\0')), 0},
+        {"a whole entry short", map.substr(0, map.size() - core::kBlockEntrySize), file.size()},
+        {"a whole entry more", map + std::string(core::kBlockEntrySize, 'e'), file.size()},
+        // Not signed: a block size other than the tool's would let a map make the search cost what it likes.
+        {"8 KiB blocks for a file of 1 MiB", with(16, std::string("\0\x20\0\0", 4)), file.size()},
+        {"the largest blocks, 1 MiB", [&] {
+             core::BlockMapWriter large(file.size(), Sha, 1 << 20);
+             large.Feed(file.data(), file.size());
+             return large.Finish();
+         }(), file.size()},
     };
     for (const auto& d : damaged) EXPECT_FALSE(core::ParseBlockMap(d.bytes, d.fileSize, parsed)) << d.name;
+}
+
+// The format as documented, computed here from its definition: little-endian fields, and per block the
+// rsync checksum a = sum of the bytes, b = sum of (n - i) * byte i, each modulo 2^16, as a | b << 16.
+TEST(BlockMap, TheMapIsTheDocumentedFormat) {
+    std::string file((1 << 20) + 5, '\0');
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>((i * 31 + i / 251) & 0xFF);
+    const std::string map = MapOf(file, 65536);
+    ASSERT_EQ(map.size(), 20 + 257 * 20u);
+    EXPECT_EQ(map.substr(0, 8), "MWBLOCK1");
+    EXPECT_EQ(map.substr(8, 8), std::string("\x05\0\x10\0\0\0\0\0", 8)) << "the size, 0x100005";
+    EXPECT_EQ(map.substr(16, 4), std::string("\0\x10\0\0", 4)) << "the block size, 4096";
+    for (std::size_t block : {std::size_t{0}, std::size_t{9}, std::size_t{256}}) {
+        const std::size_t at = block * 4096, n = std::min<std::size_t>(4096, file.size() - at);
+        std::uint32_t a = 0, b = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            a += static_cast<unsigned char>(file[at + i]);
+            b += static_cast<std::uint32_t>(n - i) * static_cast<unsigned char>(file[at + i]);
+        }
+        const std::uint32_t sum = (a & 0xFFFF) | (b & 0xFFFF) << 16;
+        const std::size_t entry = 20 + block * 20;
+        EXPECT_EQ(map.substr(entry, 4), std::string({static_cast<char>(sum), static_cast<char>(sum >> 8), static_cast<char>(sum >> 16),
+                                                     static_cast<char>(sum >> 24)}))
+            << "block " << block;
+        const core::StrongHash strong = Sha(file.data() + at, n);
+        EXPECT_EQ(map.substr(entry + 4, 16), std::string(reinterpret_cast<const char*>(strong.data()), 16)) << "block " << block;
+    }
+    EXPECT_EQ(core::BlockChecksum("abc", 3), 294u | 586u << 16);
+}
+
+// A map is not signed: whatever it says, finding its blocks costs about a pass over the copy and the hashes
+// of a file's size, and a map that lies is known for one.
+TEST(BlockMap, AFalseMapCostsLittleAndIsKnownForOne) {
+    const std::string newer = Random((1 << 20) + 1, 6);
+    core::BlockMap map;
+    ASSERT_TRUE(core::ParseBlockMap(MapOf(newer, 65536), newer.size(), map));
+    // Every checksum a window of zeros has, every hash wrong, over a copy of 2 MiB of zeros: each position
+    // of the copy meets every block's checksum.
+    core::BlockMap hostile = map;
+    for (std::size_t j = 0; j < hostile.BlockCount(); ++j) hostile.checksums[j] = core::BlockChecksum(std::string(4096, '\0').data(), 4096);
+    const std::string zeros(2 << 20, '\0');
+    core::BlockMatcher matcher(hostile, Sha);
+    for (std::size_t at = 0; at < zeros.size(); at += 65536) matcher.Feed(zeros.data() + at, 65536);
+    EXPECT_TRUE(matcher.ProvedFalse());
+    EXPECT_LE(matcher.StrongHashes(), hostile.BlockCount() + core::BlockMatcher::kSpareMisses);
+    for (std::int64_t at : matcher.Finish()) EXPECT_EQ(at, -1);
+
+    // A window whose checksum is a block's and whose bytes are not (three bytes changed so that both sums
+    // stay): the strong hash refuses it, and one such window proves nothing false.
+    std::string twin = newer.substr(0, 4096);
+    twin[100] = static_cast<char>(twin[100] + 1);
+    twin[101] = static_cast<char>(twin[101] - 2);
+    twin[102] = static_cast<char>(twin[102] + 1);
+    ASSERT_EQ(core::BlockChecksum(twin.data(), 4096), map.checksums[0]);
+    core::BlockMatcher refusing(map, Sha);
+    refusing.Feed(twin.data(), twin.size());
+    EXPECT_EQ(refusing.StrongHashes(), 1u) << "the checksum matched";
+    EXPECT_EQ(refusing.Finish()[0], -1) << "the hash did not";
+    EXPECT_FALSE(refusing.ProvedFalse());
+
+    // A stop is answered before the next hash or piece.
+    int asked = 0;
+    core::BlockMatcher stopped(hostile, Sha, [&asked] { return ++asked < 3; });
+    EXPECT_FALSE(stopped.Feed(zeros.data(), zeros.size()));
+    EXPECT_TRUE(stopped.Abandoned());
+    EXPECT_LE(stopped.StrongHashes(), 1u);
+    EXPECT_FALSE(stopped.Feed(zeros.data(), 1)) << "nothing more is looked at";
+}
+
+// What the matcher holds stays within two blocks and a piece, however the copy comes.
+TEST(BlockMap, TheSearchHoldsNoMoreThanTwoBlocksAndAPiece) {
+    const std::string old = Random(4 << 20, 7);
+    core::BlockMap map;
+    ASSERT_TRUE(core::ParseBlockMap(MapOf(old, 65536), old.size(), map));
+    for (std::size_t piece : {std::size_t{1000}, std::size_t{65536}}) {
+        core::BlockMatcher matcher(map, Sha);
+        std::size_t most = 0;
+        for (std::size_t at = 0; at < old.size(); at += piece) {
+            matcher.Feed(old.data() + at, std::min(piece, old.size() - at));
+            most = std::max(most, matcher.HeldBytes());
+        }
+        EXPECT_LE(most, 4 * map.blockSize + 2 * piece) << "pieces of " << piece;
+        EXPECT_EQ(core::MissingRanges(map, matcher.Finish()).size(), 0u);
+    }
 }
 
 TEST(BlockMap, TheRollingChecksumIsTheChecksumOfEveryWindow) {
@@ -151,6 +244,20 @@ TEST(BlockMap, MissingBlocksMergeIntoRanges) {
     EXPECT_EQ(ranges, (std::vector<core::ByteRange>{{100, 300}, {400, 500}, {800, 1050}}));
     EXPECT_EQ(core::RangesHeaderValue(ranges), "bytes=100-299,400-499,800-1049");
     EXPECT_TRUE(core::MissingRanges(map, std::vector<std::int64_t>(11, 0)).empty());
+    using R = std::vector<core::ByteRange>;
+    const struct {
+        const char* name;
+        std::size_t maxRanges;
+        std::uint64_t maxBytes;
+        std::vector<R> batches;
+    } batching[] = {
+        {"all in one", 32, 1000, {ranges}},
+        {"two ranges a request", 2, 1000, {R{{100, 300}, {400, 500}}, R{{800, 1050}}}},
+        {"250 bytes a request: a range split where one is full", 32, 250,
+         {R{{100, 300}, {400, 450}}, R{{450, 500}, {800, 1000}}, R{{1000, 1050}}}},
+        {"100 bytes a request", 32, 100, {R{{100, 200}}, R{{200, 300}}, R{{400, 500}}, R{{800, 900}}, R{{900, 1000}}, R{{1000, 1050}}}},
+    };
+    for (const auto& b : batching) EXPECT_EQ(core::BatchRanges(ranges, b.maxRanges, b.maxBytes), b.batches) << b.name;
 }
 
 }  // namespace
@@ -165,6 +272,8 @@ TEST(ByteRanges, EachPartGoesWhereItsContentRangeSays) {
     EXPECT_EQ(boundary, "a b");
     EXPECT_FALSE(core::ByteRangesBoundary("application/octet-stream", boundary));
     EXPECT_FALSE(core::ByteRangesBoundary("multipart/byteranges; boundary=", boundary));
+    EXPECT_TRUE(core::ByteRangesBoundary("multipart/byteranges; boundary=" + std::string(70, 'b'), boundary));
+    EXPECT_FALSE(core::ByteRangesBoundary("multipart/byteranges; boundary=" + std::string(71, 'b'), boundary)) << "over 70 characters";
     core::ByteRange range;
     EXPECT_TRUE(core::ParseContentRange("bytes 10-14/100", 100, range));
     EXPECT_EQ(range, (core::ByteRange{10, 15}));
@@ -190,12 +299,18 @@ TEST(ByteRanges, EachPartGoesWhereItsContentRangeSays) {
         {"something else after a part", part("0-4/100", "AAAAA") + "\r\nxx", false, false, "0:AAAAA"},
         {"endless headers", "\r\n" + b + "\r\n" + std::string(5000, 'h'), false, false, ""},
         {"no delimiter at all", std::string(5000, 'x'), false, false, ""},
+        {"a one-byte range", part("99-99/100", "Z") + "\r\n" + b + "--", true, true, "99:Z"},
+        {"its header spelled in lower case", "\r\n" + b + "\r\ncontent-range: bytes 3-4/100\r\n\r\nCC\r\n" + b + "--", true, true, "3:CC"},
+        {"a delimiter line with more after the boundary", "\r\n" + b + "X\r\nContent-Range: bytes 3-4/100\r\n\r\nCC", false, false, ""},
+        {"the closing delimiter and a line end", two + "\r\n", true, true, "0:AAAAA 10:B\r\n--"},
+        {"an endless epilogue", two + std::string(65, 'e'), false, false, "0:AAAAA 10:B\r\n--"},
+        {"more parts than ranges asked for", part("0-0/100", "A") + part("1-1/100", "A") + part("2-2/100", "A"), false, false, "0:AA"},
     };
     for (const auto& c : cases) {
         for (std::size_t piece : {c.body.size(), std::size_t{1}}) {
             SCOPED_TRACE(std::string(c.name) + (piece == 1 ? ", byte by byte" : ""));
             std::map<std::uint64_t, std::string> parts;
-            core::ByteRangesReader reader(b.substr(2), 100, [&parts](std::uint64_t at, const char* data, std::size_t size) {
+            core::ByteRangesReader reader(b.substr(2), 100, 2, [&parts](std::uint64_t at, const char* data, std::size_t size) {
                 // Pieces of one part arrive in order: they join the part that ends where they begin.
                 for (auto& p : parts) {
                     if (p.first + p.second.size() == at) {
@@ -215,8 +330,12 @@ TEST(ByteRanges, EachPartGoesWhereItsContentRangeSays) {
             EXPECT_EQ(got, c.got);
         }
     }
-    core::ByteRangesReader refusing("00000000001", 100, [](std::uint64_t, const char*, std::size_t) { return false; });
+    core::ByteRangesReader refusing("00000000001", 100, 2, [](std::uint64_t, const char*, std::size_t) { return false; });
     EXPECT_FALSE(refusing.Feed(two.data(), two.size())) << "a sink that refuses ends the reading";
+    // What a request's answer may take: nginx's answer for two ranges fits, with little room to spare.
+    const std::vector<core::ByteRange> asked = {{0, 5}, {10, 15}};
+    EXPECT_LE(two.size(), core::RangeAnswerBound(asked, 11));
+    EXPECT_LT(core::RangeAnswerBound(asked, 11), 10 + 4096u);
 }
 
 }  // namespace

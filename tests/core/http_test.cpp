@@ -26,6 +26,7 @@ TEST(HttpAnswers, AResumedDownloadAsksForTheRestOfTheSameFile) {
         {"", "Wed, 09 Dec 2026 07:00:00 GMT", "Wed, 09 Dec 2026 07:00:00 GMT"},
         {"5f3a", "", ""},                                                             // not quoted: no ETag
         {"\"a\r\nX: y\"", "", ""},                                                      // nothing a header can hide in
+        {"", "Wed, 09 Dec 2026\r\nX: y", ""},
         {"", "", ""},                                                                 // nothing to resume against
     };
     for (const auto& v : validators) EXPECT_EQ(core::ResumeValidator(v.etag, v.lastModified), v.validator) << v.etag;
@@ -335,6 +336,22 @@ TEST(BodyDecoder, TheBoundStopsAtTheFirstByteTooMany) {
             EXPECT_LE(written.data.size(), c.bound) << "nothing past the bound reached the file";
         }
     }
+}
+
+// A compressed body may take what compressing the most it may decode to takes, and no more: every coding of
+// incompressible bytes fits, an endless run of empty stored blocks (which decode to nothing) does not.
+TEST(BodyDecoder, ACompressedBodyIsBoundedByWhatItCanDecodeTo) {
+    std::string noise(300000, '\0');
+    unsigned x = 1;
+    for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+    for (int windowBits : {31, 15, -15}) {
+        const std::string body = Compressed(noise, windowBits);
+        EXPECT_LE(body.size(), core::RawBodyBound(core::ContentCoding::Gzip, noise.size())) << windowBits;
+    }
+    EXPECT_EQ(core::RawBodyBound(core::ContentCoding::Identity, 20000), 20000u);
+    // 20000 bytes listed: an endless body is given up within about 90 KB of empty blocks.
+    EXPECT_LT(core::RawBodyBound(core::ContentCoding::Gzip, 20000), 90000u);
+    EXPECT_EQ(core::RawBodyBound(core::ContentCoding::Deflate, UINT64_MAX), UINT64_MAX) << "no wrap past the largest bound";
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
          "the server's partial answer (Content-Range: bytes 0-99/101) is not what was asked for"},
         {outcome(DownloadFailure::NoRanges, 200, 0, 0, ""), "",
          "the server sent the whole file instead of the ranges asked for: it serves no ranges"},
+        {outcome(DownloadFailure::EndlessAnswer, 206, 70000, 69632, ""), "",
+         "the answer went on past 69632 bytes, more than any answer to the request takes"},
     };
     for (const auto& c : cases) EXPECT_EQ(core::DescribeDownloadFailure(c.outcome, c.errorText), c.said);
 }
@@ -87,12 +89,17 @@ TEST(RunReport, WhatFollowsAFailedDownload) {
         core::DownloadOutcome outcome;
         bool mayAskAgain, otherHostLeft;
         N next;
+        std::int64_t waitLeft = core::kMaxRetryAfterSeconds;  // of the file's waits over its hosts
     } cases[] = {
         {"503, Retry-After 2", failed(DownloadFailure::Status, 503, 2), true, false, N::SameHostLater},
         {"429, Retry-After 60", failed(DownloadFailure::Status, 429, 60), true, true, N::SameHostLater},
         {"503, Retry-After 61, a mirror left", failed(DownloadFailure::Status, 503, 61), true, true, N::NextHost},
         {"503, Retry-After 61, none left", failed(DownloadFailure::Status, 503, 61), true, false, N::None},
         {"503 without Retry-After", failed(DownloadFailure::Status, 503, -1), true, true, N::NextHost},
+        {"503, Retry-After 30, 30 s of the file's waits left", failed(DownloadFailure::Status, 503, 30), true, true, N::SameHostLater, 30},
+        {"503, Retry-After 31, 30 s left: the next host", failed(DownloadFailure::Status, 503, 31), true, true, N::NextHost, 30},
+        {"503, Retry-After 0, none left", failed(DownloadFailure::Status, 503, 0), true, false, N::SameHostLater, 0},
+        {"503, Retry-After 1, none left", failed(DownloadFailure::Status, 503, 1), true, false, N::None, 0},
         {"503, Retry-After 2, asked again already", failed(DownloadFailure::Status, 503, 2), false, true, N::NextHost},
         {"500 with Retry-After", failed(DownloadFailure::Status, 500, 2), true, false, N::None},
         {"a wrong digest, a mirror left", failed(DownloadFailure::DigestMismatch, 200, -1), true, true, N::NextHost},
@@ -108,7 +115,7 @@ TEST(RunReport, WhatFollowsAFailedDownload) {
         {"a 500 to a resumed request", failed(DownloadFailure::Status, 500, -1, 100), true, false, N::None},
         {"the whole file sent instead (200), then a wrong digest", failed(DownloadFailure::DigestMismatch, 200, -1, 100), true, true, N::NextHost},
     };
-    for (const auto& c : cases) EXPECT_EQ(core::NextAttemptAfter(c.outcome, c.mayAskAgain, c.otherHostLeft), c.next) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(core::NextAttemptAfter(c.outcome, c.mayAskAgain, c.otherHostLeft, c.waitLeft), c.next) << c.name;
     core::DownloadOutcome ok;
     ok.ok = true;
     EXPECT_EQ(core::NextAttemptAfter(ok, true, true), N::None);
