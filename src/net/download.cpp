@@ -206,8 +206,14 @@ bool ReceiveRanges(CHttpFile& file, const DownloadRequest& request, IDownloadPro
     const double total = static_cast<double>(haveLength ? contentLength : 0);
     std::string boundary;
     if (core::ByteRangesBoundary(type.str(), boundary)) {
-        core::ByteRangesReader parts(boundary, request.size, write);
+        // As many parts as ranges were asked for, and not a byte more than they and their headers take.
+        const std::uint64_t bound = core::RangeAnswerBound(request.ranges, boundary.size());
+        core::ByteRangesReader parts(boundary, request.size, request.ranges.size(), write);
         const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
+            if (o.bytes > bound) {
+                o.expected = bound;
+                return Fail(o, DownloadFailure::EndlessAnswer);
+            }
             if (parts.Feed(data, size)) return true;
             if (o.failure == DownloadFailure::None) o.detail = "Content-Type: " + type.str();
             return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::BadRange) : false;
@@ -331,7 +337,14 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     FileSink written(out.get(), hash ? &*hash : nullptr, o);
     core::BoundedSink sink(written, bound);
     core::BodyDecoder decoder(coding);
+    // A compressed body is bounded by what compressing the most it may decode to takes: one that decodes to
+    // nothing for ever (empty stored blocks) ends there.
+    const std::uint64_t rawBound = core::RawBodyBound(coding, bound);
     if (!ReadPaced(file, request, progress, stop, requestedAt, o, target.from, total, [&](const char* data, std::size_t size) {
+            if (coding != core::ContentCoding::Identity && o.bytes > rawBound) {  // (uncompressed: the sink's bound)
+                o.expected = rawBound;
+                return Fail(o, DownloadFailure::EndlessAnswer);
+            }
             return decoder.Feed(data, size, sink) || DecoderFailed(sink, pastBound, target.from + bound, o);
         })) {
         return false;
@@ -397,7 +410,7 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
         // would otherwise answer with ranges of that copy.
         const std::string compressed = "Accept-Encoding: gzip, deflate\r\n";
         headers.replace(headers.find(compressed), compressed.size(), "Accept-Encoding: identity\r\n");
-        headers += "Range: " + request.ranges + "\r\n";
+        headers += "Range: " + core::RangesHeaderValue(request.ranges) + "\r\n";
     }
     headers += "\r\n";
     const bool ranged = kept.From() || !request.ranges.empty();

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "core/block_map.h"
 #include "core/release.h"
 #include "core/run_report.h"
 #include "framework/stop_signal.h"
@@ -35,8 +37,8 @@ struct DownloadRequest {
                                 // told so ("Cache-Control: no-cache")
     std::string keptPart;       // with a digest and a size: where a failed attempt keeps what arrived, and a
     std::string keptTag;        // later one resumes from (the part, and its answer's validator); "": never
-    std::string ranges;         // "bytes=a-b,...": only these of the object (size bytes), written into localFile,
-                                // which is there already, where they belong; "": the whole object
+    std::vector<core::ByteRange> ranges;  // only these of the object (size bytes), written into localFile, which
+                                          // is there already, where they belong; none: the whole object
 };
 
 // The connect, send and receive time-outs that Windows documents as its defaults (60 s, 30 s, 30 s), set
@@ -67,7 +69,8 @@ protected:
 // the download can see: the platform's own waits, for headers say, are for a watcher to end).
 // Otherwise the outcome names the cause, and no local file is left. With ranges, only a 206 answer delivers
 // (a 200 fails as NoRanges), its part or parts written into the local file (never deleted here), decoded
-// counting the bytes written; the caller checks the file. With a kept part: a part an earlier
+// counting the bytes written; the caller checks the file. Whatever the answer, its body takes no more bytes
+// than an answer to the request can (core::RawBodyBound, core::RangeAnswerBound): an endless one fails. With a kept part: a part an earlier
 // attempt kept is resumed (Range and If-Range; a 206 is appended to it, a 200 starts it anew), the body of an
 // uncompressed answer with a validator goes into the part and, once whole and right, becomes the local file;
 // a failure that proves nothing wrong with what arrived keeps it (outcome.kept), any other drops it. Redirects are followed up to a bound;

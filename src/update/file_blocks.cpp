@@ -8,18 +8,25 @@ BlockSearch FindMappedBlocks(HANDLE file, const core::BlockMap& map, const CStop
     constexpr DWORD kPiece = 64 * 1024;
     CSha256Each sha;
     bool hashed = true;
-    core::BlockMatcher matcher(map, [&sha, &hashed](const char* data, std::size_t size) {
-        core::Sha256Digest d{};
-        hashed = sha.Hash(data, size, d) && hashed;
-        core::StrongHash h{};
-        std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
-        return h;
-    });
+    core::BlockMatcher matcher(
+        map,
+        [&sha, &hashed](const char* data, std::size_t size) {
+            core::Sha256Digest d{};
+            hashed = sha.Hash(data, size, d) && hashed;
+            core::StrongHash h{};
+            std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
+            return h;
+        },
+        [&stop] { return !stop.Raised(); });
     std::vector<char> piece(kPiece);
-    for (DWORD n = 0; ::ReadFile(file, piece.data(), kPiece, &n, nullptr) && n > 0;) {
-        if (stop.Raised()) return BlockSearch::Stopped;
-        matcher.Feed(piece.data(), n);
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(file, piece.data(), kPiece, &n, nullptr)) return BlockSearch::ReadFailed;
+        if (n == 0 || !matcher.Feed(piece.data(), n)) break;
     }
+    if (matcher.Abandoned() || stop.Raised()) return BlockSearch::Stopped;
+    if (!hashed) return BlockSearch::NoSha256;
+    if (matcher.ProvedFalse()) return BlockSearch::MapProvedFalse;
     found = matcher.Finish();
-    return hashed ? BlockSearch::Done : BlockSearch::NoSha256;
+    return BlockSearch::Done;
 }

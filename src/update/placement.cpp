@@ -162,20 +162,47 @@ DWORD RemoveSetAsideProgram(CString& path, bool& atReboot) {
 
 namespace {
 
-// Empty folders of earlier runs (only an empty folder can be removed, so nothing else is touched).
-void RemoveEmptyRunFolders(const std::wstring& parent) {
+// The files directly in folder (a run folder holds nothing else).
+void DeleteFilesIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    if (const ScopedFind h{::FindFirstFileW((folder + L"\\*").c_str(), &found)}) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (::FindNextFileW(h.get(), &found));
+    }
+}
+
+// A run folder opened as its run holds it while it lasts: without delete sharing, so that no other start
+// takes it for the folder of an ended run.
+HANDLE HoldFolder(const std::wstring& folder) {
+    return ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Folders of earlier runs, with what they hold: a run that was ended (or whose machine lost power) before
+// it could remove its folder leaves its downloads there. A folder a run still holds stays; a link under
+// such a name is never followed.
+void RemoveEndedRunFolders(const std::wstring& parent) {
     WIN32_FIND_DATAW found;
     const ScopedFind h(::FindFirstFileW((parent + L"\\" + Wide(product::kRunFolderPrefix) + L"*").c_str(), &found));
     if (!h) return;
     do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ::RemoveDirectoryW((parent + L"\\" + found.cFileName).c_str());
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring folder = parent + L"\\" + found.cFileName;
+        {
+            const ScopedFile probe(::CreateFileW(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!probe) continue;  // held by a run that goes on
+        }
+        DeleteFilesIn(folder);
+        ::RemoveDirectoryW(folder.c_str());
     } while (::FindNextFileW(h.get(), &found));
 }
 
 }  // namespace
 
 const CString& CRunFolder::Get(const CString& parent) {
-    if (m_path.IsEmpty()) RemoveEmptyRunFolders(Wide(parent));
+    if (m_path.IsEmpty()) RemoveEndedRunFolders(Wide(parent));
     // Administrators and the system alone, for the folder and everything made in it: between a download's
     // digest check and its placement, no other account can create, change or replace a file there (the
     // Windows temp folder lets every user create files). There is no folder without that protection where
@@ -191,21 +218,23 @@ const CString& CRunFolder::Get(const CString& parent) {
         ::StringFromGUID2(id, text, 40);
         const CString path = parent + "\\" + CString(product::kRunFolderPrefix) + CString(Narrow(text + 1));
         // Fails when anything (file, folder, link) is there already: then another name is drawn.
-        if (::CreateDirectoryW(Wide(path).c_str(), descriptor ? &security : nullptr)) m_path = path;
+        if (!::CreateDirectoryW(Wide(path).c_str(), descriptor ? &security : nullptr)) continue;
+        m_held.reset(HoldFolder(Wide(path)));
+        if (m_held) m_path = path;
     }
     return m_path;
 }
 
 void CRunFolder::Remove() {
     if (m_path.IsEmpty()) return;
-    WIN32_FIND_DATAW found;
     const std::wstring folder = Wide(m_path);
-    if (const ScopedFind h{::FindFirstFileW((folder + L"\\*").c_str(), &found)}) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (::FindNextFileW(h.get(), &found));
+    DeleteFilesIn(folder);
+    m_held.reset();
+    if (::RemoveDirectoryW(folder.c_str())) {
+        m_path.Empty();
+    } else {
+        m_held.reset(HoldFolder(folder));  // something in it still open: held again for a later try
     }
-    if (::RemoveDirectoryW(folder.c_str())) m_path.Empty();
 }
 
 DWORD StartRegistration(const CString& systemFolder, const CString& path) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "framework/cstring.h"
+#include "framework/handles.h"
 #include "framework/stop_signal.h"
 #include "update/run_events.h"
 
@@ -24,8 +25,8 @@ CString UpdateTempFolder();
 // fresh (never one that was already there, so nothing another user put in the temp folder is read,
 // replaced or followed); removed, with whatever was left in it, when the pass ends and when the object
 // goes. Empty when none could be made.
-// A folder that a download cut off by the process's end kept from going is left empty; the next run
-// removes such empty folders before it makes its own.
+// The run holds its folder open while it lasts; the next start removes, with what they hold, the folders
+// of runs that ended before they could (the process was ended, the power failed) before it makes its own.
 class CRunFolder {
 public:
     CRunFolder() = default;
@@ -46,6 +47,7 @@ public:
 
 private:
     CString m_path;
+    ScopedFile m_held;  // the folder, held without delete sharing while the run uses it
 };
 
 // An install folder that names no existing folder becomes Program Files\Yelvan\Marrowtide, created

@@ -71,7 +71,9 @@ public:
     virtual void RunStarted(const CString& /*installPath*/) {}  // the product's programs are about to be ended
     virtual void ProgramNotEnded(const CString& /*path*/) {}     // running, and it could not be ended
     virtual void PassStarted(UpdatePass) {}
-    virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem, const std::string& /*detail*/) {}
+    // host: where it came from ("": not said); nextHost: the next mirror of the server is asked for it.
+    virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem, const std::string& /*detail*/, const std::string& /*host*/,
+                                     bool /*nextHost*/) {}
     virtual void KeptSerialUnreadable(UpdatePass, const CString& /*file*/) {}  // taken as none
     virtual void EntryChecked(UpdatePass, const CString& /*name*/, const CString& /*version*/, EntryVerdict) {}
     virtual void FilesDue(UpdatePass, std::size_t /*count*/) {}  // the version-info file was read
@@ -81,6 +83,8 @@ public:
     virtual void DownloadProgress(int /*percent*/) {}  // only for listed files; per chunk
     // next: what follows a failed download (asked again later, or of the next host).
     virtual void DownloadEnded(const std::string& /*url*/, const core::DownloadOutcome&, core::NextAttempt /*next*/) {}
+    // A download came only after its servers asked for waits (Retry-After): waited seconds of tookMs.
+    virtual void CameAfterWaits(const std::string& /*url*/, std::int64_t /*waited*/, unsigned long /*tookMs*/) {}
     virtual void FileFetched(UpdatePass, long /*index*/) {}
     // A large file came by blocks: fetched bytes of its size (in requests), the rest from its installed copy.
     virtual void CameByBlocks(const CString& /*name*/, std::uint64_t /*fetched*/, std::uint64_t /*size*/, std::size_t /*requests*/) {}
@@ -109,9 +113,10 @@ public:
     void ProgramNotEnded(const CString& p) override { Each(&IRunEvents::ProgramNotEnded, p); }
     void PassStarted(UpdatePass p) override { Each(&IRunEvents::PassStarted, p); }
     void KeptSerialUnreadable(UpdatePass p, const CString& f) override { Each(&IRunEvents::KeptSerialUnreadable, p, f); }
-    void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v, const std::string& d) override {
-        Each(&IRunEvents::VersionInfoUnusable, p, v, d);
+    void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v, const std::string& d, const std::string& h, bool n) override {
+        Each(&IRunEvents::VersionInfoUnusable, p, v, d, h, n);
     }
+    void CameAfterWaits(const std::string& u, std::int64_t w, unsigned long t) override { Each(&IRunEvents::CameAfterWaits, u, w, t); }
     void EntryChecked(UpdatePass p, const CString& n, const CString& v, EntryVerdict e) override {
         Each(&IRunEvents::EntryChecked, p, n, v, e);
     }

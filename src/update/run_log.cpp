@@ -157,9 +157,17 @@ void CRunLog::PassStarted(UpdatePass pass) {
     Write(false, std::string(PassName(pass)) + ": fetching its version-info file");
 }
 
-void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail) {
-    Write(true, std::string(PassName(pass)) + ": the version-info file is not used: " + ProblemText(problem) +
-                    (detail.empty() ? "" : " (" + detail + ")"));
+void CRunLog::VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail, const std::string& host,
+                                  bool nextHost) {
+    // One a mirror of the server may make good is no failure of the update: its cause is told all the same.
+    Write(!nextHost, std::string(PassName(pass)) + ": the version-info file" + (host.empty() ? "" : " from " + host) +
+                         " is not used: " + ProblemText(problem) + (detail.empty() ? "" : " (" + detail + ")") +
+                         (nextHost ? "; asking the next mirror" : ""));
+}
+
+void CRunLog::CameAfterWaits(const std::string& url, std::int64_t waited, unsigned long tookMs) {
+    Write(false, url + " came after " + std::to_string(waited) + " s of waits its servers asked for (Retry-After): the product " +
+                     "stayed stopped " + std::to_string((tookMs + 500) / 1000) + " s for it");
 }
 
 void CRunLog::KeptSerialUnreadable(UpdatePass pass, const CString& file) {

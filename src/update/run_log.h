@@ -31,7 +31,9 @@ public:
     void RunStarted(const CString& installPath) override;
     void ProgramNotEnded(const CString& path) override;
     void PassStarted(UpdatePass pass) override;
-    void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail) override;
+    void VersionInfoUnusable(UpdatePass pass, VersionInfoProblem problem, const std::string& detail, const std::string& host,
+                             bool nextHost) override;
+    void CameAfterWaits(const std::string& url, std::int64_t waited, unsigned long tookMs) override;
     void KeptSerialUnreadable(UpdatePass pass, const CString& file) override;
     void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
     void FilesDue(UpdatePass pass, std::size_t count) override;

@@ -24,7 +24,8 @@
 #include "update/version_info_file.h"
 
 namespace {
-constexpr DWORD kVersionInfoWithinMs = 60000;  // a version-info file arrives whole within a minute
+// A version-info file, a block map and a request for ranges arrive whole within a minute.
+constexpr DWORD kSmallFetchWithinMs = 60000;
 }  // namespace
 
 BOOL CUpdateRun::UpdateDBFiles() {
@@ -73,9 +74,10 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     const CString temp = GetUpdateTempFolder();
     if (temp.IsEmpty()) return PassEnd::NoTempFolder;  // nowhere to download to
     // The folder is fresh, and goes with everything the pass put in it when the pass ends, however it ends.
-    const CRunFolder::RemovedAtScopeEnd removeFolder{m_runFolder};
+    const CRunFolder::RemovedAtScopeEnd removeFolder{m_runFolder}, removeOwnFolder{m_ownFolder};
+    const CString own = OwnFilesFolder();
     std::string local;
-    if (!core::JoinPath(temp.str(), s.localName.str(), local)) return PassEnd::NoTempFolder;
+    if (own.IsEmpty() || !core::JoinPath(own.str(), s.localName.str(), local)) return PassEnd::NoTempFolder;
 
     {
         CRegistryKey key;
@@ -96,21 +98,36 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     // Bounded in size and in time, and never an old copy from a cache: what it lists is taken as current.
     DownloadChecks versionInfo;
     versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
-    versionInfo.nWholeWithinMs = kVersionInfoWithinMs;
+    versionInfo.nWholeWithinMs = kSmallFetchWithinMs;
     versionInfo.bFresh = true;
     // From its host; when that is the built-in update server, else from each of the server's mirrors.
     std::vector<CString> hosts{s.versionInfoHost};
     if (core::EqualsNoCase(s.versionInfoHost.str(), BuiltInServerHost().str())) {
         for (const std::string& mirror : core::SplitHostList(BuiltInServerMirrors())) hosts.emplace_back(mirror);
     }
+    // A file that arrives but cannot be used (unsigned, expired, older, another file's, unreadable) is asked
+    // of the next host as a failed download is: whoever holds one name alone cannot stop every update.
     CString served;
-    if (!DownloadFromHosts(FALSE, hosts, s.versionInfoObject, CString(local), versionInfo, served)) {
-        return PassEnd::VersionInfoNotFetched;
-    }
     CUpdateFileArray list;
     m_strVersionInfoObject = s.versionInfoObject;
-    if (!ReadVersionInfo(local, &list)) return PassEnd::VersionInfoRefused;
-    ::DeleteFileW(Wide(local).c_str());
+    for (std::size_t next = 0;;) {
+        const std::vector<CString> left(hosts.begin() + static_cast<std::ptrdiff_t>(next), hosts.end());
+        if (!DownloadFromHosts(FALSE, left, s.versionInfoObject, CString(local), versionInfo, served)) {
+            return PassEnd::VersionInfoNotFetched;
+        }
+        next += static_cast<std::size_t>(std::find(left.begin(), left.end(), served) - left.begin()) + 1;
+        m_strSite.Empty();
+        m_strSubDir.Empty();
+        m_mirrors.clear();
+        list.clear();
+        m_versionInfoHost = served;
+        m_versionInfoHostLeft = next < hosts.size();
+        const BOOL read = ReadVersionInfo(local, &list);
+        ::DeleteFileW(Wide(local).c_str());
+        if (read) break;
+        if (m_stop.Raised()) return PassEnd::Stopped;
+        if (next == hosts.size()) return PassEnd::VersionInfoRefused;
+    }
 
     m_events->FilesDue(s.pass, list.size());
     const CString keptParts = KeptPartsFolder(s, list);
@@ -165,17 +182,25 @@ BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString
     // A host that says "come back in a moment" (503 or 429 with Retry-After, at most a minute) is asked
     // again once after that wait; a stop ends the wait at once. One that refused the rest of a kept part, or
     // sent a rest that proved the part wrong, is asked once more at once for the whole file.
+    // The waits of one file add up to at most a minute over all its hosts: a chain of hosts that each ask for
+    // one cannot hold the stopped product for minutes.
+    const DWORD startedMs = ::GetTickCount();
+    std::int64_t waited = 0;
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         checks.bOtherHostLeft = i + 1 < hosts.size();
         for (checks.bMayAskAgain = true;; checks.bMayAskAgain = false) {
-            if (DownloadFile(bShowProgress, kVerbGet, hosts[i], object, "", localFile, checks)) {
+            checks.nWaitLeftS = core::kMaxRetryAfterSeconds - waited;
+            const Fetched f = Fetch(bShowProgress, hosts[i], object, localFile, checks);
+            if (f.outcome.ok) {
                 served = hosts[i];
+                if (waited > 0) m_events->CameAfterWaits(core::DisplayUrl(served.str(), object.str()), waited, ::GetTickCount() - startedMs);
                 return TRUE;
             }
             if (m_stop.Raised()) return FALSE;
-            if (m_nextAttempt == core::NextAttempt::WholeAgain) continue;  // at once, the kept part gone
-            if (m_nextAttempt != core::NextAttempt::SameHostLater) break;
-            if (!m_stop.Pause(static_cast<DWORD>(m_retryAfterSeconds) * 1000)) return FALSE;
+            if (f.next == core::NextAttempt::WholeAgain) continue;  // at once, the kept part gone
+            if (f.next != core::NextAttempt::SameHostLater) break;
+            if (!m_stop.Pause(static_cast<DWORD>(f.outcome.retryAfter) * 1000)) return FALSE;
+            waited += f.outcome.retryAfter;
         }
     }
     return FALSE;
@@ -183,7 +208,8 @@ BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString
 
 namespace {
 
-constexpr std::size_t kRangesPerRequest = 32;  // a Range header of a few hundred bytes
+constexpr std::size_t kRangesPerRequest = 32;                // a Range header of a few hundred bytes
+constexpr std::uint64_t kRangeBytesPerRequest = 512 * 1024;  // within a minute at 9 KB/s
 constexpr DWORD kCopyPiece = 64 * 1024;
 
 // A file the run downloaded with a bound, read whole.
@@ -206,12 +232,16 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
     const ScopedFile old(::CreateFileW(Wide(installed.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!old) return FALSE;  // none: the whole file, nothing to tell
+    const CString own = OwnFilesFolder();
+    if (own.IsEmpty()) return FALSE;
 
-    // Its block map, bounded by the most entries a map of this size can have.
-    const CString mapFile = localFile + ".blocks";
+    // Its block map, exactly as long as the tool's map of a file of this size, in the run's own folder (a
+    // listed file may be named as the map is).
+    const CString mapFile = own + "\\" + product::kFetchedMapName;
     DownloadChecks mapChecks;
-    mapChecks.nMaxBytes = core::kBlockMapHeaderSize + (record.nSize / core::kMinBlockSize + 1) * core::kBlockEntrySize;
-    mapChecks.nWholeWithinMs = 60000;
+    const std::uint64_t blockSize = core::ChooseBlockSize(record.nSize);
+    mapChecks.nMaxBytes = core::kBlockMapHeaderSize + (record.nSize + blockSize - 1) / blockSize * core::kBlockEntrySize;
+    mapChecks.nWholeWithinMs = kSmallFetchWithinMs;
     mapChecks.bWholeFileLeft = true;
     if (!DownloadFile(FALSE, kVerbGet, m_strSite, object + ".blocks", "", mapFile, mapChecks)) return FALSE;
     std::string mapBytes;
@@ -233,14 +263,19 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
     case BlockSearch::NoSha256:
         m_events->NotByBlocks(record.szFileName, "this system cannot compute SHA-256 (CNG)");
         return FALSE;
+    case BlockSearch::ReadFailed:
+        m_events->NotByBlocks(record.szFileName, "its installed copy could not be read");
+        return FALSE;
+    case BlockSearch::MapProvedFalse:
+        m_events->NotByBlocks(record.szFileName, "its block map proved false (its checksums met the installed copy again and again, "
+                                                 "its hashes never)");
+        return FALSE;
     }
-    // A piece holds a block: a map may give blocks larger than the tool's (it is not signed: only the file
-    // made from it is checked).
-    std::vector<char> piece(std::max<std::size_t>(kCopyPiece, map.blockSize));
+    std::vector<char> piece(kCopyPiece);  // a block fits: the tool's blocks are at most 64 KiB
     const std::vector<core::ByteRange> missing = core::MissingRanges(map, found);
-    std::uint64_t fetch = 0;
-    for (const core::ByteRange& r : missing) fetch += r.end - r.first;
-    if (fetch + mapBytes.size() >= record.nSize) {
+    std::uint64_t asked = 0;
+    for (const core::ByteRange& r : missing) asked += r.end - r.first;
+    if (asked + mapBytes.size() >= record.nSize) {
         m_events->NotByBlocks(record.szFileName, "its installed copy holds too little of it");
         return FALSE;
     }
@@ -265,18 +300,21 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
             return FALSE;
         }
     }
-    std::size_t requests = 0;
-    for (std::size_t first = 0; first < missing.size(); first += kRangesPerRequest, ++requests) {
+    // Requests small enough to be held to a minute each, as the version-info files are.
+    const std::vector<std::vector<core::ByteRange>> requests = core::BatchRanges(missing, kRangesPerRequest, kRangeBytesPerRequest);
+    std::uint64_t arrived = 0;
+    for (const std::vector<core::ByteRange>& ranges : requests) {
         DownloadChecks part;
         part.pSize = &record.nSize;
-        part.ranges = core::RangesHeaderValue(std::vector<core::ByteRange>(
-            missing.begin() + static_cast<std::ptrdiff_t>(first),
-            missing.begin() + static_cast<std::ptrdiff_t>(std::min(first + kRangesPerRequest, missing.size()))));
+        part.ranges = ranges;
+        part.nWholeWithinMs = kSmallFetchWithinMs;
         part.bWholeFileLeft = true;
-        if (!DownloadFile(TRUE, kVerbGet, m_strSite, object, "", localFile, part)) {
+        const Fetched f = Fetch(TRUE, m_strSite, object, localFile, part);
+        if (!f.outcome.ok) {
             ::DeleteFileW(Wide(localFile.str()).c_str());
             return FALSE;
         }
+        arrived += f.outcome.decoded;
     }
     // Checked whole, as any download of it is.
     CSha256 whole;
@@ -291,7 +329,7 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
         ::DeleteFileW(Wide(localFile.str()).c_str());
         return FALSE;
     }
-    m_events->CameByBlocks(record.szFileName, fetch, record.nSize, requests);
+    m_events->CameByBlocks(record.szFileName, arrived, record.nSize, requests.size());
     return TRUE;
 }
 
@@ -319,6 +357,8 @@ CString CUpdateRun::KeptPartsFolder(const PassSettings& s, const CUpdateFileArra
 
 CString CUpdateRun::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }
 
+CString CUpdateRun::OwnFilesFolder() { return m_ownFolder.Get(UpdateTempFolder()); }
+
 BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
     std::string bytes;
     VersionInfoProblem problem = ReadVersionInfoBytes(strPath, bytes);
@@ -335,7 +375,7 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
         detail = verdict.detail;
     }
     if (problem != VersionInfoProblem::None) {
-        m_events->VersionInfoUnusable(m_pass, problem, detail);
+        m_events->VersionInfoUnusable(m_pass, problem, detail, m_versionInfoHost.str(), m_versionInfoHostLeft);
         return FALSE;
     }
     // A thousand entries take a while to check: a stop is answered at each.

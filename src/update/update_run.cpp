@@ -100,12 +100,23 @@ void CUpdateRun::StopProductProcesses(CString strInstallDir) {
 BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                               CString strLocalFile, const DownloadChecks& checks) {
     DownloadRequest request;
-    request.showProgress = bShowProgress != FALSE;
     request.verb = nVerb;
-    request.server = strServer.str();
-    request.object = strObject.str();
     request.optional = strOptional.str();
-    request.localFile = strLocalFile.str();
+    return Download(bShowProgress, strServer, strObject, strLocalFile, checks, request).outcome.ok;
+}
+
+CUpdateRun::Fetched CUpdateRun::Fetch(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+                                      const DownloadChecks& checks) {
+    DownloadRequest request;
+    return Download(bShowProgress, server, object, localFile, checks, request);
+}
+
+CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+                                         const DownloadChecks& checks, DownloadRequest& request) {
+    request.showProgress = bShowProgress != FALSE;
+    request.server = server.str();
+    request.object = object.str();
+    request.localFile = localFile.str();
     request.maxBytes = checks.nMaxBytes;
     request.checkDigest = checks.pDigest != nullptr;
     if (checks.pDigest) request.digest = *checks.pDigest;
@@ -143,16 +154,16 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     };
     const core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
         [request, relay, own, events, failed] {
-            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), own); });
+            return TellingFaults(*events, "download", failed, [&] { return ::Download(request, relay.get(), own); });
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up
-    m_nextAttempt = m_stop.Raised()        ? core::NextAttempt::None
-                    : checks.bWholeFileLeft ? core::NextAttempt::WholeFile
-                                            : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft);
-    m_retryAfterSeconds = outcome.retryAfter;
-    m_events->DownloadEnded(url, outcome, m_nextAttempt);
-    return outcome.ok;
+    const core::NextAttempt next = m_stop.Raised()        ? core::NextAttempt::None
+                                   : checks.bWholeFileLeft ? core::NextAttempt::WholeFile
+                                                           : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft,
+                                                                                    checks.nWaitLeftS);
+    m_events->DownloadEnded(url, outcome, next);
+    return {outcome, next};
 }
 
 void CUpdateRun::CreateShellEntries() {

@@ -57,8 +57,9 @@ struct DownloadChecks {
     bool bMayAskAgain = false;                    // failed with a wait to keep, this host may be asked again
     CString keptParts;                            // with a digest and a size: the folder where what arrived of a
                                                   // failed attempt is kept to resume from; empty: nothing is kept
-    std::string ranges;                           // only these ranges of the object (its size in pSize), written
+    std::vector<core::ByteRange> ranges;          // only these ranges of the object (its size in pSize), written
                                                   // into the local file where they belong
+    std::int64_t nWaitLeftS = core::kMaxRetryAfterSeconds;  // of the file's waits for Retry-After, over its hosts
     bool bWholeFileLeft = false;                  // a part of fetching a file by blocks: a failure means the
                                                   // whole file instead
 };
@@ -83,6 +84,13 @@ public:
     // What the download must be beyond a whole "200 OK" body: checks. The outcome is told (DownloadEnded).
     BOOL DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                       CString strLocalFile, const DownloadChecks& checks = {});
+    // One download of the object from server into localFile (GET): its outcome, told, and what follows it.
+    struct Fetched {
+        core::DownloadOutcome outcome;
+        core::NextAttempt next = core::NextAttempt::None;
+    };
+    Fetched Fetch(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+                  const DownloadChecks& checks);
     // From the first of hosts that delivers it whole (served: that host), asking each in turn, same path.
     BOOL DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
                            const CString& localFile, DownloadChecks checks, CString& served);
@@ -94,6 +102,7 @@ public:
     // Whether the entry must be fetched; the verdict and its reason are told.
     BOOL IsUpdateNeeded(CString strFileName, CString strVersion);
     CString GetUpdateTempFolder();
+    CString OwnFilesFolder();  // of the current pass, beside its download folder; empty when it cannot be made
     void PlaceDownloadedFiles(CUpdateFileArray* pList, CString strTempFolder, PlacementRule rule);
     void RegisterPlacedFiles(CUpdateFileArray* pList);
     void RecordFileVersions(CUpdateFileArray* pList);
@@ -111,7 +120,10 @@ public:
     CString m_strSubDir;        // download folder of the current pass
     std::vector<CString> m_mirrors;  // the current pass's mirrors ("#mirror" lines), in their order
     CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
-    CRunFolder m_runFolder;     // the current pass's own download folder inside the temp folder
+    CRunFolder m_runFolder;     // the current pass's download folder of listed files inside the temp folder
+    CRunFolder m_ownFolder;     // and of its own files (the version-info file, a block map), beside it
+    CString m_versionInfoHost;  // the host whose version-info file is being read
+    bool m_versionInfoHostLeft = false;  // and another host may be asked when it is not used
     ScopedHandle m_hStoppedDownload;  // a download a stop or its watch left to end by itself (it then drops its file)
 
 private:
@@ -131,6 +143,9 @@ private:
     // had as only administrators may write it.
     CString KeptPartsFolder(const PassSettings& settings, const CUpdateFileArray& list);
     BOOL RunUpdatePass(const PassSettings& settings);
+    // DownloadFile and Fetch: request says the verb and the body.
+    Fetched Download(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+                     const DownloadChecks& checks, DownloadRequest& request);
     PassEnd PassSteps(const PassSettings& settings, unsigned long& error);
 
     std::shared_ptr<IRunEvents> m_events;
@@ -142,6 +157,4 @@ private:
     CShortcutWriter& Shortcuts();
     std::optional<ShellFolders> m_shellFolders;
     std::unique_ptr<CShortcutWriter> m_shortcuts;
-    core::NextAttempt m_nextAttempt = core::NextAttempt::None;  // after the last download
-    std::int64_t m_retryAfterSeconds = -1;                      // the wait its server asked for
 };

@@ -59,6 +59,12 @@ inline Case Monitored(Case c) {
     return c;
 }
 
+// c, which must end by itself within ms.
+inline Case EndsWithin(DWORD ms, Case c) {
+    c.endsWithinMs = ms;
+    return c;
+}
+
 // c, whose log must name cause.
 inline Case Logs(Case c, std::string cause) {
     c.logged = std::move(cause);

@@ -650,6 +650,26 @@ TEST_F(FaultTest, SignedReleases) {
         everything();
         EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/db/a.dll"});
     };
+    // The built-in mirror of the update server (127.0.0.4), serving what it is given.
+    const auto serverMirror = [mirrorServer](std::vector<std::pair<std::string, HttpAnswer>> answers) {
+        return [mirrorServer, answers]() -> std::shared_ptr<void> {
+            auto m = std::make_shared<TestHttpServer>("127.0.0.4");
+            if (!m->listening()) return nullptr;
+            for (const auto& a : answers) m->Serve(a.first, a.second);
+            *mirrorServer = m;
+            return Undo([mirrorServer] { mirrorServer->reset(); });
+        };
+    };
+    // Gzip's header, then empty stored blocks (which decode to nothing) for 16 MB.
+    std::string emptyBlocks("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
+    while (emptyBlocks.size() < (16u << 20)) emptyBlocks.append("\0\0\0\xff\xff", 5);
+    HttpAnswer endlessGzip = Ok(emptyBlocks).With("Content-Encoding: gzip");
+    endlessGzip.contentLength = false;
+    HttpAnswer endless = Ok(kListed.at("a.dll") + std::string(50 * 1024 * 1024, 'z'));
+    endless.contentLength = false;
+    const auto busy = [](int seconds) {
+        return HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: " + std::to_string(seconds));
+    };
     const auto siteAnswers = [mirrored](HttpAnswer a) {
         return [mirrored, a](TestHttpServer& s) {
             ServeSigned(mirrored)(s);
@@ -676,16 +696,36 @@ TEST_F(FaultTest, SignedReleases) {
                   EXPECT_EQ((*mirrorServer)->Targets(),
                             (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
               },
-              true,
-              [mirrorServer, good] {
-                  auto m = std::make_shared<TestHttpServer>("127.0.0.4");
-                  if (!m->listening()) return std::shared_ptr<void>();
-                  m->Serve("/update/db/DBUpdate.ver", Ok(good));
-                  m->Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
-                  *mirrorServer = m;
-                  return Undo([mirrorServer] { mirrorServer->reset(); });
-              }},
+              true, serverMirror({{"/update/db/DBUpdate.ver", Ok(good)}, {"/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease)}})},
              "http://127.0.0.2/update/db/DBUpdate.ver failed after"),
+        // One that arrives and cannot be used is passed by too: whoever holds the server's name alone stops nothing.
+        Logs({"the update server serves an unsigned DB version-info file, its mirror the release",
+              [good](TestHttpServer& s) {
+                  ServeSigned(good)(s);
+                  s.Serve("/update/db/DBUpdate.ver", Ok(DbVerWithDigests()));
+              },
+              nullptr, true,
+              [everything, mirrorServer] {
+                  everything();
+                  EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/update/db/DBUpdate.ver"});
+              },
+              true, serverMirror({{"/update/db/DBUpdate.ver", Ok(good)}})},
+             "DB pass: the version-info file from 127.0.0.2 is not used: it is not signed"),
+        Logs({"the update server and its mirror serve expired DB version-info files",
+              ServeSigned(Signed(DbVerWithDigests("#serial 5\r\n#file update/db/DBUpdate.ver\r\n#expires 2001-01-01T00:00:00Z\r\n"), 0)),
+              nullptr, true,
+              [this, mirrorServer] {
+                  EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+                  EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/update/db/DBUpdate.ver"});
+                  EXPECT_EQ(m_targets, std::vector<std::string>{"/update/db/DBUpdate.ver"});
+              },
+              true,
+              serverMirror({{"/update/db/DBUpdate.ver",
+                             Ok(Signed(DbVerWithDigests("#serial 5\r\n#file update/db/DBUpdate.ver\r\n#expires 2001-01-01T00:00:00Z\r\n"), 0))}})},
+             "DB pass: the version-info file from 127.0.0.4 is not used: it has expired"),
+        // A compressed body is bounded by what the listed size can take compressed, not only by what it decodes to.
+        EndsWithin(20000, Logs({"an endless gzip body of empty blocks for a listed file", servingA(endlessGzip), nullptr, true, notPlaced},
+                               "http://127.0.0.2/db/a.dll failed after")),
         // "Come back in 2 s": asked again once, after that wait, from the same host.
         Logs({"a 503 with \"Retry-After: 2\", then the file",
               servingA(HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: 2").Then(Ok(kListed.at("a.dll")))),
@@ -700,8 +740,19 @@ TEST_F(FaultTest, SignedReleases) {
                   }
                   ASSERT_EQ(asked.size(), 2u);
                   EXPECT_GE(asked[1] - asked[0], 2000) << "asked again after the wait it was given";
+                  EXPECT_TRUE(LogHolds("http://127.0.0.2/db/a.dll came after 2 s of waits its servers asked for (Retry-After)"));
               }},
              "HTTP 503 instead of 200 OK; asking again in 2 s, as the server asked (Retry-After)"),
+        // The waits of one file add up to a minute at most, over all its hosts: the mirror's is not kept.
+        EndsWithin(40000, Logs({"a 503 asking for 20 s at the site, then one asking for 41 s at the mirror", siteAnswers(busy(20)), nullptr,
+                                true,
+                                [this, mirrorServer] {
+                                    EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+                                    EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/db/a.dll"});
+                                    EXPECT_FALSE(LogHolds("asking again in 41 s"));
+                                },
+                                true, mirror(busy(41))},
+                               "http://127.0.0.4/db/a.dll failed after")),
         // A wait longer than a minute is not kept: the mirror is asked at once.
         Logs({"a 503 with \"Retry-After: 120\", the file from the mirror",
               siteAnswers(HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: 120")), nullptr, true,
@@ -861,15 +912,9 @@ TEST_F(FaultTest, SignedReleases) {
         Logs({"a listed file one byte shorter than its size", servingA(Ok(kListed.at("a.dll").substr(1))), nullptr, true,
               notPlaced},
              "bytes, not the " + std::to_string(kListed.at("a.dll").size()) + " the version-info file lists"),
-        [&] {
-            // No Content-Length to refuse it by: the body itself is cut off at its size, at once, not after 50 MB.
-            HttpAnswer endless = Ok(kListed.at("a.dll") + std::string(50 * 1024 * 1024, 'z'));
-            endless.contentLength = false;
-            Case c = Logs({"50 MB past its size", servingA(endless), nullptr, true, notPlaced},
-                          "the file is longer than the " + std::to_string(kListed.at("a.dll").size()) + " bytes");
-            c.endsWithinMs = 20000;
-            return c;
-        }(),
+        // No Content-Length to refuse it by: the body itself is cut off at its size, at once, not after 50 MB.
+        EndsWithin(20000, Logs({"50 MB past its size", servingA(endless), nullptr, true, notPlaced},
+                               "the file is longer than the " + std::to_string(kListed.at("a.dll").size()) + " bytes")),
         {"a digest in upper case", ServeSigned(Signed(upper, 0)), nullptr, true, unreadable},
         {"a digest of 63 hexadecimal digits", ServeSigned(Signed(short63, 0)), nullptr, true, unreadable},
         {"the version-info file served cut short", ServeSigned(good.substr(0, good.size() - 40)), nullptr, true, unreadable},
@@ -1040,19 +1085,58 @@ TEST_F(FaultTest, BlocksOfAnOlderCopy) {
         EXPECT_TRUE(LogHolds("downloaded http://127.0.0.2/db/db8.dat: " + std::to_string(changed.size()) + " bytes"));
     };
     HttpAnswer damaged = Ok(map.substr(0, map.size() - 7));
-    // The largest blocks a map may give (a map is not signed), over a copy that lacks one of them.
+    // A map is not signed: one of the largest blocks it may name, over a copy that lacks one of them.
     core::BlockMapWriter large(changed.size(), strong, core::kMaxBlockSize);
     large.Feed(changed.data(), changed.size());
     const std::string oneBlockOlder = std::string(changed).replace(3000000, 4096, std::string(4096, 'o'));
+    // Every block's checksum that of a window of zeros, every hash wrong, over a copy of 2 MiB of zeros.
+    std::string falseMap = map;
+    for (size_t at = core::kBlockMapHeaderSize; at < falseMap.size(); at += core::kBlockEntrySize) falseMap.replace(at, 4, 4, '\0');
+    // What a hostile server answers a request for ranges with (a whole file for the request that follows).
+    const auto multipart = [ranged](const std::string& body) {
+        HttpAnswer a = HttpAnswer::Status(206, "Partial Content", body).With("Content-Type: multipart/byteranges; boundary=XYZ");
+        a.contentLength = false;
+        return a.Then(ranged);
+    };
+    const std::string size = std::to_string(changed.size());
+    std::string oneBytePartForEver;
+    while (oneBytePartForEver.size() < (16u << 20)) oneBytePartForEver += "\r\n--XYZ\r\nContent-Range: bytes 0-0/" + size + "\r\n\r\nA";
+    const std::string wholeFileAsAPart = "\r\n--XYZ\r\nContent-Range: bytes 0-" + std::to_string(changed.size() - 1) + "/" + size + "\r\n\r\n" + changed;
+    // The one range the copy one block older lacks (two blocks of 4 KiB), right, then an epilogue for ever.
+    const size_t first = 3000000 / 4096 * 4096, end = (3000000 + 4096 + 4095) / 4096 * 4096;
+    const std::string epilogueForEver = "\r\n--XYZ\r\nContent-Range: bytes " + std::to_string(first) + "-" + std::to_string(end - 1) + "/" +
+                                        size + "\r\n\r\n" + changed.substr(first, end - first) + "\r\n--XYZ--\r\n" +
+                                        std::string(16u << 20, 'e');
     m_runLimitMs = 120000;
     RunAll({
         {"an 8 MiB file changed in three places, 1000 bytes in, 500 out: only what the installed copy lacks",
          serving(ranged, Ok(map)), nullptr, true, placed(byBlocks), true, installed, 15000},
         Logs({"no installed copy: the whole file", serving(ranged, Ok(map)), nullptr, true, placed(whole), true},
              "\"db8.dat\" version \"2\" is due: not installed"),
-        Logs({"a map of 1 MiB blocks, the installed copy one block older", serving(ranged, Ok(large.Finish())), nullptr, true,
-              placed([] {}), true, installedAs(oneBlockOlder)},
-             "db8.dat came by blocks: 1048576 of its 8389108 bytes"),
+        Logs({"a map of 1 MiB blocks (not the tool's), the installed copy one block older", serving(ranged, Ok(large.Finish())), nullptr,
+              true, placed(whole), true, installedAs(oneBlockOlder)},
+             "db8.dat: its block map is damaged or not the map of this file; the whole file instead"),
+        EndsWithin(60000, Logs({"a false map over a copy of 2 MiB of zeros", serving(ranged, Ok(falseMap)), nullptr, true, placed(whole), true,
+                       installedAs(std::string(2 << 20, '\0'))},
+                      "db8.dat: its block map proved false")),
+        EndsWithin(60000, Logs({"a multipart answer that repeats a one-byte part for ever", serving(multipart(oneBytePartForEver), Ok(map)), nullptr,
+                       true, placed(whole), true, installed},
+                      "is not what was asked for; the whole file instead")),
+        EndsWithin(60000, Logs({"a multipart answer whose part is the whole file", serving(multipart(wholeFileAsAPart), Ok(map)), nullptr, true,
+                       placed(whole), true, installed},
+                      "more than any answer to the request takes; the whole file instead")),
+        EndsWithin(60000, Logs({"the part asked for, then an epilogue for ever", serving(multipart(epilogueForEver), Ok(map)), nullptr, true,
+                       placed(whole), true, installedAs(oneBlockOlder)},
+                      "is not what was asked for; the whole file instead")),
+        {"a listed file named as the map is, listed first",
+         [serving, ranged, map](TestHttpServer& s) {
+             serving(ranged, Ok(map))(s);
+             s.Serve("/update/db/DBUpdate.ver", Ok(Signed("SITE=127.0.0.2\r\nSUBDIR=db\r\ndb8.dat.blocks=2,0,0,0," + EntryChecks(map) +
+                                                          "\r\ndb8.dat=2,0,0,0," + EntryChecks(changed) + "\r\n" + kDbReleaseLines,
+                                                      0)));
+         },
+         nullptr, true, placed([map] { EXPECT_TRUE(ReadAll(InstallFolder() + L"\\db8.dat.blocks") == map) << "placed as listed"; }), true,
+         installed},
         Logs({"a damaged map: the whole file", serving(ranged, damaged), nullptr, true, placed(whole), true, installed},
              "db8.dat: its block map is damaged or not the map of this file; the whole file instead"),
         Logs({"a server that answers no ranges: the whole file", serving(Ok(changed), Ok(map)), nullptr, true, placed(whole), true, installed},

@@ -223,6 +223,17 @@ TEST(UpdateTempFolder, IsAFreshFolderOfTheRunsOwnInsideTheWindowsTempFolder) {
     }
     EXPECT_FALSE(Exists(first)) << "removed with what was in it as the run ended";
     EXPECT_TRUE(Listing(L"C:\\windows\\Temp").empty());
+    // A run ended before it could remove its folder left a download there; one that goes on holds its own.
+    CUpdateRun running;
+    const std::wstring held = Utf16(running.GetUpdateTempFolder().str());
+    WriteAll(held + L"\\a.dll", "being downloaded");
+    const std::wstring ended = L"C:\\windows\\Temp\\BrinsoUpdator.{ended}";
+    ASSERT_TRUE(CreateDirectoryW(ended.c_str(), nullptr));
+    WriteAll(ended + L"\\db8.dat", "assembled from blocks");
+    CUpdateRun next;
+    EXPECT_FALSE(next.GetUpdateTempFolder().IsEmpty());
+    EXPECT_FALSE(Exists(ended)) << "an ended run's folder goes, with what it holds, as the next run makes its own";
+    EXPECT_TRUE(Exists(held + L"\\a.dll")) << "a run that goes on keeps its folder";
 }
 
 // A file placed from the temp folder is a new file of the install folder (it takes that folder's
