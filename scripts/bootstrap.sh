@@ -40,7 +40,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   install() { apt-get install -o DPkg::Lock::Timeout=300 -y -qq --no-install-recommends "$@" >/tmp/bootstrap-apt.log 2>&1; }
   without32=()
   for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || without32+=("$p"); done
-  if ! install "${missing[@]}"; then
+  # A mirror whose i386 index of the security updates is caught mid-sync offers amd64 libraries that their
+  # i386 twins cannot follow: the release's own versions keep both architectures on one.
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if ! install "${missing[@]}" && ! { [ -n "$release" ] && install -t "$release" "${missing[@]}"; }; then
     # Without the i386 packages (their index half-synced on the mirror, say) the 64-bit Wine runs the
     # 64-bit build, as on a machine without IA-32.
     if [ ${#without32[@]} -lt ${#missing[@]} ] && install "${without32[@]}"; then
