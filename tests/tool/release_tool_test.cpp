@@ -255,6 +255,10 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         {"two names that are one file on Windows", "\xCE\x91.dat\n\xCE\xB1.dat\n", "key.pem",
          "release.txt:7: \"\xCE\xB1.dat\" is named twice (first on line 6)"},
         {"a key that is not P-256", "", "rsa.pem", "rsa.pem: not a P-256 key"},
+        {"a name publish gives the gzip copy of another", "A.gdb.GZ\n", "key.pem",
+         "release.txt:6: \"A.gdb.GZ\": the name publish gives its own .gz file beside \"a.gdb\" (line 4)"},
+        {"a name publish gives the block map of another", "a.gdb.blocks\n", "key.pem",
+         "release.txt:6: \"a.gdb.blocks\": the name publish gives its own .blocks file beside \"a.gdb\" (line 4)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
