@@ -111,17 +111,17 @@ bool ParseBlockMap(const std::string& bytes, std::uint64_t fileSize, BlockMap& m
     return true;
 }
 
-BlockMatcher::BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn)
+BlockMatcher::BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn, std::uint32_t seed)
     : m_map(map), m_hasher(std::move(hasher)), m_goOn(std::move(goOn)), m_misses(map.BlockCount(), 0),
-      m_missesLeft(map.BlockCount() + kSpareMisses), m_found(map.BlockCount(), -1) {
-    std::size_t buckets = 16;
-    while (buckets < 2 * map.BlockCount()) buckets *= 2;
-    m_mask = static_cast<std::uint32_t>(buckets - 1);
-    m_heads.assign(buckets, -1);
+      m_missesLeft(map.BlockCount() + kSpareMisses), m_found(map.BlockCount(), -1), m_multiplier(seed | 1) {
+    unsigned bits = 4;
+    while ((std::size_t{1} << bits) < 2 * map.BlockCount()) ++bits;
+    m_shift = 32 - bits;
+    m_heads.assign(std::size_t{1} << bits, -1);
     m_next.assign(map.BlockCount(), -1);
     for (std::size_t j = 0; j < map.BlockCount(); ++j) {
         if (map.BlockLength(j) != map.blockSize) continue;  // a shorter last block is looked for at the end
-        const std::uint32_t bucket = map.checksums[j] & m_mask;
+        const std::uint32_t bucket = Bucket(map.checksums[j]);
         m_next[j] = m_heads[bucket];
         m_heads[bucket] = static_cast<std::int32_t>(j);
     }
@@ -132,9 +132,14 @@ void BlockMatcher::TryMatch() {
     const std::uint32_t value = m_sum.Value();
     bool hashed = false, matched = false;
     StrongHash strong{};
-    for (std::int32_t j = m_heads[value & m_mask]; j >= 0; j = m_next[static_cast<std::size_t>(j)]) {
-        const std::size_t block = static_cast<std::size_t>(j);
-        if (m_map.checksums[block] != value || m_found[block] >= 0 || m_misses[block] >= kMissesPerBlock) continue;
+    // A block found or given up leaves its bucket: no window looks at it again.
+    for (std::int32_t* link = &m_heads[Bucket(value)]; *link >= 0;) {
+        const std::size_t block = static_cast<std::size_t>(*link);
+        ++m_steps;
+        if (m_map.checksums[block] != value) {
+            link = &m_next[block];
+            continue;
+        }
         if (!hashed) {
             if (m_goOn && !m_goOn()) {
                 m_abandoned = true;
@@ -144,11 +149,18 @@ void BlockMatcher::TryMatch() {
             hashed = true;
             ++m_hashes;
         }
+        bool leaves = false;
         if (strong == m_map.hashes[block]) {
             m_found[block] = m_windowAt + static_cast<std::int64_t>(m_pos);
-            matched = true;
+            matched = leaves = true;
         } else if (++m_misses[block] == kMissesPerBlock) {
             ++m_falseBlocks;
+            leaves = true;
+        }
+        if (leaves) {
+            *link = m_next[block];
+        } else {
+            link = &m_next[block];
         }
     }
     if (hashed && !matched) --m_missesLeft;

@@ -99,7 +99,9 @@ class BlockMatcher {
 public:
     static constexpr unsigned kMissesPerBlock = 4;
     static constexpr std::uint64_t kSpareMisses = 64;
-    BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn = nullptr);
+    // seed: how checksums spread over the table's buckets; a random one keeps a map from choosing checksums that
+    // all share a bucket with the copy's windows (each window would then walk them all).
+    BlockMatcher(const BlockMap& map, BlockHasher hasher, std::function<bool()> goOn = nullptr, std::uint32_t seed = 0x9E3779B9u);
     // false once the search has ended (a false map, or goOn said no): nothing more is looked at.
     bool Feed(const char* data, std::size_t size);
     // Per block of the new file: where it starts in the old copy, or -1 when the copy does not hold it.
@@ -108,6 +110,7 @@ public:
     bool ProvedFalse() const { return m_falseBlocks > 0 || m_missesLeft == 0; }
     bool Abandoned() const { return m_abandoned; }  // goOn said no
     std::uint64_t StrongHashes() const { return m_hashes; }
+    std::uint64_t TableSteps() const { return m_steps; }  // blocks looked at in the buckets, all windows together
     std::size_t HeldBytes() const { return m_window.capacity() + m_tail.capacity(); }  // of the copy, at the moment
 
 private:
@@ -118,12 +121,14 @@ private:
     std::function<bool()> m_goOn;
     std::vector<std::uint8_t> m_misses;        // per block: windows its checksum matched and its hash refused
     std::uint64_t m_missesLeft;                // hashes that may still find nothing
-    std::uint64_t m_hashes = 0;
+    std::uint64_t m_hashes = 0, m_steps = 0;
     std::size_t m_falseBlocks = 0;             // blocks that used up their misses
     bool m_abandoned = false;
-    std::vector<std::int32_t> m_heads, m_next;  // the full blocks by checksum: buckets of a chained table
-    std::uint32_t m_mask = 0;
     std::vector<std::int64_t> m_found;
+    std::uint32_t Bucket(std::uint32_t checksum) const { return (checksum * m_multiplier) >> m_shift; }
+    std::uint32_t m_multiplier;
+    unsigned m_shift = 28;
+    std::vector<std::int32_t> m_heads, m_next;  // the full blocks by checksum: buckets of a chained table
     std::string m_window;              // the bytes from m_windowAt on that may still begin a block
     std::int64_t m_windowAt = 0;       // the old copy's offset of m_window[0]
     std::size_t m_pos = 0;             // where in m_window the current candidate block begins

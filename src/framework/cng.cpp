@@ -18,6 +18,7 @@ struct Bcrypt {
     decltype(&::BCryptImportKeyPair) ImportKeyPair = nullptr;
     decltype(&::BCryptVerifySignature) VerifySignature = nullptr;
     decltype(&::BCryptDestroyKey) DestroyKey = nullptr;
+    decltype(&::BCryptGenRandom) GenRandom = nullptr;
     bool complete = false;
 };
 
@@ -42,6 +43,7 @@ const Bcrypt& Api() {
                      Load(module, "BCryptImportKeyPair", b.ImportKeyPair) &&
                      Load(module, "BCryptVerifySignature", b.VerifySignature) &&
                      Load(module, "BCryptDestroyKey", b.DestroyKey);
+        Load(module, "BCryptGenRandom", b.GenRandom);
         return b;
     }();
     return api;
@@ -50,6 +52,11 @@ const Bcrypt& Api() {
 bool Ok(NTSTATUS status) { return status >= 0; }
 
 }  // namespace
+
+bool CngRandom(void* bytes, unsigned long size) {
+    const Bcrypt& api = Api();
+    return api.GenRandom && Ok(api.GenRandom(nullptr, static_cast<PUCHAR>(bytes), size, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
 
 void CngAlgorithmTraits::close(handle_type h) noexcept { Api().CloseAlgorithmProvider(h, 0); }
 void CngHashTraits::close(handle_type h) noexcept { Api().DestroyHash(h); }

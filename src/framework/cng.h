@@ -10,6 +10,9 @@
 #include "core/release.h"
 #include "framework/handles.h"
 
+// size bytes from the system's random number generator; false where it cannot give them.
+bool CngRandom(void* bytes, unsigned long size);
+
 // CNG's handles (BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE, BCRYPT_KEY_HANDLE are all pointers), each closed
 // by its own call of the library loaded at run time.
 struct CngAlgorithmTraits {

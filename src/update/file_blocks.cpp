@@ -4,6 +4,17 @@
 
 #include "framework/cng.h"
 
+namespace {
+
+// The spread of the search's table, drawn anew for each search so that no map can be made to crowd it.
+std::uint32_t RandomSeed() {
+    std::uint32_t seed = 0;
+    if (!CngRandom(&seed, sizeof seed)) seed = ::GetTickCount() ^ ::GetCurrentProcessId() << 16;
+    return seed;
+}
+
+}  // namespace
+
 BlockSearch FindMappedBlocks(HANDLE file, const core::BlockMap& map, const CStopSignal& stop, std::vector<std::int64_t>& found) {
     constexpr DWORD kPiece = 64 * 1024;
     CSha256Each sha;
@@ -17,7 +28,7 @@ BlockSearch FindMappedBlocks(HANDLE file, const core::BlockMap& map, const CStop
             std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
             return h;
         },
-        [&stop] { return !stop.Raised(); });
+        [&stop] { return !stop.Raised(); }, RandomSeed());
     std::vector<char> piece(kPiece);
     for (;;) {
         DWORD n = 0;

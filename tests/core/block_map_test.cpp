@@ -137,8 +137,27 @@ TEST(BlockMap, AFalseMapCostsLittleAndIsKnownForOne) {
     core::BlockMatcher matcher(hostile, Sha);
     for (std::size_t at = 0; at < zeros.size(); at += 65536) matcher.Feed(zeros.data() + at, 65536);
     EXPECT_TRUE(matcher.ProvedFalse());
-    EXPECT_LE(matcher.StrongHashes(), hostile.BlockCount() + core::BlockMatcher::kSpareMisses);
+    EXPECT_LE(matcher.StrongHashes(), core::BlockMatcher::kMissesPerBlock) << "blocks of one checksum are given up together";
+    EXPECT_LE(matcher.TableSteps(), 2 * hostile.BlockCount() * core::BlockMatcher::kMissesPerBlock) << "and leave the table";
     for (std::int64_t at : matcher.Finish()) EXPECT_EQ(at, -1);
+    // Every block's checksum that of a window the copy holds four times over, every hash wrong: the search
+    // ends once the misses reach the block count and the spare ones.
+    const std::string quarter = Random(512 * 1024, 8), fourTimes = quarter + quarter + quarter + quarter;
+    core::BlockMap recurring = map;
+    for (std::size_t j = 0; j < recurring.BlockCount(); ++j) recurring.checksums[j] = core::BlockChecksum(quarter.data() + j * 2000, 4096);
+    core::BlockMatcher budgeted(recurring, Sha);
+    for (std::size_t at = 0; at < fourTimes.size(); at += 65536) budgeted.Feed(fourTimes.data() + at, 65536);
+    EXPECT_TRUE(budgeted.ProvedFalse());
+    EXPECT_LE(budgeted.StrongHashes(), recurring.BlockCount() + core::BlockMatcher::kSpareMisses);
+    // Checksums a map chose to share the zero window's bucket (under the default spread), none of them the
+    // zero window's: under the run's own seed they spread, and a window of zeros looks at few blocks.
+    core::BlockMap crowded = map;
+    for (std::uint32_t c = 1, j = 0; j < crowded.BlockCount(); ++c) {
+        if ((c * 0x9E3779B9u) >> 22 == 0) crowded.checksums[j++] = c;  // bucket 0 of the 1024 this map's table has
+    }
+    core::BlockMatcher spread(crowded, Sha, nullptr, 0x2545F491u);
+    for (std::size_t at = 0; at < zeros.size(); at += 65536) spread.Feed(zeros.data() + at, 65536);
+    EXPECT_LE(spread.TableSteps(), zeros.size() / 4) << "not every block at every window";
 
     // A window whose checksum is a block's and whose bytes are not (three bytes changed so that both sums
     // stay): the strong hash refuses it, and one such window proves nothing false.
