@@ -125,10 +125,18 @@ CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& serv
     request.wholeWithinMs = checks.nWholeWithinMs;
     request.fresh = checks.bFresh;
     request.ranges = checks.ranges;
-    if (!checks.keptParts.IsEmpty() && checks.pDigest && checks.pSize) {
+    // A download given up (by its watch) runs on until the platform lets it, and then drops what it made: each
+    // attempt at a whole object writes a file of its own, which becomes the local file once whole and right,
+    // so one left running touches nothing of a later attempt. While one runs, the kept part is not used
+    // either: it may still be appending to it.
+    const bool earlierRuns = m_hStoppedDownload && ::WaitForSingleObject(m_hStoppedDownload.get(), 0) == WAIT_TIMEOUT;
+    if (!earlierRuns && !checks.keptParts.IsEmpty() && checks.pDigest && checks.pSize) {
         request.keptPart = checks.keptParts.str() + "\\" + core::KeptPartName(*checks.pDigest);
         request.keptTag = checks.keptParts.str() + "\\" + core::KeptTagName(*checks.pDigest);
     }
+    std::string attempt;
+    if (request.ranges.empty() && !OwnFilesFolder().IsEmpty()) attempt = OwnFilesFolder().str() + "\\attempt" + std::to_string(++m_attempts);
+    if (!attempt.empty()) request.localFile = attempt;
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
@@ -152,12 +160,19 @@ CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& serv
         waitMs = left;
         return outcome.failure != core::DownloadFailure::None;
     };
-    const core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
+    core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
         [request, relay, own, events, failed] {
             return TellingFaults(*events, "download", failed, [&] { return ::Download(request, relay.get(), own); });
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up
+    if (outcome.ok && !attempt.empty() &&
+        !::MoveFileExW(Wide(attempt).c_str(), Wide(localFile.str()).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        outcome.ok = false;
+        outcome.failure = core::DownloadFailure::LocalFile;
+        outcome.error = ::GetLastError();
+        ::DeleteFileW(Wide(attempt).c_str());
+    }
     const core::NextAttempt next = m_stop.Raised()        ? core::NextAttempt::None
                                    : checks.bWholeFileLeft ? core::NextAttempt::WholeFile
                                                            : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft,

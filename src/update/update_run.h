@@ -97,6 +97,8 @@ public:
     // A large file with an older copy installed, by blocks: only what that copy lacks is asked for (see
     // core/block_map.h), the run's copy checked whole. FALSE, with the reason told: fetch it whole.
     BOOL FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& record, const CString& object, const CString& localFile);
+    // Its block map from the site, read (bytes: its length); false, with the reason told: the whole file.
+    bool FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& object, core::BlockMap& map, std::uint64_t& bytes);
     BOOL ReadVersionInfo(CString strPath, CUpdateFileArray* pList);
     void ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList);
     // Whether the entry must be fetched; the verdict and its reason are told.
@@ -125,6 +127,7 @@ public:
     CString m_versionInfoHost;  // the host whose version-info file is being read
     bool m_versionInfoHostLeft = false;  // and another host may be asked when it is not used
     ScopedHandle m_hStoppedDownload;  // a download a stop or its watch left to end by itself (it then drops its file)
+    unsigned m_attempts = 0;          // downloads of whole objects, each into a file of its own
 
 private:
     // The points in which the DB pass and the program pass differ.
@@ -147,6 +150,9 @@ private:
     Fetched Download(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
                      const DownloadChecks& checks, DownloadRequest& request);
     PassEnd PassSteps(const PassSettings& settings, unsigned long& error);
+    // The pass's version-info file, from the first of its hosts whose file can be used, read into list (Done);
+    // served: that host.
+    PassEnd FetchVersionInfo(const PassSettings& settings, const CString& local, CUpdateFileArray& list, CString& served);
 
     std::shared_ptr<IRunEvents> m_events;
     CStopSignal m_stop;
