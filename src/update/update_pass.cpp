@@ -95,39 +95,10 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     if (m_strInstallPath.IsEmpty()) return PassEnd::NoInstallFolder;  // no folder to put anything in
 
     m_events->PassStarted(s.pass);
-    // Bounded in size and in time, and never an old copy from a cache: what it lists is taken as current.
-    DownloadChecks versionInfo;
-    versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
-    versionInfo.nWholeWithinMs = kSmallFetchWithinMs;
-    versionInfo.bFresh = true;
-    // From its host; when that is the built-in update server, else from each of the server's mirrors.
-    std::vector<CString> hosts{s.versionInfoHost};
-    if (core::EqualsNoCase(s.versionInfoHost.str(), BuiltInServerHost().str())) {
-        for (const std::string& mirror : core::SplitHostList(BuiltInServerMirrors())) hosts.emplace_back(mirror);
-    }
-    // A file that arrives but cannot be used (unsigned, expired, older, another file's, unreadable) is asked
-    // of the next host as a failed download is: whoever holds one name alone cannot stop every update.
     CString served;
     CUpdateFileArray list;
-    m_strVersionInfoObject = s.versionInfoObject;
-    for (std::size_t next = 0;;) {
-        const std::vector<CString> left(hosts.begin() + static_cast<std::ptrdiff_t>(next), hosts.end());
-        if (!DownloadFromHosts(FALSE, left, s.versionInfoObject, CString(local), versionInfo, served)) {
-            return PassEnd::VersionInfoNotFetched;
-        }
-        next += static_cast<std::size_t>(std::find(left.begin(), left.end(), served) - left.begin()) + 1;
-        m_strSite.Empty();
-        m_strSubDir.Empty();
-        m_mirrors.clear();
-        list.clear();
-        m_versionInfoHost = served;
-        m_versionInfoHostLeft = next < hosts.size();
-        const BOOL read = ReadVersionInfo(local, &list);
-        ::DeleteFileW(Wide(local).c_str());
-        if (read) break;
-        if (m_stop.Raised()) return PassEnd::Stopped;
-        if (next == hosts.size()) return PassEnd::VersionInfoRefused;
-    }
+    const PassEnd listed = FetchVersionInfo(s, CString(local), list, served);
+    if (listed != PassEnd::Done) return listed;
 
     m_events->FilesDue(s.pass, list.size());
     const CString keptParts = KeptPartsFolder(s, list);
@@ -176,6 +147,38 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     return PassEnd::Done;
 }
 
+PassEnd CUpdateRun::FetchVersionInfo(const PassSettings& s, const CString& local, CUpdateFileArray& list, CString& served) {
+    // Bounded in size and in time, and never an old copy from a cache: what it lists is taken as current.
+    DownloadChecks versionInfo;
+    versionInfo.nMaxBytes = core::kMaxVersionInfoBytes;
+    versionInfo.nWholeWithinMs = kSmallFetchWithinMs;
+    versionInfo.bFresh = true;
+    // From its host; when that is the built-in update server, else from each of the server's mirrors.
+    std::vector<CString> hosts{s.versionInfoHost};
+    if (core::EqualsNoCase(s.versionInfoHost.str(), BuiltInServerHost().str())) {
+        for (const std::string& mirror : core::SplitHostList(BuiltInServerMirrors())) hosts.emplace_back(mirror);
+    }
+    // A file that arrives but cannot be used (unsigned, expired, older, another file's, unreadable) is asked
+    // of the next host as a failed download is: whoever holds one name alone cannot stop every update.
+    m_strVersionInfoObject = s.versionInfoObject;
+    for (std::size_t next = 0;;) {
+        const std::vector<CString> left(hosts.begin() + static_cast<std::ptrdiff_t>(next), hosts.end());
+        if (!DownloadFromHosts(FALSE, left, s.versionInfoObject, local, versionInfo, served)) return PassEnd::VersionInfoNotFetched;
+        next += static_cast<std::size_t>(std::find(left.begin(), left.end(), served) - left.begin()) + 1;
+        m_strSite.Empty();
+        m_strSubDir.Empty();
+        m_mirrors.clear();
+        list.clear();
+        m_versionInfoHost = served;
+        m_versionInfoHostLeft = next < hosts.size();
+        const BOOL read = ReadVersionInfo(local, &list);
+        ::DeleteFileW(Wide(local.str()).c_str());
+        if (read) return PassEnd::Done;
+        if (m_stop.Raised()) return PassEnd::Stopped;
+        if (next == hosts.size()) return PassEnd::VersionInfoRefused;
+    }
+}
+
 BOOL CUpdateRun::DownloadFromHosts(BOOL bShowProgress, const std::vector<CString>& hosts, const CString& object,
                                    const CString& localFile, DownloadChecks checks, CString& served) {
     // Each host in turn, same path: the download fails only when every host failed (a stop ends the turn).
@@ -222,7 +225,63 @@ bool ReadDownloaded(const CString& path, std::string& bytes) {
     return bytes.empty() || ReadAt(file.get(), 0, &bytes[0], static_cast<DWORD>(bytes.size()));
 }
 
+// A new file of the map's size at path, holding each block found in old where the map puts it.
+bool CopyFoundBlocks(HANDLE old, const core::BlockMap& map, const std::vector<std::int64_t>& found, const CString& path) {
+    const ScopedFile out(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    size.QuadPart = static_cast<LONGLONG>(map.fileSize);
+    if (!out || !::SetFilePointerEx(out.get(), size, nullptr, FILE_BEGIN) || !::SetEndOfFile(out.get())) return false;
+    std::vector<char> piece(kCopyPiece);  // a block fits: the tool's blocks are at most 64 KiB
+    for (std::size_t j = 0; j < found.size(); ++j) {
+        if (found[j] < 0) continue;
+        const DWORD length = map.BlockLength(j);
+        if (!ReadAt(old, static_cast<std::uint64_t>(found[j]), piece.data(), length) ||
+            !WriteAt(out.get(), static_cast<std::uint64_t>(j) * map.blockSize, piece.data(), length)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the file at path has this SHA-256.
+bool HasDigest(const CString& path, const core::Sha256Digest& digest) {
+    CSha256 whole;
+    std::vector<char> piece(kCopyPiece);
+    {
+        const ScopedFile made(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        for (DWORD n = 0; made && ::ReadFile(made.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) whole.Update(piece.data(), n);
+    }
+    core::Sha256Digest got{};
+    return whole.Finish(got) && got == digest;
+}
+
 }  // namespace
+
+bool CUpdateRun::FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& object, core::BlockMap& map, std::uint64_t& bytes) {
+    const CString own = OwnFilesFolder();
+    if (own.IsEmpty()) return false;
+    // Exactly as long as the tool's map of a file of this size, in the run's own folder (a listed file may be
+    // named as the map is).
+    const CString mapFile = own + "\\" + product::kFetchedMapName;
+    DownloadChecks checks;
+    const std::uint64_t blockSize = core::ChooseBlockSize(record.nSize);
+    checks.nMaxBytes = core::kBlockMapHeaderSize + (record.nSize + blockSize - 1) / blockSize * core::kBlockEntrySize;
+    checks.nWholeWithinMs = kSmallFetchWithinMs;
+    checks.bWholeFileLeft = true;
+    if (!DownloadFile(FALSE, kVerbGet, m_strSite, object + ".blocks", "", mapFile, checks)) return false;
+    std::string mapBytes;
+    const bool read = ReadDownloaded(mapFile, mapBytes);
+    ::DeleteFileW(Wide(mapFile.str()).c_str());
+    if (!read || !core::ParseBlockMap(mapBytes, record.nSize, map)) {
+        m_events->NotByBlocks(record.szFileName, "its block map is damaged or not the map of this file");
+        return false;
+    }
+    bytes = mapBytes.size();
+    return true;
+}
 
 BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& record, const CString& object, const CString& localFile) {
     // Only a large file of a signed (or sized and digested) entry, with an older copy installed.
@@ -232,26 +291,9 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
     const ScopedFile old(::CreateFileW(Wide(installed.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!old) return FALSE;  // none: the whole file, nothing to tell
-    const CString own = OwnFilesFolder();
-    if (own.IsEmpty()) return FALSE;
-
-    // Its block map, exactly as long as the tool's map of a file of this size, in the run's own folder (a
-    // listed file may be named as the map is).
-    const CString mapFile = own + "\\" + product::kFetchedMapName;
-    DownloadChecks mapChecks;
-    const std::uint64_t blockSize = core::ChooseBlockSize(record.nSize);
-    mapChecks.nMaxBytes = core::kBlockMapHeaderSize + (record.nSize + blockSize - 1) / blockSize * core::kBlockEntrySize;
-    mapChecks.nWholeWithinMs = kSmallFetchWithinMs;
-    mapChecks.bWholeFileLeft = true;
-    if (!DownloadFile(FALSE, kVerbGet, m_strSite, object + ".blocks", "", mapFile, mapChecks)) return FALSE;
-    std::string mapBytes;
-    const bool mapRead = ReadDownloaded(mapFile, mapBytes);
-    ::DeleteFileW(Wide(mapFile.str()).c_str());
     core::BlockMap map;
-    if (!mapRead || !core::ParseBlockMap(mapBytes, record.nSize, map)) {
-        m_events->NotByBlocks(record.szFileName, "its block map is damaged or not the map of this file");
-        return FALSE;
-    }
+    std::uint64_t mapBytes = 0;
+    if (!FetchBlockMap(record, object, map, mapBytes)) return FALSE;
 
     // Which of its blocks the installed copy holds, wherever they are in it.
     std::vector<std::int64_t> found;
@@ -271,34 +313,19 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
                                                  "its hashes never)");
         return FALSE;
     }
-    std::vector<char> piece(kCopyPiece);  // a block fits: the tool's blocks are at most 64 KiB
     const std::vector<core::ByteRange> missing = core::MissingRanges(map, found);
     std::uint64_t asked = 0;
     for (const core::ByteRange& r : missing) asked += r.end - r.first;
-    if (asked + mapBytes.size() >= record.nSize) {
+    if (asked + mapBytes >= record.nSize) {
         m_events->NotByBlocks(record.szFileName, "its installed copy holds too little of it");
         return FALSE;
     }
 
     // The run's copy: the installed copy's blocks where they belong, then the missing ranges from the server.
-    {
-        const ScopedFile out(::CreateFileW(Wide(localFile.str()).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size{};
-        size.QuadPart = static_cast<LONGLONG>(record.nSize);
-        bool copied = out && ::SetFilePointerEx(out.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out.get());
-        for (std::size_t j = 0; copied && j < found.size(); ++j) {
-            if (found[j] < 0) continue;
-            const DWORD length = map.BlockLength(j);
-            copied = ReadAt(old.get(), static_cast<std::uint64_t>(found[j]), piece.data(), length) &&
-                     WriteAt(out.get(), static_cast<std::uint64_t>(j) * map.blockSize, piece.data(), length);
-        }
-        if (!copied) {
-            m_events->NotByBlocks(record.szFileName, "its installed copy's blocks could not be copied");
-            ::DeleteFileW(Wide(localFile.str()).c_str());
-            return FALSE;
-        }
+    if (!CopyFoundBlocks(old.get(), map, found, localFile)) {
+        m_events->NotByBlocks(record.szFileName, "its installed copy's blocks could not be copied");
+        ::DeleteFileW(Wide(localFile.str()).c_str());
+        return FALSE;
     }
     // Requests small enough to be held to a minute each, as the version-info files are.
     const std::vector<std::vector<core::ByteRange>> requests = core::BatchRanges(missing, kRangesPerRequest, kRangeBytesPerRequest);
@@ -317,14 +344,7 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
         arrived += f.outcome.decoded;
     }
     // Checked whole, as any download of it is.
-    CSha256 whole;
-    {
-        const ScopedFile made(::CreateFileW(Wide(localFile.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        for (DWORD n = 0; made && ::ReadFile(made.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) whole.Update(piece.data(), n);
-    }
-    core::Sha256Digest got{};
-    if (!whole.Finish(got) || got != record.digest) {
+    if (!HasDigest(localFile, record.digest)) {
         m_events->NotByBlocks(record.szFileName, "the file made from its blocks is not the published file (its SHA-256 differs)");
         ::DeleteFileW(Wide(localFile.str()).c_str());
         return FALSE;
