@@ -70,10 +70,11 @@ protected:
 // Otherwise the outcome names the cause, and no local file is left. With ranges, only a 206 answer delivers
 // (a 200 fails as NoRanges), its part or parts written into the local file (never deleted here), decoded
 // counting the bytes written; the caller checks the file. Whatever the answer, its body takes no more bytes
-// than an answer to the request can (core::RawBodyBound, core::RangeAnswerBound): an endless one fails. With a kept part: a part an earlier
-// attempt kept is resumed (Range and If-Range; a 206 is appended to it, a 200 starts it anew), the body of an
-// uncompressed answer with a validator goes into the part and, once whole and right, becomes the local file;
-// a failure that proves nothing wrong with what arrived keeps it (outcome.kept), any other drops it. Redirects are followed up to a bound;
-// connect, send and receive wait no longer than the platform's documented defaults. Stops early, as
-// Stopped and with nothing more told, when stop is raised. progress may be null.
+// than an answer to the request can (core::RawBodyBound, core::RangeAnswerBound): an endless one fails.
+// With a kept part: a part an earlier attempt kept is resumed (Range and If-Range; a 206 is appended to it, a
+// 200 starts it anew), the body of an uncompressed answer with a validator goes into the part and, once whole
+// and right, becomes the local file; a failure that proves nothing wrong with what arrived keeps it
+// (outcome.kept), any other drops it. Redirects are followed up to a bound; connect, send and receive wait no
+// longer than the platform's documented defaults. Stops early, as Stopped and with nothing more told, when
+// stop is raised. progress may be null.
 core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop);
