@@ -97,8 +97,8 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, unsigned long& error) {
     m_events->PassStarted(s.pass);
     CString served;
     CUpdateFileArray list;
-    const PassEnd listed = FetchVersionInfo(s, CString(local), list, served);
-    if (listed != PassEnd::Done) return listed;
+    const PassEnd read = FetchVersionInfo(s, CString(local), list, served);
+    if (read != PassEnd::Done) return read;
 
     m_events->FilesDue(s.pass, list.size());
     const CString keptParts = KeptPartsFolder(s, list);
@@ -225,8 +225,10 @@ bool ReadDownloaded(const CString& path, std::string& bytes) {
     return bytes.empty() || ReadAt(file.get(), 0, &bytes[0], static_cast<DWORD>(bytes.size()));
 }
 
-// A new file of the map's size at path, holding each block found in old where the map puts it.
-bool CopyFoundBlocks(HANDLE old, const core::BlockMap& map, const std::vector<std::int64_t>& found, const CString& path) {
+// A new file of the map's size at path, holding each block found in old where the map puts it; false too
+// when stop was raised (a stop is answered at every block).
+bool CopyFoundBlocks(HANDLE old, const core::BlockMap& map, const std::vector<std::int64_t>& found, const CString& path,
+                     const CStopSignal& stop) {
     const ScopedFile out(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -236,6 +238,7 @@ bool CopyFoundBlocks(HANDLE old, const core::BlockMap& map, const std::vector<st
     std::vector<char> piece(kCopyPiece);  // a block fits: the tool's blocks are at most 64 KiB
     for (std::size_t j = 0; j < found.size(); ++j) {
         if (found[j] < 0) continue;
+        if (stop.Raised()) return false;
         const DWORD length = map.BlockLength(j);
         if (!ReadAt(old, static_cast<std::uint64_t>(found[j]), piece.data(), length) ||
             !WriteAt(out.get(), static_cast<std::uint64_t>(j) * map.blockSize, piece.data(), length)) {
@@ -245,17 +248,19 @@ bool CopyFoundBlocks(HANDLE old, const core::BlockMap& map, const std::vector<st
     return true;
 }
 
-// Whether the file at path has this SHA-256.
-bool HasDigest(const CString& path, const core::Sha256Digest& digest) {
+// Whether the file at path has this SHA-256; false too when stop was raised (answered at every piece).
+bool HasDigest(const CString& path, const core::Sha256Digest& digest, const CStopSignal& stop) {
     CSha256 whole;
     std::vector<char> piece(kCopyPiece);
     {
         const ScopedFile made(::CreateFileW(Wide(path.str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        for (DWORD n = 0; made && ::ReadFile(made.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) whole.Update(piece.data(), n);
+        for (DWORD n = 0; made && !stop.Raised() && ::ReadFile(made.get(), piece.data(), kCopyPiece, &n, nullptr) && n > 0;) {
+            whole.Update(piece.data(), n);
+        }
     }
     core::Sha256Digest got{};
-    return whole.Finish(got) && got == digest;
+    return !stop.Raised() && whole.Finish(got) && got == digest;
 }
 
 }  // namespace
@@ -322,8 +327,8 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
     }
 
     // The run's copy: the installed copy's blocks where they belong, then the missing ranges from the server.
-    if (!CopyFoundBlocks(old.get(), map, found, localFile)) {
-        m_events->NotByBlocks(record.szFileName, "its installed copy's blocks could not be copied");
+    if (!CopyFoundBlocks(old.get(), map, found, localFile, m_stop)) {
+        if (!m_stop.Raised()) m_events->NotByBlocks(record.szFileName, "its installed copy's blocks could not be copied");
         ::DeleteFileW(Wide(localFile.str()).c_str());
         return FALSE;
     }
@@ -344,8 +349,10 @@ BOOL CUpdateRun::FetchByBlocks(PlacementRule rule, const UPDATE_FILE_INFO& recor
         arrived += f.outcome.decoded;
     }
     // Checked whole, as any download of it is.
-    if (!HasDigest(localFile, record.digest)) {
-        m_events->NotByBlocks(record.szFileName, "the file made from its blocks is not the published file (its SHA-256 differs)");
+    if (!HasDigest(localFile, record.digest, m_stop)) {
+        if (!m_stop.Raised()) {
+            m_events->NotByBlocks(record.szFileName, "the file made from its blocks is not the published file (its SHA-256 differs)");
+        }
         ::DeleteFileW(Wide(localFile.str()).c_str());
         return FALSE;
     }
