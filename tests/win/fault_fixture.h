@@ -325,4 +325,41 @@ inline bool StatusEndsWith(HWND dlg, const std::wstring& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
+// The release lines of the DB version-info file (serial 5) and the program release (serial 1), signed.
+const std::string kDbReleaseLines = "#serial 5\r\n" + ReleaseLines("update/db/DBUpdate.ver");
+const std::string kProgramRelease = Signed("#serial 1\r\n" + ReleaseLines("marrowtide/MarrowtideWeb.ver"), 0);
+
+// The DB version-info file of the listed files (version 2) with their digests and sizes, the release's own
+// lines (serial, path, expiry) and more lines.
+inline std::string DbVerWithDigests(const std::string& releaseLines = kDbReleaseLines, const std::string& more = "") {
+    std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
+    for (const char* name : {"a.dll", "b.gdb", "c.adb"}) text += std::string(name) + "=2,0,0,0," + EntryChecks(kListed.at(name)) + "\r\n";
+    return text + releaseLines + more;
+}
+
+// The signed DB version-info file, the listed files (a.dll's bytes as given) and the program release.
+inline std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer, const std::string& listedA = kListed.at("a.dll"),
+                                                        const std::string& programVer = kProgramRelease) {
+    return [dbVer, listedA, programVer](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", Ok(dbVer));
+        ServeListed(s);
+        s.Serve("/db/a.dll", Ok(listedA));
+        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(programVer));
+    };
+}
+
+// The serial kept for a version-info file ("<none>" for none).
+inline std::wstring StoredSerial(const wchar_t* file) {
+    std::wstring v;
+    return ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\" + product::kReleasesSubKeyW).c_str(), file, v) ? v : L"<none>";
+}
+
+// Whether a line of the run's log holds text.
+inline bool LogHolds(const std::string& text) {
+    for (const std::string& line : RunLogLines(InstallFolder())) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace fault_matrix
