@@ -80,6 +80,37 @@ std::uint64_t FileSize(const std::string& path) {
     return (std::uint64_t{a.nFileSizeHigh} << 32) | a.nFileSizeLow;
 }
 
+// The most a body may decode to, and the failure going past it is: a listed file is exactly its size (less
+// what a kept part holds of it); anything else within the bound passed, or, without one, within what its
+// volume can spare, so an endless body never fills the system volume.
+struct DecodedBound {
+    std::uint64_t bytes;
+    DownloadFailure past;
+};
+DecodedBound DecodedBoundOf(const DownloadRequest& request, std::uint64_t kept) {
+    if (request.checkSize) return {request.size - kept, DownloadFailure::LongerThanListed};
+    if (request.maxBytes) return {request.maxBytes, DownloadFailure::TooLarge};
+    const std::string folder = request.localFile.substr(0, request.localFile.find_last_of('\\') + 1);
+    ULARGE_INTEGER freeBytes{}, totalBytes{};
+    // Unknown: the write itself fails when the volume is full.
+    if (!::GetDiskFreeSpaceExW(Wide(folder).c_str(), &freeBytes, &totalBytes, nullptr)) return {UINT64_MAX, DownloadFailure::VolumeFull};
+    return {core::FreeSpaceBound(freeBytes.QuadPart, totalBytes.QuadPart), DownloadFailure::VolumeFull};
+}
+
+// The first bytes of out, which a kept part holds, read back into hash (when there is one to check).
+bool ReadBackKept(HANDLE out, std::uint64_t bytes, CSha256* hash, core::DownloadOutcome& o) {
+    char before[kDownloadChunk];
+    for (std::uint64_t left = bytes; left > 0;) {
+        DWORD n = 0;
+        if (!::ReadFile(out, before, static_cast<DWORD>(left < sizeof before ? left : sizeof before), &n, nullptr) || n == 0) {
+            return Fail(o, DownloadFailure::LocalFile, n ? ::GetLastError() : ERROR_HANDLE_EOF);
+        }
+        if (hash) hash->Update(before, n);
+        left -= n;
+    }
+    return true;
+}
+
 // A listed file's kept part: what an earlier attempt kept (a part shorter than the file, with the validator
 // of the answer it came from), and what this attempt keeps.
 class CKeptPart {
@@ -289,18 +320,9 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
         o.detail = lengthText.str();
         return Fail(o, DownloadFailure::BadLength);
     }
-    // A listed file is exactly its size; anything else within the bound passed, or, without one, within what
-    // its volume can spare: an endless body never fills the system volume.
-    std::uint64_t bound = request.checkSize ? request.size - target.from : request.maxBytes;
-    DownloadFailure pastBound = request.checkSize ? DownloadFailure::LongerThanListed : DownloadFailure::TooLarge;
-    if (!request.checkSize && !request.maxBytes) {
-        std::string folder = request.localFile.substr(0, request.localFile.find_last_of('\\') + 1);
-        ULARGE_INTEGER freeBytes{}, totalBytes{};
-        bound = ::GetDiskFreeSpaceExW(Wide(folder).c_str(), &freeBytes, &totalBytes, nullptr)
-                    ? core::FreeSpaceBound(freeBytes.QuadPart, totalBytes.QuadPart)
-                    : UINT64_MAX;  // unknown: the write itself fails when the volume is full
-        pastBound = DownloadFailure::VolumeFull;
-    }
+    const DecodedBound decoded = DecodedBoundOf(request, target.from);
+    const std::uint64_t bound = decoded.bytes;
+    const DownloadFailure pastBound = decoded.past;
     if (haveLength && coding == core::ContentCoding::Identity && contentLength > bound) {
         o.expected = target.from + bound;
         return Fail(o, pastBound);
@@ -325,15 +347,7 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
     // The kept bytes count as they are read back; what follows them is appended.
-    char before[kDownloadChunk];
-    for (std::uint64_t left = target.from; left > 0;) {
-        DWORD n = 0;
-        if (!::ReadFile(out.get(), before, static_cast<DWORD>(left < sizeof before ? left : sizeof before), &n, nullptr) || n == 0) {
-            return Fail(o, DownloadFailure::LocalFile, n ? ::GetLastError() : ERROR_HANDLE_EOF);
-        }
-        if (hash) hash->Update(before, n);
-        left -= n;
-    }
+    if (!ReadBackKept(out.get(), target.from, hash ? &*hash : nullptr, o)) return false;
     FileSink written(out.get(), hash ? &*hash : nullptr, o);
     core::BoundedSink sink(written, bound);
     core::BodyDecoder decoder(coding);

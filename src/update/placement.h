@@ -33,8 +33,8 @@ public:
     ~CRunFolder() { Remove(); }
     CRunFolder(const CRunFolder&) = delete;
     CRunFolder& operator=(const CRunFolder&) = delete;
-    // The folder, made inside parent on first use.
-    const CString& Get(const CString& parent);
+    // The folder, made inside parent on first use; first, with removeEnded, the folders of ended runs go.
+    const CString& Get(const CString& parent, bool removeEnded = true);
     // Deletes what is in the folder and the folder; the folder stays known while something in it is
     // still held open, so that a later call can try again.
     void Remove();

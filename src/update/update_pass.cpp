@@ -384,7 +384,8 @@ CString CUpdateRun::KeptPartsFolder(const PassSettings& s, const CUpdateFileArra
 
 CString CUpdateRun::GetUpdateTempFolder() { return m_runFolder.Get(UpdateTempFolder()); }
 
-CString CUpdateRun::OwnFilesFolder() { return m_ownFolder.Get(UpdateTempFolder()); }
+// (the pass's download folder, made first, has looked for ended runs' folders already)
+CString CUpdateRun::OwnFilesFolder() { return m_ownFolder.Get(UpdateTempFolder(), false); }
 
 BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
     std::string bytes;

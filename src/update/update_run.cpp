@@ -102,16 +102,16 @@ BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, 
     DownloadRequest request;
     request.verb = nVerb;
     request.optional = strOptional.str();
-    return Download(bShowProgress, strServer, strObject, strLocalFile, checks, request).outcome.ok;
+    return Transfer(bShowProgress, strServer, strObject, strLocalFile, checks, request).outcome.ok;
 }
 
 CUpdateRun::Fetched CUpdateRun::Fetch(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
                                       const DownloadChecks& checks) {
     DownloadRequest request;
-    return Download(bShowProgress, server, object, localFile, checks, request);
+    return Transfer(bShowProgress, server, object, localFile, checks, request);
 }
 
-CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+CUpdateRun::Fetched CUpdateRun::Transfer(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
                                          const DownloadChecks& checks, DownloadRequest& request) {
     request.showProgress = bShowProgress != FALSE;
     request.server = server.str();
@@ -135,8 +135,10 @@ CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& serv
         request.keptTag = checks.keptParts.str() + "\\" + core::KeptTagName(*checks.pDigest);
     }
     std::string attempt;
-    if (request.ranges.empty() && !OwnFilesFolder().IsEmpty()) attempt = OwnFilesFolder().str() + "\\attempt" + std::to_string(++m_attempts);
-    if (!attempt.empty()) request.localFile = attempt;
+    if (const CString own = request.ranges.empty() ? OwnFilesFolder() : CString(); !own.IsEmpty()) {
+        attempt = own.str() + "\\attempt" + std::to_string(++m_attempts);
+        request.localFile = attempt;
+    }
     const std::string url = core::DisplayUrl(request.server, request.object);
     m_events->DownloadStarted(url);
     // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
@@ -162,7 +164,7 @@ CUpdateRun::Fetched CUpdateRun::Download(BOOL bShowProgress, const CString& serv
     };
     core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
         [request, relay, own, events, failed] {
-            return TellingFaults(*events, "download", failed, [&] { return ::Download(request, relay.get(), own); });
+            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), own); });
         },
         m_stop, stopped, &m_hStoppedDownload, look);
     own.Raise();  // a download still running was given up

@@ -147,7 +147,7 @@ private:
     CString KeptPartsFolder(const PassSettings& settings, const CUpdateFileArray& list);
     BOOL RunUpdatePass(const PassSettings& settings);
     // DownloadFile and Fetch: request says the verb and the body.
-    Fetched Download(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
+    Fetched Transfer(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
                      const DownloadChecks& checks, DownloadRequest& request);
     PassEnd PassSteps(const PassSettings& settings, unsigned long& error);
     // The pass's version-info file, from the first of its hosts whose file can be used, read into list (Done);

@@ -71,14 +71,6 @@ TEST_F(FaultTest, SignedReleases) {
     // A mirror on another address, named by the release, serving a.dll with an answer of the case's.
     const std::string mirrored = Signed(DbVerWithDigests(kDbReleaseLines, "#mirror 127.0.0.4\r\n"), 0);
     const auto mirrorServer = std::make_shared<std::shared_ptr<TestHttpServer>>();
-    const auto mirror = [mirrorServer](HttpAnswer answer) {
-        return [mirrorServer, answer]() -> std::shared_ptr<void> {
-            *mirrorServer = std::make_shared<TestHttpServer>("127.0.0.4");
-            if (!(*mirrorServer)->listening()) return nullptr;
-            (*mirrorServer)->Serve("/db/a.dll", answer);
-            return Undo([mirrorServer] { mirrorServer->reset(); });
-        };
-    };
     const auto fromTheMirror = [everything, mirrorServer] {
         everything();
         EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/db/a.dll"});
@@ -93,6 +85,7 @@ TEST_F(FaultTest, SignedReleases) {
             return Undo([mirrorServer] { mirrorServer->reset(); });
         };
     };
+    const auto mirror = [serverMirror](HttpAnswer answer) { return serverMirror({{"/db/a.dll", answer}}); };
     // Gzip's header, then empty stored blocks (which decode to nothing) for 16 MB.
     std::string emptyBlocks("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
     while (emptyBlocks.size() < (16u << 20)) emptyBlocks.append("\0\0\0\xff\xff", 5);

@@ -134,6 +134,22 @@ struct Section {
     int line = 0;
 };
 
+// NAME.gz and NAME.blocks beside a listed NAME are publish's own: a listed file of such a name would be
+// written over or removed, and customers would fail it.
+void BesideNameProblems(const std::string& path, const Section& s, std::vector<Problem>& problems) {
+    std::map<std::u16string, const Entry*> listed;
+    for (const Entry& e : s.entries) listed.emplace(WindowsFold(e.name), &e);
+    for (const Entry& e : s.entries) {
+        for (const char* beside : {".gz", ".blocks"}) {
+            const auto other = listed.find(WindowsFold(e.name + beside));
+            if (other == listed.end()) continue;
+            problems.push_back({path + ":" + std::to_string(other->second->line),
+                                "\"" + other->second->name + "\": the name publish gives its own " + beside + " file beside \"" +
+                                    e.name + "\" (line " + std::to_string(e.line) + "); rename one of them"});
+        }
+    }
+}
+
 bool ParseDescription(const std::string& path, std::vector<Section>& sections, std::vector<Problem>& problems) {
     std::ifstream in(path);
     if (!in) {
@@ -224,19 +240,7 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
         s.entries.push_back(e);
     }
     for (const Section& s : sections) {
-        // NAME.gz and NAME.blocks beside a listed NAME are publish's own: a listed file of such a name would be
-        // written over or removed, and customers would fail it.
-        std::map<std::u16string, const Entry*> listed;
-        for (const Entry& e : s.entries) listed.emplace(WindowsFold(e.name), &e);
-        for (const Entry& e : s.entries) {
-            for (const char* beside : {".gz", ".blocks"}) {
-                const auto other = listed.find(WindowsFold(e.name + beside));
-                if (other == listed.end()) continue;
-                problems.push_back({path + ":" + std::to_string(other->second->line),
-                                    "\"" + other->second->name + "\": the name publish gives its own " + beside + " file beside \"" +
-                                        e.name + "\" (line " + std::to_string(e.line) + "); rename one of them"});
-            }
-        }
+        BesideNameProblems(path, s, problems);
         std::string cp949;
         if (!ToCp949(s.subDir, cp949) || !ToCp949(s.site, cp949)) {
             problems.push_back({path + ":" + std::to_string(s.line), "SITE or SUBDIR not representable in code page 949"});
