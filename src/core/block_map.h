@@ -33,6 +33,12 @@ constexpr std::uint32_t kMaxBlockSize = 1u << 20;
 constexpr std::uint64_t kMinMappedFileSize = std::uint64_t{1} << 20;
 
 using StrongHash = std::array<std::uint8_t, 16>;
+// A block's strong hash from its SHA-256 (32 bytes): the first 16 of them.
+inline StrongHash StrongHashOf(const std::uint8_t* sha256) {
+    StrongHash h{};
+    for (std::size_t i = 0; i < h.size(); ++i) h[i] = sha256[i];
+    return h;
+}
 // The strong hash of a block: the first 16 bytes of its SHA-256 (computed by the platform or OpenSSL).
 using BlockHasher = std::function<StrongHash(const char* data, std::size_t size)>;
 

@@ -24,9 +24,7 @@ BlockSearch FindMappedBlocks(HANDLE file, const core::BlockMap& map, const CStop
         [&sha, &hashed](const char* data, std::size_t size) {
             core::Sha256Digest d{};
             hashed = sha.Hash(data, size, d) && hashed;
-            core::StrongHash h{};
-            std::copy(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(h.size()), h.begin());
-            return h;
+            return core::StrongHashOf(d.data());
         },
         [&stop] { return !stop.Raised(); }, RandomSeed());
     std::vector<char> piece(kPiece);

@@ -14,9 +14,7 @@ namespace {
 core::StrongHash Sha(const char* data, std::size_t size) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(data), size, digest);
-    core::StrongHash h{};
-    std::memcpy(h.data(), digest, h.size());
-    return h;
+    return core::StrongHashOf(digest);
 }
 
 std::string Random(std::size_t size, unsigned salt) {

@@ -99,9 +99,7 @@ TEST_F(FaultTest, BlocksOfAnOlderCopy) {
     const core::BlockHasher strong = [&sha](const char* data, std::size_t size) {
         core::Sha256Digest d{};
         sha.Hash(data, size, d);
-        core::StrongHash h{};
-        std::copy(d.begin(), d.begin() + 16, h.begin());
-        return h;
+        return core::StrongHashOf(d.data());
     };
     core::BlockMapWriter writer(changed.size(), strong);
     writer.Feed(changed.data(), changed.size());
