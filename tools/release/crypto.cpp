@@ -1,7 +1,6 @@
 #include "crypto.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,8 @@
 #include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
 #include <openssl/pem.h>
+
+#include "c_resources.h"
 
 namespace release_tool {
 
@@ -27,15 +28,14 @@ bool IsP256(EVP_PKEY* key) {
 }
 
 bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-    const iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    const CIconv cd(to, from);
+    if (!cd) return false;
     std::string result(in.size() * 4 + 4, '\0');
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
     char* dst = &result[0];
     size_t dstLeft = result.size();
-    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    iconv_close(cd);
+    const size_t r = iconv(cd.get(), &src, &srcLeft, &dst, &dstLeft);
     if (r == static_cast<size_t>(-1) || srcLeft != 0) return false;
     result.resize(result.size() - dstLeft);
     out = result;
@@ -76,15 +76,15 @@ int GivePassphrase(char* buffer, int size, int /*rwflag*/, void* user) {
 
 PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error) {
     PKey none(nullptr, &EVP_PKEY_free);
-    FILE* f = std::fopen(path.c_str(), "r");
+    const CFile f{std::fopen(path.c_str(), "r")};
     if (!f) {
         error = std::strerror(errno);
         return none;
     }
     Passphrase passphrase;
-    PKey key(wantPrivate ? PEM_read_PrivateKey(f, nullptr, &GivePassphrase, &passphrase) : PEM_read_PUBKEY(f, nullptr, nullptr, nullptr),
+    PKey key(wantPrivate ? PEM_read_PrivateKey(f.get(), nullptr, &GivePassphrase, &passphrase)
+                         : PEM_read_PUBKEY(f.get(), nullptr, nullptr, nullptr),
              &EVP_PKEY_free);
-    std::fclose(f);
     OPENSSL_cleanse(&passphrase.text[0], passphrase.text.size());
     if (!key) {
         error = passphrase.wanted ? "a passphrase-protected key that the passphrase given did not open"

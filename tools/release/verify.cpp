@@ -1,0 +1,175 @@
+// verify: a release folder checked as the updater would check it.
+#include <ctime>
+#include <map>
+
+#include "core/release.h"
+#include "core/text.h"
+#include "core/version_info.h"
+#include "crypto.h"
+#include "description.h"
+#include "release_tool.h"
+
+namespace release_tool {
+
+namespace {
+
+// The signature of the file's bytes (path, lines long) against keys: text becomes what it signs.
+void SignatureProblems(const std::string& bytes, const std::string& path, int lines, const std::vector<PKey>& keys, std::string& text,
+                       std::vector<Problem>& problems) {
+    core::SignatureLine sig;
+    const core::SignatureStatus status = core::FindSignatureLine(bytes, sig);
+    const std::string where = path + ":" + std::to_string(lines);
+    if (status == core::SignatureStatus::Absent) {
+        problems.push_back({where, "no signature line at the end"});
+        return;
+    }
+    if (status == core::SignatureStatus::Malformed) {
+        problems.push_back({where, "a malformed signature line"});
+        return;
+    }
+    text = bytes.substr(0, sig.signedLength);
+    EVP_PKEY* signer = nullptr;
+    for (const PKey& k : keys) {
+        core::P256Point point;
+        if (PublicPoint(k.get(), point) && KeyId(point) == sig.keyId) signer = k.get();
+    }
+    if (!signer) {
+        problems.push_back({where, "signed by the unknown key " + sig.keyId});
+    } else if (!Verify(signer, text, sig.signature)) {
+        problems.push_back({where, "the signature does not verify: the file was changed after it was signed"});
+    }
+}
+
+// Its own path and its expiry, as the updater checks them.
+void OwnLinesProblems(const std::string& text, const std::string& file, const std::string& path, std::vector<Problem>& problems) {
+    std::string own;
+    std::int64_t expires = 0;
+    if (!core::FindFileLine(text, own)) {
+        problems.push_back({path, "not exactly one valid \"#file PATH\" line: the updater refuses it"});
+    } else if (own != file) {
+        problems.push_back({path, "it names itself \"" + own + "\": the updater asking for " + file + " refuses it"});
+    }
+    if (!core::FindExpiry(text, expires)) {
+        problems.push_back({path, "not exactly one valid \"#expires YYYY-MM-DDThh:mm:ssZ\" line: the updater refuses it"});
+    } else if (expires <= static_cast<std::int64_t>(std::time(nullptr))) {
+        problems.push_back({path, "expired at " + core::FormatUtcTime(expires) + ": the updater refuses it"});
+    }
+}
+
+// One serial, no lower than the previous release's (when its folder is given).
+void SerialProblems(const std::string& text, const std::string& file, const std::string& path, const std::string& previousDir,
+                    std::vector<Problem>& problems) {
+    std::uint64_t serial = 0;
+    if (!core::FindSerial(text, serial)) {
+        problems.push_back({path, "not exactly one valid \"#serial N\" line"});
+        return;
+    }
+    if (previousDir.empty()) return;
+    std::string old, why;
+    std::map<std::u16string, Listed> ignored;
+    std::uint64_t oldSerial = 0;
+    if (!ReadFile(previousDir + "/" + file, old)) {
+        problems.push_back({previousDir + "/" + file, "the previous release is missing: nothing to compare the serial with"});
+    } else if (!ReadExisting(old, ignored, oldSerial, why)) {
+        problems.push_back({previousDir + "/" + file, "the previous release cannot be read: " + why});
+    } else if (serial < oldSerial) {
+        problems.push_back({path, "serial " + std::to_string(serial) + " is lower than the previous release's " + std::to_string(oldSerial) +
+                                      ": the updater refuses it as a rollback"});
+    }
+}
+
+// Its SITE and SUBDIR lines; the SUBDIR the updater would use.
+std::string SettingProblems(const std::string& text, const std::string& path, std::vector<Problem>& problems) {
+    std::string subDir;
+    int at = 0;
+    core::ForEachLine(text.data(), text.size(), [&](const std::string& line) {
+        ++at;
+        const core::ClassifiedLine c = core::ClassifyLine(line);
+        const std::string where = path + ":" + std::to_string(at);
+        if (c.kind == core::LineKind::SubDir) {
+            subDir = c.value;
+            if (!IsReleaseSubDir(c.value)) problems.push_back({where, "a SUBDIR outside the release folder"});
+        }
+        if (c.kind == core::LineKind::Site && !IsSiteHost(c.value)) {
+            problems.push_back({where, "a SITE that is no host name alone: the updater would ask for http://" + c.value + "/..."});
+        }
+    });
+    return subDir;
+}
+
+// Every listed file: an acceptable name, a digest and a size, and the file in folder with those.
+void EntryProblems(const std::string& text, const std::string& folder, const std::string& path, const ReleaseRoot& root,
+                   std::vector<Problem>& problems) {
+    int n = 0;
+    core::ForEachLine(text.data(), text.size(), [&](const std::string& line) {
+        ++n;
+        const core::ClassifiedLine c = core::ClassifyLine(line);
+        if (c.kind != core::LineKind::Entry) return;
+        const std::string where = path + ":" + std::to_string(n);
+        std::string name;
+        if (!FromCp949(c.key, name)) {
+            problems.push_back({where, "the name is not code page 949 text"});
+            return;
+        }
+        if (const std::string why = NameProblem(name, c.key); !why.empty()) problems.push_back({where, "\"" + name + "\": " + why});
+        const core::EntryFields fields = core::ParseEntryFields(c.value);
+        core::Sha256Digest want;
+        std::uint64_t size = 0;
+        if (!core::ParseDigestField(fields.digest, want) || !core::ParseSizeField(fields.size, size)) {
+            problems.push_back({where, "\"" + name + "\": no digest (sha256:...) and size (size:N) as the fifth and sixth fields"});
+            return;
+        }
+        std::string bytes;
+        if (!IsRegularFile(folder + "/" + c.key) || !ReadFile(folder + "/" + c.key, bytes)) {
+            problems.push_back({where, "\"" + name + "\": the listed file is missing (" + folder + "/" + name + ")"});
+        } else if (!root.Holds(folder + "/" + c.key)) {
+            problems.push_back({where, "\"" + name + "\": a link that leads out of the release folder"});
+        } else if (Sha256(bytes) != want || bytes.size() != size) {
+            problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest or size"});
+        }
+    });
+}
+
+}  // namespace
+
+bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
+            const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
+            std::vector<Problem>& problems, bool unsignedRelease) {
+    const size_t before = problems.size();
+    const ReleaseRoot root(releaseDir);
+    if (publicKeyPaths.empty() == !unsignedRelease) {
+        problems.push_back({"verify", unsignedRelease ? "--key and --unsigned together: check signatures, or do not"
+                                                      : "no key: --key PUBLIC.pem to check signatures, or --unsigned for a release without them"});
+        return false;
+    }
+    std::vector<PKey> keys;
+    for (const std::string& path : publicKeyPaths) {
+        std::string error;
+        PKey k = LoadKey(path, false, error);
+        if (!k) problems.push_back({path, error});
+        else keys.push_back(std::move(k));
+    }
+    for (const std::string& file : versionFiles) {
+        std::string bytes;
+        const std::string path = releaseDir + "/" + file;
+        if (!ReadFile(path, bytes)) {
+            problems.push_back({path, "missing"});
+            continue;
+        }
+        if (!core::WithinVersionInfoBounds(bytes.data(), bytes.size())) {
+            problems.push_back({path, "larger than 1 MiB or more than " + std::to_string(core::kMaxVersionInfoEntries) +
+                                          " files: the updater cannot read it"});
+        }
+        std::string text = bytes;
+        int lines = 0;
+        core::ForEachLine(bytes.data(), bytes.size(), [&](const std::string&) { ++lines; });
+        if (!keys.empty()) SignatureProblems(bytes, path, lines, keys, text, problems);
+        OwnLinesProblems(text, file, path, problems);
+        SerialProblems(text, file, path, previousDir, problems);
+        const std::string subDir = SettingProblems(text, path, problems);
+        EntryProblems(text, FilesFolder(releaseDir, file, subDir), path, root, problems);
+    }
+    return problems.size() == before;
+}
+
+}  // namespace release_tool
