@@ -9,16 +9,18 @@
 #include "core/text.h"
 #include "core/version_info.h"
 
-namespace {
+#include "check.h"
 
-void Check(bool ok) {
-    if (!ok) std::abort();
-}
+namespace {
 
 void OneLine(const std::string& line) {
     Check(line.find("\r\n") == std::string::npos);
     const core::ClassifiedLine c = core::ClassifyLine(line);
     if (c.kind == core::LineKind::Ignored) return;
+    if (c.kind == core::LineKind::Mirror) {
+        Check(c.key.empty() && core::IsHostName(c.value) && line == "#mirror " + c.value);
+        return;
+    }
     Check(!c.key.empty() && c.key.find('=') == std::string::npos);
     Check(c.key + "=" + c.value == line);
     if (c.kind == core::LineKind::SubDir) {
