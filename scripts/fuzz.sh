@@ -15,7 +15,8 @@ targets=("$@")
 "$root/scripts/bootstrap.sh"
 for target in "${targets[@]}"; do
   mkdir -p "$out/corpus/$target"
-  [ "$target" != version_info ] || cp -n "$root"/fuzz/corpus/* "$out/corpus/$target/" 2>/dev/null || true
+  if [ "$target" = version_info ]; then seeds="$root/fuzz/corpus"; else seeds="$root/fuzz/seeds/$target"; fi
+  cp -n "$seeds"/* "$out/corpus/$target/" 2>/dev/null || true
   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root/src" \
     "$root/fuzz/${target}_fuzz.cpp" "$root"/src/core/*.cpp -lz -o "$out/${target}_fuzz"
   echo "== $target"
