@@ -207,12 +207,10 @@ void CUpdaterDlg::FinishLeftWork() {
 }
 
 void CUpdaterDlg::WaitForLeftWork() {
-    HANDLE left[2];
-    DWORD count = 0;
-    for (const ScopedHandle* h : {&m_hStats, &m_run.m_hStoppedDownload}) {
-        if (*h) left[count++] = h->get();
-    }
-    if (count) ::WaitForMultipleObjects(count, left, TRUE, kLeftWorkGraceMs);
+    std::vector<HANDLE> left = m_run.Downloads().GivenUpThreads();
+    if (m_hStats) left.push_back(m_hStats.get());
+    if (left.size() > MAXIMUM_WAIT_OBJECTS) left.resize(MAXIMUM_WAIT_OBJECTS);
+    if (!left.empty()) ::WaitForMultipleObjects(static_cast<DWORD>(left.size()), left.data(), TRUE, kLeftWorkGraceMs);
 }
 
 void CUpdaterDlg::StartInstallStats() {

@@ -14,7 +14,6 @@ public:
     COffscreenDC& operator=(const COffscreenDC&) = delete;
 
     HDC GetSafeHdc() const { return m_hDC; }
-    const RECT& Area() const { return m_rcArea; }
     // A solid rectangle in the current colours' way: background colour set, then an opaque blank.
     void FillSolidRect(const RECT& rc, COLORREF colour) const;
 

@@ -305,13 +305,13 @@ ByteRangesReader::ByteRangesReader(std::string boundary, std::uint64_t total, st
 
 bool ByteRangesReader::Feed(const char* data, std::size_t size) {
     while (size > 0) {
-        switch (m_state) {
-        case State::Failed: return false;
-        case State::End:
+        if (m_state == State::Failed) return false;
+        if (m_state == State::End) {
             // An epilogue means nothing, and may not go on.
             m_epilogue += size;
             return m_epilogue <= kMaxEpilogue || Fail();
-        case State::Data: {
+        }
+        if (m_state == State::Data) {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(m_left, size));
             if (!m_sink(m_at, data, n)) return Fail();
             m_at += n;
@@ -321,58 +321,64 @@ bool ByteRangesReader::Feed(const char* data, std::size_t size) {
             if (m_left == 0) m_state = State::Delimiter;
             continue;
         }
-        default: break;
-        }
         m_pending += *data++;
         --size;
-        if (m_state == State::Delimiter) {
-            // "--boundary" first (a preamble before it is allowed), then "\r\n--boundary" after each part.
-            const std::string expected = m_first ? m_delimiter : "\r\n" + m_delimiter;
-            if (m_first && m_pending.size() > kMaxHeaders) return Fail();
-            if (m_first ? m_pending.size() >= expected.size() && m_pending.compare(m_pending.size() - expected.size(), expected.size(), expected) == 0
-                        : m_pending.size() == expected.size() && m_pending == expected) {
-                m_pending.clear();
-                m_first = false;
-                m_state = State::AfterDelimiter;
-            } else if (!m_first && expected.compare(0, m_pending.size(), m_pending) != 0) {
-                return Fail();
-            }
-        } else if (m_state == State::AfterDelimiter) {
-            if (m_pending.size() < 2) continue;
-            if (m_pending == "--") {
-                m_state = State::End;
-            } else if (m_pending == "\r\n") {
-                m_state = State::Headers;
-            } else {
-                return Fail();
-            }
-            m_pending.clear();
-        } else if (m_state == State::Headers) {
-            if (m_pending.size() > kMaxHeaders) return Fail();
-            // Whole at the blank line (or at once, when the part has no header at all).
-            const bool blankLine = m_pending.size() >= 4 && m_pending.compare(m_pending.size() - 4, 4, "\r\n\r\n") == 0;
-            if (!blankLine && m_pending != "\r\n") continue;
-            // The part's headers are whole: its Content-Range says where its bytes go.
-            ByteRange range;
-            bool found = false;
-            std::size_t from = 0;
-            for (std::size_t end; (end = m_pending.find("\r\n", from)) != std::string::npos; from = end + 2) {
-                const std::string line = m_pending.substr(from, end - from);
-                const std::size_t colon = line.find(':');
-                if (colon != std::string::npos && EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Content-Range")) {
-                    found = ParseContentRange(line.substr(colon + 1), m_total, range);
-                    if (!found) return Fail();
-                }
-            }
-            if (!found || m_partsLeft == 0) return Fail();
-            --m_partsLeft;
-            m_pending.clear();
-            m_at = range.first;
-            m_left = range.end - range.first;
-            m_state = State::Data;
+        const bool goesOn = m_state == State::Delimiter        ? DelimiterByte()
+                            : m_state == State::AfterDelimiter ? AfterDelimiterByte()
+                                                               : HeaderByte();
+        if (!goesOn) return Fail();
+    }
+    return true;
+}
+
+bool ByteRangesReader::DelimiterByte() {
+    // "--boundary" first (a preamble before it is allowed), then "\r\n--boundary" after each part.
+    const std::string expected = m_first ? m_delimiter : "\r\n" + m_delimiter;
+    if (m_first && m_pending.size() > kMaxHeaders) return false;
+    const bool whole = m_first ? m_pending.size() >= expected.size() &&
+                                     m_pending.compare(m_pending.size() - expected.size(), expected.size(), expected) == 0
+                               : m_pending == expected;
+    if (whole) {
+        m_pending.clear();
+        m_first = false;
+        m_state = State::AfterDelimiter;
+        return true;
+    }
+    return m_first || expected.compare(0, m_pending.size(), m_pending) == 0;
+}
+
+bool ByteRangesReader::AfterDelimiterByte() {
+    if (m_pending.size() < 2) return true;
+    if (m_pending != "--" && m_pending != "\r\n") return false;
+    m_state = m_pending == "--" ? State::End : State::Headers;
+    m_pending.clear();
+    return true;
+}
+
+bool ByteRangesReader::HeaderByte() {
+    if (m_pending.size() > kMaxHeaders) return false;
+    // Whole at the blank line (or at once, when the part has no header at all).
+    const bool blankLine = m_pending.size() >= 4 && m_pending.compare(m_pending.size() - 4, 4, "\r\n\r\n") == 0;
+    if (!blankLine && m_pending != "\r\n") return true;
+    // The part's headers are whole: its Content-Range says where its bytes go.
+    ByteRange range;
+    bool found = false;
+    std::size_t from = 0;
+    for (std::size_t end; (end = m_pending.find("\r\n", from)) != std::string::npos; from = end + 2) {
+        const std::string line = m_pending.substr(from, end - from);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string::npos && EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Content-Range")) {
+            found = ParseContentRange(line.substr(colon + 1), m_total, range);
+            if (!found) return false;
         }
     }
-    return m_state != State::Failed;
+    if (!found || m_partsLeft == 0) return false;
+    --m_partsLeft;
+    m_pending.clear();
+    m_at = range.first;
+    m_left = range.end - range.first;
+    m_state = State::Data;
+    return true;
 }
 
 }  // namespace core

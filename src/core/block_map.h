@@ -181,6 +181,10 @@ public:
 
 private:
     enum class State { Delimiter, AfterDelimiter, Headers, Data, End, Failed };
+    // The byte just added to m_pending, in the state of its name: false when the body cannot be such a one.
+    bool DelimiterByte();
+    bool AfterDelimiterByte();
+    bool HeaderByte();
     bool Fail() {
         m_state = State::Failed;
         return false;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/block_map.h"
 #include "core/release.h"
 #include "core/text.h"
 
@@ -25,12 +26,8 @@ std::string ResumeValidator(const std::string& etag, const std::string& lastModi
 }
 
 bool IsRestOf(const std::string& contentRange, std::uint64_t from, std::uint64_t total) {
-    const std::string v = TrimBlanks(contentRange);
-    const std::size_t dash = v.find('-'), slash = v.find('/');
-    if (v.compare(0, 6, "bytes ") != 0 || dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
-    std::uint64_t first = 0, last = 0, length = 0;
-    return ParseDecimal(v.substr(6, dash - 6), first) && ParseDecimal(v.substr(dash + 1, slash - dash - 1), last) &&
-           ParseDecimal(v.substr(slash + 1), length) && first == from && length == total && total > 0 && last == total - 1;
+    ByteRange range;
+    return ParseContentRange(contentRange, total, range) && range.first == from && range.end == total;
 }
 
 namespace {

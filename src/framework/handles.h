@@ -24,9 +24,13 @@ public:
     handle_type get() const noexcept { return m_h; }
     explicit operator bool() const noexcept { return m_h != Traits::invalid(); }
     handle_type release() noexcept { return std::exchange(m_h, Traits::invalid()); }
+    // The thread's last error is as it was: a failed call's cause outlives the handles its scope closes.
     void reset(handle_type h = Traits::invalid()) noexcept {
         const handle_type old = std::exchange(m_h, h);
-        if (old != Traits::invalid()) Traits::close(old);
+        if (old == Traits::invalid()) return;
+        const DWORD error = ::GetLastError();
+        Traits::close(old);
+        ::SetLastError(error);
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/product.h"
+#include "framework/file.h"
 #include "framework/com_ptr.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
@@ -124,7 +125,7 @@ long CShortcutWriter::Save(const CString& linkPath, const CString& target) {
     STATSTG size{};
     if (SUCCEEDED(hr)) hr = m_bytes->Stat(&size, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    const ScopedFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedFile out = CreateAnew(path, GENERIC_WRITE, 0);
     const DWORD bytes = static_cast<DWORD>(size.cbSize.QuadPart);
     DWORD written = 0;
     const bool wrote = out && ::WriteFile(out.get(), ::GlobalLock(memory), bytes, &written, nullptr) && written == bytes;

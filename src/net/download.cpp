@@ -10,10 +10,11 @@
 #include "core/progress.h"
 #include "core/text.h"
 #include "framework/cng.h"
-#include "framework/file_at.h"
+#include "framework/file.h"
 #include "framework/handles.h"
 #include "framework/internet.h"
 #include "framework/win_text.h"
+#include "net/kept_part.h"
 
 const char kRequestHeaders[] =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-excel, application/msword, "
@@ -74,12 +75,6 @@ bool DecoderFailed(const core::BoundedSink& bounded, DownloadFailure pastBound, 
     return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::Corrupt) : false;
 }
 
-std::uint64_t FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA a{};
-    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &a)) return 0;
-    return (std::uint64_t{a.nFileSizeHigh} << 32) | a.nFileSizeLow;
-}
-
 // The most a body may decode to, and the failure going past it is: a listed file is exactly its size (less
 // what a kept part holds of it); anything else within the bound passed, or, without one, within what its
 // volume can spare, so an endless body never fills the system volume.
@@ -110,53 +105,6 @@ bool ReadBackKept(HANDLE out, std::uint64_t bytes, CSha256* hash, core::Download
     }
     return true;
 }
-
-// A listed file's kept part: what an earlier attempt kept (a part shorter than the file, with the validator
-// of the answer it came from), and what this attempt keeps.
-class CKeptPart {
-public:
-    explicit CKeptPart(const DownloadRequest& r) : m_request(r) {
-        if (!Wanted()) return;
-        const std::uint64_t bytes = FileSize(r.keptPart);
-        const ScopedFile tag(::CreateFileW(Wide(r.keptTag).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        char text[512];
-        DWORD n = 0;
-        if (tag && ::ReadFile(tag.get(), text, sizeof text, &n, nullptr)) m_validator.assign(text, n);
-        // Whatever the tag says goes into a header: it must be one line.
-        if (bytes > 0 && bytes < r.size && !m_validator.empty() && !core::HasControlCharacter(m_validator)) {
-            m_from = bytes;
-        } else {
-            Drop();  // nothing to resume from: no part, no tag, or not the two of them together
-        }
-    }
-    bool Wanted() const { return !m_request.keptPart.empty() && m_request.checkSize && m_request.checkDigest; }
-    std::uint64_t From() const { return m_from; }
-    const std::string& Validator() const { return m_validator; }
-    const std::string& Path() const { return m_request.keptPart; }
-    // The part begins anew for an answer with this validator, its tag written first: a process ended at
-    // any moment leaves a part that names the answer its bytes came from. false: nothing is kept this time.
-    bool StartAnew(const std::string& validator) {
-        Drop();
-        if (validator.empty()) return false;
-        const ScopedFile tag(::CreateFileW(Wide(m_request.keptTag).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD n = 0;
-        return tag && ::WriteFile(tag.get(), validator.data(), static_cast<DWORD>(validator.size()), &n, nullptr) &&
-               n == validator.size();
-    }
-    void Drop() {
-        if (!Wanted()) return;
-        ::DeleteFileW(Wide(m_request.keptPart).c_str());
-        ::DeleteFileW(Wide(m_request.keptTag).c_str());
-        m_from = 0;
-    }
-
-private:
-    const DownloadRequest& m_request;
-    std::uint64_t m_from = 0;
-    std::string m_validator;
-};
 
 // Where a body goes: the local file, or the kept part (appended to when the answer is its rest).
 struct BodyTarget {
@@ -198,178 +146,182 @@ bool ReadPaced(CHttpFile& file, const DownloadRequest& request, IDownloadProgres
     }
 }
 
-// The ranges a request asked of the object: a 206 answer's part (Content-Range) or parts
-// (multipart/byteranges), each written into the local copy, which is there already, where it belongs.
-bool ReceiveRanges(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
-                   DWORD requestedAt, core::DownloadOutcome& o) {
-    CString raw, encoding, type, range, lengthText;
+// What every answer's body needs of its headers: that there are some, its coding, and its length (a
+// Content-Length that is no number fails).
+struct AnswerHeads {
+    CString encoding;
+    core::ContentCoding coding = core::ContentCoding::Identity;
+    bool haveLength = false;
+    std::uint64_t contentLength = 0;
+};
+bool ReadAnswerHeads(CHttpFile& file, core::DownloadOutcome& o, AnswerHeads& h) {
+    CString raw, lengthText;
     if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
         return Fail(o, DownloadFailure::NoHeaders);
     }
-    if (o.status != 206) return Fail(o, DownloadFailure::NoRanges);  // the whole object: the server serves no ranges
-    file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding);
-    if (core::ClassifyContentEncoding(encoding.str()) != core::ContentCoding::Identity) {
-        o.detail = "Content-Encoding: " + encoding.str();
-        return Fail(o, DownloadFailure::BadRange);
-    }
-    std::uint64_t contentLength = 0;
-    const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
-    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) {
+    file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, h.encoding);  // none: the body is the object itself
+    h.coding = core::ClassifyContentEncoding(h.encoding.str());
+    h.haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
+    if (h.haveLength && !core::ParseContentLength(lengthText.str(), h.contentLength)) {
         o.detail = lengthText.str();
         return Fail(o, DownloadFailure::BadLength);
     }
-    file.QueryInfo(HTTP_QUERY_CONTENT_TYPE, type);
-    file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, range);
-    const ScopedFile out(::CreateFileW(Wide(request.localFile).c_str(), GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) return Fail(o, DownloadFailure::LocalFile, ::GetLastError());
-    if (request.showProgress && progress) progress->BodyStarted();
-    const auto write = [&](std::uint64_t at, const char* data, std::size_t size) {
-        if (at > request.size || size > request.size - at) {
+    return true;
+}
+
+// Writes a range's bytes into the local copy where they belong, within the object.
+struct RangeWriter {
+    HANDLE out;
+    std::uint64_t size;
+    core::DownloadOutcome& o;
+    bool operator()(std::uint64_t at, const char* data, std::size_t n) const {
+        if (at > size || n > size - at) {
             o.detail = "a part past the file's end";
             return Fail(o, DownloadFailure::BadRange);
         }
-        if (!WriteAt(out.get(), at, data, static_cast<DWORD>(size))) return Fail(o, DownloadFailure::WriteFailed, ::GetLastError());
-        o.decoded += size;
+        if (!WriteAt(out, at, data, static_cast<DWORD>(n))) return Fail(o, DownloadFailure::WriteFailed, ::GetLastError());
+        o.decoded += n;
         return true;
-    };
-    const double total = static_cast<double>(haveLength ? contentLength : 0);
-    std::string boundary;
-    if (core::ByteRangesBoundary(type.str(), boundary)) {
-        // As many parts as ranges were asked for, and not a byte more than they and their headers take.
-        const std::uint64_t bound = core::RangeAnswerBound(request.ranges, boundary.size());
-        core::ByteRangesReader parts(boundary, request.size, request.ranges.size(), write);
-        const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
-            if (o.bytes > bound) {
-                o.expected = bound;
-                return Fail(o, DownloadFailure::EndlessAnswer);
-            }
-            if (parts.Feed(data, size)) return true;
-            if (o.failure == DownloadFailure::None) o.detail = "Content-Type: " + type.str();
-            return o.failure == DownloadFailure::None ? Fail(o, DownloadFailure::BadRange) : false;
-        });
-        if (!read) return false;
-        if (!parts.Finish()) return Fail(o, DownloadFailure::CutShort);
-    } else {
-        core::ByteRange part;
-        if (!core::ParseContentRange(range.str(), request.size, part)) {
+    }
+};
+
+// The parts of a multipart/byteranges answer: as many as ranges were asked for, and not a byte more than
+// they and their headers take.
+bool ReadRangeParts(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                    DWORD requestedAt, core::DownloadOutcome& o, const CString& type, const std::string& boundary,
+                    const RangeWriter& write, double total) {
+    const std::uint64_t bound = core::RangeAnswerBound(request.ranges, boundary.size());
+    core::ByteRangesReader parts(boundary, request.size, request.ranges.size(), write);
+    const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
+        if (o.bytes > bound) {
+            o.expected = bound;
+            return Fail(o, DownloadFailure::EndlessAnswer);
+        }
+        if (parts.Feed(data, size)) return true;
+        if (o.failure != DownloadFailure::None) return false;
+        o.detail = "Content-Type: " + type.str();
+        return Fail(o, DownloadFailure::BadRange);
+    });
+    return read && (parts.Finish() || Fail(o, DownloadFailure::CutShort));
+}
+
+// The one part of a single-range answer, where its Content-Range puts it.
+bool ReadRangePart(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                   DWORD requestedAt, core::DownloadOutcome& o, const RangeWriter& write, double total) {
+    CString range;
+    file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, range);
+    core::ByteRange part;
+    if (!core::ParseContentRange(range.str(), request.size, part)) {
+        o.detail = "Content-Range: " + range.str();
+        return Fail(o, DownloadFailure::BadRange);
+    }
+    std::uint64_t at = part.first;
+    const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
+        if (size > part.end - at) {
             o.detail = "Content-Range: " + range.str();
             return Fail(o, DownloadFailure::BadRange);
         }
-        std::uint64_t at = part.first;
-        const bool read = ReadPaced(file, request, progress, stop, requestedAt, o, 0, total, [&](const char* data, std::size_t size) {
-            if (size > part.end - at) {
-                o.detail = "Content-Range: " + range.str();
-                return Fail(o, DownloadFailure::BadRange);
-            }
-            at += size;
-            return write(at - size, data, size);
-        });
-        if (!read) return false;
-        if (at != part.end) {
-            o.expected = part.end - part.first;
-            return Fail(o, DownloadFailure::CutShort);
-        }
-    }
-    if (haveLength && o.bytes != contentLength) {
-        o.expected = contentLength;
+        at += size;
+        return write(at - size, data, size);
+    });
+    if (!read) return false;
+    if (at != part.end) {
+        o.expected = part.end - part.first;
         return Fail(o, DownloadFailure::CutShort);
     }
     return true;
 }
 
-// The body of a "200 OK" answer, or the "206" rest of the kept part, into the local file or the part. true
-// when all of it arrived, decoded and was written; otherwise the outcome says why. target tells where the
-// body went ("": nowhere, nothing was made).
-bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
-                 DWORD requestedAt, core::DownloadOutcome& o, CKeptPart& kept, BodyTarget& target) {
-    CString raw, encoding, lengthText;
-    if (!file.QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF, raw) || !core::HasHeaderLines(raw.str())) {
-        return Fail(o, DownloadFailure::NoHeaders);
+// The ranges a request asked of the object: a 206 answer's part (Content-Range) or parts
+// (multipart/byteranges), each written into the local copy, which is there already, where it belongs.
+bool ReceiveRanges(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                   DWORD requestedAt, core::DownloadOutcome& o) {
+    AnswerHeads heads;
+    if (!ReadAnswerHeads(file, o, heads)) return false;
+    if (o.status != 206) return Fail(o, DownloadFailure::NoRanges);  // the whole object: the server serves no ranges
+    if (heads.coding != core::ContentCoding::Identity) {
+        o.detail = "Content-Encoding: " + heads.encoding.str();
+        return Fail(o, DownloadFailure::BadRange);
     }
-    file.QueryInfo(HTTP_QUERY_CONTENT_ENCODING, encoding);  // none: the body is the object itself
-    const core::ContentCoding coding = core::ClassifyContentEncoding(encoding.str());
-    if (coding == core::ContentCoding::Unsupported) {
-        o.detail = encoding.str();
-        return Fail(o, DownloadFailure::UnsupportedEncoding);
+    const ScopedFile out = OpenToWrite(Wide(request.localFile), kShareAll);
+    if (!out) return Fail(o, DownloadFailure::LocalFile, ::GetLastError());
+    if (request.showProgress && progress) progress->BodyStarted();
+    const RangeWriter write{out.get(), request.size, o};
+    const double total = static_cast<double>(heads.haveLength ? heads.contentLength : 0);
+    CString type;
+    file.QueryInfo(HTTP_QUERY_CONTENT_TYPE, type);
+    std::string boundary;
+    const bool read = core::ByteRangesBoundary(type.str(), boundary)
+                          ? ReadRangeParts(file, request, progress, stop, requestedAt, o, type, boundary, write, total)
+                          : ReadRangePart(file, request, progress, stop, requestedAt, o, write, total);
+    if (!read) return false;
+    if (heads.haveLength && o.bytes != heads.contentLength) {
+        o.expected = heads.contentLength;
+        return Fail(o, DownloadFailure::CutShort);
     }
-    // The rest of the kept part: exactly that, as it stands on the server (the part holds the file's own bytes).
+    return true;
+}
+
+// Where the body of an answer to a whole request goes: for the "206" rest of the kept part, exactly that as
+// it stands on the server (the part holds the file's own bytes), appended to the part; for a whole answer,
+// the part begun anew when the answer is uncompressed and has a validator (kept as it comes, in case it
+// breaks off), else the local file.
+bool ChooseBodyTarget(CHttpFile& file, const DownloadRequest& request, const AnswerHeads& heads, core::DownloadOutcome& o,
+                      CKeptPart& kept, BodyTarget& target) {
     if (o.status == 206) {
         CString range;
         file.QueryInfo(HTTP_QUERY_CONTENT_RANGE, range);
-        if (coding != core::ContentCoding::Identity || !core::IsRestOf(range.str(), kept.From(), request.size)) {
-            o.detail = coding != core::ContentCoding::Identity ? "Content-Encoding: " + encoding.str() : "Content-Range: " + range.str();
+        if (heads.coding != core::ContentCoding::Identity || !core::IsRestOf(range.str(), kept.From(), request.size)) {
+            o.detail = heads.coding != core::ContentCoding::Identity ? "Content-Encoding: " + heads.encoding.str()
+                                                                     : "Content-Range: " + range.str();
             return Fail(o, DownloadFailure::BadRange);
         }
         o.resumed = true;
         target = {kept.Path(), true, kept.From()};
-    } else {
-        // A whole answer: an uncompressed one with a validator is kept as it comes, in case it breaks off.
-        CString etag, lastModified;
-        file.QueryInfo(HTTP_QUERY_ETAG, etag);
-        file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, lastModified);
-        const bool intoPart = kept.Wanted() && coding == core::ContentCoding::Identity &&
-                              kept.StartAnew(core::ResumeValidator(etag.str(), lastModified.str()));
-        if (!intoPart) kept.Drop();  // a whole answer supersedes what was kept
-        target = {intoPart ? kept.Path() : request.localFile, intoPart, 0};
+        return true;
     }
-    std::uint64_t contentLength = 0;
-    const bool haveLength = file.QueryInfo(HTTP_QUERY_CONTENT_LENGTH, lengthText) != FALSE;
-    if (haveLength && !core::ParseContentLength(lengthText.str(), contentLength)) {
-        o.detail = lengthText.str();
-        return Fail(o, DownloadFailure::BadLength);
-    }
-    const DecodedBound decoded = DecodedBoundOf(request, target.from);
-    const std::uint64_t bound = decoded.bytes;
-    const DownloadFailure pastBound = decoded.past;
-    if (haveLength && coding == core::ContentCoding::Identity && contentLength > bound) {
-        o.expected = target.from + bound;
-        return Fail(o, pastBound);
-    }
+    CString etag, lastModified;
+    file.QueryInfo(HTTP_QUERY_ETAG, etag);
+    file.QueryInfo(HTTP_QUERY_LAST_MODIFIED, lastModified);
+    const bool intoPart = kept.Wanted() && heads.coding == core::ContentCoding::Identity &&
+                          kept.StartAnew(core::ResumeValidator(etag.str(), lastModified.str()));
+    if (!intoPart) kept.Drop();  // a whole answer supersedes what was kept
+    target = {intoPart ? kept.Path() : request.localFile, intoPart, 0};
+    return true;
+}
 
-    double total = static_cast<double>(file.GetLength());
-    // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
-    // still holds open.
-    const ScopedFile out(::CreateFileW(Wide(target.path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       target.from ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const DWORD createError = ::GetLastError();
-    if (haveLength) total = static_cast<double>(contentLength);
-    total += static_cast<double>(target.from);
-    if (request.showProgress && progress) progress->BodyStarted();
-    if (!out) {
-        target.path.clear();  // nothing made
-        return Fail(o, DownloadFailure::LocalFile, createError);
-    }
-    if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);  // given up while the headers came
-
+// The body decoded into out (which holds target.from bytes of the object already), within the decoded bound
+// and the raw bound that follows from it; then checked: its length, its size, its digest.
+bool ReadDecoded(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                 DWORD requestedAt, core::DownloadOutcome& o, HANDLE out, const AnswerHeads& heads, const BodyTarget& target,
+                 const DecodedBound& decoded, double total) {
     std::optional<CSha256> hash;  // one per download, never per chunk
     if (request.checkDigest) hash.emplace();
     // The kept bytes count as they are read back; what follows them is appended.
-    if (!ReadBackKept(out.get(), target.from, hash ? &*hash : nullptr, o)) return false;
-    FileSink written(out.get(), hash ? &*hash : nullptr, o);
-    core::BoundedSink sink(written, bound);
-    core::BodyDecoder decoder(coding);
+    if (!ReadBackKept(out, target.from, hash ? &*hash : nullptr, o)) return false;
+    FileSink written(out, hash ? &*hash : nullptr, o);
+    core::BoundedSink sink(written, decoded.bytes);
+    core::BodyDecoder decoder(heads.coding);
     // A compressed body is bounded by what compressing the most it may decode to takes: one that decodes to
     // nothing for ever (empty stored blocks) ends there.
-    const std::uint64_t rawBound = core::RawBodyBound(coding, bound);
+    const std::uint64_t rawBound = core::RawBodyBound(heads.coding, decoded.bytes);
+    const std::uint64_t named = target.from + decoded.bytes;
     if (!ReadPaced(file, request, progress, stop, requestedAt, o, target.from, total, [&](const char* data, std::size_t size) {
-            if (coding != core::ContentCoding::Identity && o.bytes > rawBound) {  // (uncompressed: the sink's bound)
+            if (heads.coding != core::ContentCoding::Identity && o.bytes > rawBound) {  // (uncompressed: the sink's bound)
                 o.expected = rawBound;
                 return Fail(o, DownloadFailure::EndlessAnswer);
             }
-            return decoder.Feed(data, size, sink) || DecoderFailed(sink, pastBound, target.from + bound, o);
+            return decoder.Feed(data, size, sink) || DecoderFailed(sink, decoded.past, named, o);
         })) {
         return false;
     }
     // The platform ends a body cut off by the server as if it were complete: the count tells for a body
     // with a length, the coding's own end for a compressed one.
-    if (haveLength && o.bytes != contentLength) {
-        o.expected = contentLength;
+    if (heads.haveLength && o.bytes != heads.contentLength) {
+        o.expected = heads.contentLength;
         return Fail(o, DownloadFailure::CutShort);
     }
-    if (!decoder.Finish(sink)) return DecoderFailed(sink, pastBound, target.from + bound, o);
+    if (!decoder.Finish(sink)) return DecoderFailed(sink, decoded.past, named, o);
     o.decoded = target.from + sink.passed();
     if (request.checkSize && o.decoded != request.size) {
         o.expected = request.size;
@@ -380,6 +332,124 @@ bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     if (hash && !hash->Finish(got)) return Fail(o, DownloadFailure::NoHash);
     if (hash && got != request.digest) return Fail(o, DownloadFailure::DigestMismatch);
     return true;
+}
+
+// The body of a "200 OK" answer, or the "206" rest of the kept part, into the local file or the part. true
+// when all of it arrived, decoded and was written; otherwise the outcome says why. target tells where the
+// body went ("": nowhere, nothing was made).
+bool ReceiveBody(CHttpFile& file, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+                 DWORD requestedAt, core::DownloadOutcome& o, CKeptPart& kept, BodyTarget& target) {
+    AnswerHeads heads;
+    if (!ReadAnswerHeads(file, o, heads)) return false;
+    if (heads.coding == core::ContentCoding::Unsupported) {
+        o.detail = heads.encoding.str();
+        return Fail(o, DownloadFailure::UnsupportedEncoding);
+    }
+    if (!ChooseBodyTarget(file, request, heads, o, kept, target)) return false;
+    const DecodedBound decoded = DecodedBoundOf(request, target.from);
+    if (heads.haveLength && heads.coding == core::ContentCoding::Identity && heads.contentLength > decoded.bytes) {
+        o.expected = target.from + decoded.bytes;
+        return Fail(o, decoded.past);
+    }
+    // Shared for deletion: the pass removes its temp copies when it ends, even one a stopped download
+    // still holds open.
+    const ScopedFile out = target.from ? OpenToWrite(Wide(target.path), kShareAll)
+                                       : CreateAnew(Wide(target.path), GENERIC_READ | GENERIC_WRITE, kShareAll);
+    const DWORD createError = ::GetLastError();
+    const double total = static_cast<double>(heads.haveLength ? heads.contentLength : file.GetLength()) +
+                         static_cast<double>(target.from);
+    if (request.showProgress && progress) progress->BodyStarted();
+    if (!out) {
+        target.path.clear();  // nothing made
+        return Fail(o, DownloadFailure::LocalFile, createError);
+    }
+    if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);  // given up while the headers came
+    return ReadDecoded(file, request, progress, stop, requestedAt, o, out.get(), heads, target, decoded, total);
+}
+
+// Asks the server (following its redirects, up to a bound) and receives the answer's body into the local
+// file, the kept part (body) or, for ranges, the local copy.
+bool Exchange(CInternetSession& session, const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop,
+              const std::string& headers, bool ranged, core::DownloadOutcome& o, CKeptPart& kept, BodyTarget& body) {
+    core::RedirectTarget at;
+    at.host = request.server;
+    if (!RequestTarget(request.object, at.object)) return Fail(o, DownloadFailure::UnsendableName);
+    const DWORD requestedAt = ::GetTickCount();
+    const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+    // Redirects are followed here, not by the platform, so that a loop of them ends.
+    for (int redirects = 0;; ++redirects) {
+        if (stop.Raised()) return Fail(o, DownloadFailure::Stopped);
+        const auto connection = session.GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
+        const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
+                                                  INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                                      (request.fresh || ranged ? fresh : 0));
+        SetWindowsTimeouts(file->GetHandle());
+        file->SendRequest(headers.data(), static_cast<DWORD>(headers.size()), request.optional.data(),
+                          static_cast<DWORD>(request.optional.size()));
+        o.sent = true;
+        if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, o.status)) return Fail(o, DownloadFailure::NoHeaders);
+        if (core::IsRedirectStatus(o.status)) {
+            if (redirects == core::kMaxRedirects) return Fail(o, DownloadFailure::TooManyRedirects);
+            CString location;
+            std::string target;
+            core::RedirectTarget next;
+            file->QueryInfo(HTTP_QUERY_LOCATION, location);
+            if (!RequestTarget(location.str(), target) || !core::ResolveRedirect(at.host, at.port, at.object, target, next)) {
+                o.detail = location.str();
+                return Fail(o, DownloadFailure::BadRedirect);
+            }
+            at = next;
+            continue;
+        }
+        // An error answer's body is not the object: nothing is stored.
+        if (!core::IsObjectStatus(o.status, ranged)) {
+            // "Come back later", and when: a wait the run may keep.
+            CString retry;
+            std::int64_t seconds = 0;
+            if ((o.status == 503 || o.status == 429) && file->QueryInfo(HTTP_QUERY_RETRY_AFTER, retry) &&
+                core::ParseRetryAfter(retry.str(), static_cast<std::int64_t>(std::time(nullptr)), seconds)) {
+                o.retryAfter = seconds;
+            }
+            return Fail(o, DownloadFailure::Status);
+        }
+        return request.ranges.empty() ? ReceiveBody(*file, request, progress, stop, requestedAt, o, kept, body)
+                                      : ReceiveRanges(*file, request, progress, stop, requestedAt, o);
+    }
+}
+
+// The headers of the request: the program's own, and "no-cache" for a fresh copy (asked of every cache on
+// the way too); the rest of a kept part as long as it is the same file; ranges of the file itself (a server
+// that keeps a compressed copy beside it, nginx's gzip_static, would otherwise answer with ranges of that).
+std::string RequestHeaders(const DownloadRequest& request, const CKeptPart& kept) {
+    std::string headers(kRequestHeaders, kRequestHeadersLength - 2);
+    if (request.fresh) headers += "Cache-Control: no-cache\r\n";
+    if (kept.From()) headers += core::RangeHeaders(kept.From(), kept.Validator());
+    if (!request.ranges.empty()) {
+        const std::string compressed = "Accept-Encoding: gzip, deflate\r\n";
+        headers.replace(headers.find(compressed), compressed.size(), "Accept-Encoding: identity\r\n");
+        headers += "Range: " + core::RangesHeaderValue(request.ranges) + "\r\n";
+    }
+    return headers + "\r\n";
+}
+
+// After the exchange: a whole and right part becomes the local file; a part right as far as it went is kept,
+// one proved wrong or refused goes; whatever arrived of a failed whole body goes.
+void SettleKeptPart(const DownloadRequest& request, core::DownloadOutcome& o, CKeptPart& kept, const BodyTarget& body) {
+    if (o.ok && body.isPart &&
+        !::MoveFileExW(Wide(body.path).c_str(), Wide(request.localFile).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        o.ok = false;
+        Fail(o, DownloadFailure::LocalFile, ::GetLastError());
+    }
+    if (o.ok) {
+        kept.Drop();
+    } else if (body.isPart && core::KeepsWhatArrived(o.failure)) {
+        o.kept = FileSize(body.path);  // right as far as it went
+    } else if (body.isPart || o.failure == DownloadFailure::BadRange || (o.status == 416 && kept.From())) {
+        kept.Drop();  // proved wrong, or refused
+    } else {
+        o.kept = kept.From();  // untouched by an attempt that never reached it
+        if (!body.path.empty()) ::DeleteFileW(Wide(body.path).c_str());
+    }
 }
 
 }  // namespace
@@ -398,12 +468,6 @@ void SetWindowsTimeouts(HINTERNET handle) {
 
 core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress* progress, const CStopSignal& stop) {
     core::DownloadOutcome o;
-    core::RedirectTarget at;
-    at.host = request.server;
-    if (!RequestTarget(request.object, at.object)) {
-        Fail(o, DownloadFailure::UnsendableName);
-        return o;
-    }
     std::unique_ptr<CInternetSession> session;
     try {
         session = std::make_unique<CInternetSession>(nullptr, 1, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
@@ -412,76 +476,12 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
         return o;
     }
     SetWindowsTimeouts(session->GetHandle());
-    const DWORD requestedAt = ::GetTickCount();
     CKeptPart kept(request);
     o.rangeFrom = kept.From();
-    // A fresh copy is asked of every cache on the way too; a kept part's rest, as long as it is the same file.
-    std::string headers(kRequestHeaders, kRequestHeadersLength - 2);
-    if (request.fresh) headers += "Cache-Control: no-cache\r\n";
-    if (kept.From()) headers += core::RangeHeaders(kept.From(), kept.Validator());
-    if (!request.ranges.empty()) {
-        // Ranges of the file itself: a server that keeps a compressed copy beside it (nginx's gzip_static)
-        // would otherwise answer with ranges of that copy.
-        const std::string compressed = "Accept-Encoding: gzip, deflate\r\n";
-        headers.replace(headers.find(compressed), compressed.size(), "Accept-Encoding: identity\r\n");
-        headers += "Range: " + core::RangesHeaderValue(request.ranges) + "\r\n";
-    }
-    headers += "\r\n";
-    const bool ranged = kept.From() || !request.ranges.empty();
     BodyTarget body;
     try {
-        // Redirects are followed here, not by the platform, so that a loop of them ends.
-        for (int redirects = 0;; ++redirects) {
-            if (stop.Raised()) {
-                Fail(o, DownloadFailure::Stopped);
-                break;
-            }
-            const auto connection = session->GetHttpConnection(at.host.c_str(), at.port, nullptr, nullptr);
-            const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
-            const auto file = connection->OpenRequest(request.verb, at.object.c_str(), nullptr, 1, nullptr, nullptr,
-                                                      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                                                          (request.fresh || ranged ? fresh : 0));
-            SetWindowsTimeouts(file->GetHandle());
-            file->SendRequest(headers.data(), static_cast<DWORD>(headers.size()), request.optional.data(),
-                              static_cast<DWORD>(request.optional.size()));
-            o.sent = true;
-            if (!file->QueryInfo(HTTP_QUERY_STATUS_CODE, o.status)) {
-                Fail(o, DownloadFailure::NoHeaders);
-                break;
-            }
-            if (core::IsRedirectStatus(o.status)) {
-                CString location;
-                std::string target;
-                core::RedirectTarget next;
-                if (redirects == core::kMaxRedirects) {
-                    Fail(o, DownloadFailure::TooManyRedirects);
-                    break;
-                }
-                file->QueryInfo(HTTP_QUERY_LOCATION, location);
-                if (!RequestTarget(location.str(), target) || !core::ResolveRedirect(at.host, at.port, at.object, target, next)) {
-                    o.detail = location.str();
-                    Fail(o, DownloadFailure::BadRedirect);
-                    break;
-                }
-                at = next;
-                continue;
-            }
-            // An error answer's body is not the object: nothing is stored.
-            if (!core::IsObjectStatus(o.status, ranged)) {
-                // "Come back later", and when: a wait the run may keep.
-                CString retry;
-                std::int64_t seconds = 0;
-                if ((o.status == 503 || o.status == 429) && file->QueryInfo(HTTP_QUERY_RETRY_AFTER, retry) &&
-                    core::ParseRetryAfter(retry.str(), static_cast<std::int64_t>(std::time(nullptr)), seconds)) {
-                    o.retryAfter = seconds;
-                }
-                Fail(o, DownloadFailure::Status);
-                break;
-            }
-            o.ok = request.ranges.empty() ? ReceiveBody(*file, request, progress, stop, requestedAt, o, kept, body)
-                                          : ReceiveRanges(*file, request, progress, stop, requestedAt, o);
-            break;
-        }
+        o.ok = Exchange(*session, request, progress, stop, RequestHeaders(request, kept), kept.From() || !request.ranges.empty(), o,
+                        kept, body);
     } catch (const CInternetException& e) {
         o.ok = false;
         // An answer had begun (its status was read): the connection broke off under it.
@@ -489,22 +489,6 @@ core::DownloadOutcome Download(const DownloadRequest& request, IDownloadProgress
              e.m_dwError);
     }
     session->Close();
-    // A whole and right part becomes the local file.
-    if (o.ok && body.isPart &&
-        !::MoveFileExW(Wide(body.path).c_str(), Wide(request.localFile).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        o.ok = false;
-        Fail(o, DownloadFailure::LocalFile, ::GetLastError());
-    }
-    if (o.ok) {
-        kept.Drop();
-    } else if (body.isPart && core::KeepsWhatArrived(o.failure)) {
-        o.kept = FileSize(body.path);  // right as far as it went
-    } else if (body.isPart || o.failure == DownloadFailure::BadRange || (o.status == 416 && kept.From())) {
-        kept.Drop();  // proved wrong, or refused
-    } else {
-        o.kept = kept.From();  // untouched by an attempt that never reached it
-        // Only a whole body may ever be taken for the object: whatever arrived of a failed one goes.
-        if (!body.path.empty()) ::DeleteFileW(Wide(body.path).c_str());
-    }
+    SettleKeptPart(request, o, kept, body);
     return o;
 }

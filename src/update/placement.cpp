@@ -8,6 +8,7 @@
 
 #include "core/platform.h"
 #include "core/product.h"
+#include "framework/file.h"
 #include "framework/com_ptr.h"
 #include "framework/detached_call.h"
 #include "framework/handles.h"
@@ -63,11 +64,9 @@ DWORD LastErrorOr(DWORD fallback) {
 // from into a new file at to, in chunks, stopping when stop is raised; the data is on disk when it returns
 // ERROR_SUCCESS.
 DWORD CopyInChunks(const std::wstring& from, const std::wstring& to, const CStopSignal& stop) {
-    const ScopedFile in(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const ScopedFile in = OpenToRead(from, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!in) return LastErrorOr(ERROR_OPEN_FAILED);
-    const ScopedFile out(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr));
+    const ScopedFile out = CreateAnew(to, GENERIC_WRITE, 0);
     if (!out) return LastErrorOr(ERROR_OPEN_FAILED);
     std::vector<char> buffer(kCopyChunk);  // one buffer per file
     for (;;) {

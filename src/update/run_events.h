@@ -64,6 +64,22 @@ enum class PassEnd {
 
 enum class RunOutcome { Updated, Failed, Stopped };
 
+// Why a large file with an older copy installed comes whole after all.
+enum class BlocksUnused {
+    MapDamaged,      // its block map is damaged, or not the map of this file
+    NoSha256,        // the system cannot compute SHA-256
+    CopyUnreadable,  // its installed copy could not be read
+    MapProvedFalse,  // the map's checksums met the installed copy again and again, its hashes never
+    TooLittleHeld,   // the installed copy holds too little of it
+    CopyFailed,      // the installed copy's blocks could not be copied
+    AssembledWrong,  // the file made from its blocks has another SHA-256 than the published file
+    NotMoved,        // the file made from its blocks could not become its download copy
+};
+
+// The platform's cause of a failed step: 0 for none, else a Win32 error code (for the shell's links an
+// HRESULT, for a started program ShellExecute's code). Every event that tells one uses this type.
+using RunError = unsigned long;
+
 class IRunEvents {
 public:
     virtual ~IRunEvents() = default;
@@ -89,16 +105,16 @@ public:
     // A large file came by blocks: fetched bytes of its size (in requests), the rest from its installed copy.
     virtual void CameByBlocks(const CString& /*name*/, std::uint64_t /*fetched*/, std::uint64_t /*size*/, std::size_t /*requests*/) {}
     // Its blocks could not be used (why): it comes whole.
-    virtual void NotByBlocks(const CString& /*name*/, const char* /*why*/) {}
+    virtual void NotByBlocks(const CString& /*name*/, BlocksUnused) {}
     virtual void Placing(const CString& /*name*/) {}
-    virtual void Placed(const CString& /*name*/, const CString& /*destination*/, unsigned long /*error*/) {}  // 0: placed
+    virtual void Placed(const CString& /*name*/, const CString& /*destination*/, RunError) {}  // 0: placed
     virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
-    virtual void RegistrationStarted(const CString& /*path*/, unsigned long /*error*/) {}                     // 0: started
-    virtual void Opened(const CString& /*path*/, unsigned long /*error*/) {}  // 0: the shell opened it
-    virtual void Recorded(const CString& /*name*/, const CString& /*version*/, long /*error*/) {}  // 0: recorded
-    virtual void PassEnded(UpdatePass, PassEnd, unsigned long /*error*/) {}
-    virtual void ShortcutWritten(const CString& /*link*/, long /*result*/) {}  // S_OK: written
-    virtual void UninstallEntryWritten(long /*error*/) {}  // 0: written; ERROR_FILE_NOT_FOUND: no uninstall list
+    virtual void RegistrationStarted(const CString& /*path*/, RunError) {}                     // 0: started
+    virtual void Opened(const CString& /*path*/, RunError) {}  // 0: the shell opened it
+    virtual void Recorded(const CString& /*name*/, const CString& /*version*/, RunError) {}  // 0: recorded
+    virtual void PassEnded(UpdatePass, PassEnd, RunError) {}
+    virtual void ShortcutWritten(const CString& /*link*/, RunError) {}  // S_OK: written
+    virtual void UninstallEntryWritten(RunError) {}  // 0: written; ERROR_FILE_NOT_FOUND: no uninstall list
     virtual void StopAsked() {}
     virtual void RunEnded(RunOutcome) {}
     virtual void Fault(const char* /*where*/, const std::string& /*what*/) {}  // something was thrown
@@ -130,16 +146,16 @@ public:
     }
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
     void CameByBlocks(const CString& n, std::uint64_t f, std::uint64_t s, std::size_t r) override { Each(&IRunEvents::CameByBlocks, n, f, s, r); }
-    void NotByBlocks(const CString& n, const char* w) override { Each(&IRunEvents::NotByBlocks, n, w); }
+    void NotByBlocks(const CString& n, BlocksUnused w) override { Each(&IRunEvents::NotByBlocks, n, w); }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
-    void Placed(const CString& n, const CString& d, unsigned long e) override { Each(&IRunEvents::Placed, n, d, e); }
+    void Placed(const CString& n, const CString& d, RunError e) override { Each(&IRunEvents::Placed, n, d, e); }
     void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }
-    void RegistrationStarted(const CString& p, unsigned long e) override { Each(&IRunEvents::RegistrationStarted, p, e); }
-    void Opened(const CString& p, unsigned long e) override { Each(&IRunEvents::Opened, p, e); }
-    void Recorded(const CString& n, const CString& v, long e) override { Each(&IRunEvents::Recorded, n, v, e); }
-    void PassEnded(UpdatePass p, PassEnd e, unsigned long err) override { Each(&IRunEvents::PassEnded, p, e, err); }
-    void ShortcutWritten(const CString& l, long r) override { Each(&IRunEvents::ShortcutWritten, l, r); }
-    void UninstallEntryWritten(long e) override { Each(&IRunEvents::UninstallEntryWritten, e); }
+    void RegistrationStarted(const CString& p, RunError e) override { Each(&IRunEvents::RegistrationStarted, p, e); }
+    void Opened(const CString& p, RunError e) override { Each(&IRunEvents::Opened, p, e); }
+    void Recorded(const CString& n, const CString& v, RunError e) override { Each(&IRunEvents::Recorded, n, v, e); }
+    void PassEnded(UpdatePass p, PassEnd e, RunError err) override { Each(&IRunEvents::PassEnded, p, e, err); }
+    void ShortcutWritten(const CString& l, RunError r) override { Each(&IRunEvents::ShortcutWritten, l, r); }
+    void UninstallEntryWritten(RunError e) override { Each(&IRunEvents::UninstallEntryWritten, e); }
     void StopAsked() override { Each(&IRunEvents::StopAsked); }
     void RunEnded(RunOutcome u) override { Each(&IRunEvents::RunEnded, u); }
     void Fault(const char* w, const std::string& what) override { Each(&IRunEvents::Fault, w, what); }

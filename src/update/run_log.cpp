@@ -4,6 +4,7 @@
 
 #include "core/product.h"
 #include "core/version_info.h"
+#include "framework/file.h"
 #include "framework/win_text.h"
 
 namespace {
@@ -73,8 +74,7 @@ bool CRunLog::Open(const CString& folder, const std::string& programVersion, con
         const auto hold = Hold();
         if (!hold) return false;
         m_path = Wide(folder + "\\" + product::kLogFileName);
-        m_file.reset(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        m_file = OpenToAppend(m_path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (!m_file) return false;
         LARGE_INTEGER size{};
         ::GetFileSizeEx(m_file.get(), &size);
@@ -104,8 +104,7 @@ bool CRunLog::ShortenLocked() {
     m_file.reset();
     std::string kept;
     {
-        const ScopedFile in(::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const ScopedFile in = OpenToRead(m_path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         // Only its end is read, whatever size the log has grown to (one from before the bound, or copied
         // in): the kept bytes and the one before them, which tells whether a line starts right there.
         LARGE_INTEGER size{};
@@ -124,8 +123,7 @@ bool CRunLog::ShortenLocked() {
     }
     const std::wstring staged = m_path + L".~new";
     {
-        const ScopedFile out(::CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                           nullptr));
+        const ScopedFile out = CreateAnew(staged, GENERIC_WRITE, 0);
         DWORD written = 0;
         if (!out || !::WriteFile(out.get(), kept.data(), static_cast<DWORD>(kept.size()), &written, nullptr) ||
             written != kept.size()) {
@@ -137,8 +135,7 @@ bool CRunLog::ShortenLocked() {
         ::DeleteFileW(staged.c_str());
         return false;
     }
-    m_file.reset(::CreateFileW(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file = OpenToAppend(m_path, FILE_SHARE_READ | FILE_SHARE_WRITE);
     m_size = kept.size();
     return static_cast<bool>(m_file);
 }
@@ -221,11 +218,30 @@ void CRunLog::CameByBlocks(const CString& name, std::uint64_t fetched, std::uint
                      std::to_string(requests) + " request(s), the rest from its installed copy");
 }
 
-void CRunLog::NotByBlocks(const CString& name, const char* why) {
-    Write(false, name.str() + ": " + why + "; the whole file instead");
+namespace {
+
+const char* BlocksUnusedText(BlocksUnused why) {
+    switch (why) {
+    case BlocksUnused::MapDamaged: return "its block map is damaged or not the map of this file";
+    case BlocksUnused::NoSha256: return "this system cannot compute SHA-256 (CNG)";
+    case BlocksUnused::CopyUnreadable: return "its installed copy could not be read";
+    case BlocksUnused::MapProvedFalse:
+        return "its block map proved false (its checksums met the installed copy again and again, its hashes never)";
+    case BlocksUnused::TooLittleHeld: return "its installed copy holds too little of it";
+    case BlocksUnused::CopyFailed: return "its installed copy's blocks could not be copied";
+    case BlocksUnused::AssembledWrong: return "the file made from its blocks is not the published file (its SHA-256 differs)";
+    case BlocksUnused::NotMoved: return "the file made from its blocks could not become its download copy";
+    }
+    return "its blocks could not be used";
 }
 
-void CRunLog::Placed(const CString& name, const CString& destination, unsigned long error) {
+}  // namespace
+
+void CRunLog::NotByBlocks(const CString& name, BlocksUnused why) {
+    Write(false, name.str() + ": " + BlocksUnusedText(why) + "; the whole file instead");
+}
+
+void CRunLog::Placed(const CString& name, const CString& destination, RunError error) {
     if (error == ERROR_SUCCESS) {
         ++m_placed;
         Write(false, "placed " + name.str() + " as " + destination.str());
@@ -240,7 +256,7 @@ void CRunLog::ProgramSetAside(const CString& aside) {
                      " (deleted by the next start); the new program runs from the next start");
 }
 
-void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {
+void CRunLog::RegistrationStarted(const CString& path, RunError error) {
     if (error == ERROR_SUCCESS) {
         Write(false, "registering " + path.str() + " (regsvr32 started)");
     } else {
@@ -248,7 +264,7 @@ void CRunLog::RegistrationStarted(const CString& path, unsigned long error) {
     }
 }
 
-void CRunLog::Opened(const CString& path, unsigned long error) {
+void CRunLog::Opened(const CString& path, RunError error) {
     if (error == ERROR_SUCCESS) {
         Write(false, "opened " + path.str() + " with the shell");
     } else if (error == ERROR_CANCELLED) {
@@ -258,16 +274,16 @@ void CRunLog::Opened(const CString& path, unsigned long error) {
     }
 }
 
-void CRunLog::Recorded(const CString& name, const CString& version, long error) {
+void CRunLog::Recorded(const CString& name, const CString& version, RunError error) {
     if (error == ERROR_SUCCESS) {
         Write(false, "recorded " + name.str() + " = " + version.str());
     } else {
         Write(true, "could not record version " + version.str() + " of " + name.str() + " (" +
-                        ErrorText(static_cast<unsigned long>(error)) + ")");
+                        ErrorText(error) + ")");
     }
 }
 
-void CRunLog::PassEnded(UpdatePass pass, PassEnd end, unsigned long error) {
+void CRunLog::PassEnded(UpdatePass pass, PassEnd end, RunError error) {
     const std::string name = PassName(pass);
     switch (end) {
     case PassEnd::Done:
@@ -295,24 +311,24 @@ void CRunLog::PassEnded(UpdatePass pass, PassEnd end, unsigned long error) {
     }
 }
 
-void CRunLog::ShortcutWritten(const CString& link, long result) {
+void CRunLog::ShortcutWritten(const CString& link, RunError error) {
+    const auto result = static_cast<HRESULT>(error);
     if (result == S_FALSE) {
         Write(false, "shortcut " + link.str() + " is current");
     } else if (SUCCEEDED(result)) {
         Write(false, "shortcut " + link.str() + " written");
     } else {
-        Write(true, "could not write the shortcut " + link.str() + " (" + ErrorText(static_cast<unsigned long>(result)) + ")");
+        Write(true, "could not write the shortcut " + link.str() + " (" + ErrorText(error) + ")");
     }
 }
 
-void CRunLog::UninstallEntryWritten(long error) {
+void CRunLog::UninstallEntryWritten(RunError error) {
     if (error == ERROR_SUCCESS) {
         Write(false, std::string("uninstall entry \"") + product::kUninstallEntry + "\" written");
     } else if (error == ERROR_FILE_NOT_FOUND) {
         Write(false, "no uninstall entry written: this system has no uninstall list");
     } else {
-        Write(true, std::string("could not write the uninstall entry \"") + product::kUninstallEntry + "\" (" +
-                        ErrorText(static_cast<unsigned long>(error)) + ")");
+        Write(true, std::string("could not write the uninstall entry \"") + product::kUninstallEntry + "\" (" + ErrorText(error) + ")");
     }
 }
 

@@ -8,7 +8,6 @@
 #include "core/platform.h"
 #include "core/product.h"
 #include "framework/com_ptr.h"
-#include "framework/detached_call.h"
 #include "framework/win_text.h"
 #include "host/os_type.h"
 #include "host/process_shutdown.h"
@@ -100,94 +99,19 @@ void CUpdateRun::StopProductProcesses(CString strInstallDir) {
 BOOL CUpdateRun::DownloadFile(BOOL bShowProgress, int nVerb, CString strServer, CString strObject, CString strOptional,
                               CString strLocalFile, const DownloadChecks& checks) {
     DownloadRequest request;
-    request.verb = nVerb;
-    request.optional = strOptional.str();
-    return Transfer(bShowProgress, strServer, strObject, strLocalFile, checks, request).outcome.ok;
-}
-
-CUpdateRun::Fetched CUpdateRun::Fetch(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
-                                      const DownloadChecks& checks) {
-    DownloadRequest request;
-    return Transfer(bShowProgress, server, object, localFile, checks, request);
-}
-
-CUpdateRun::Fetched CUpdateRun::Transfer(BOOL bShowProgress, const CString& server, const CString& object, const CString& localFile,
-                                         const DownloadChecks& checks, DownloadRequest& request) {
     request.showProgress = bShowProgress != FALSE;
-    request.server = server.str();
-    request.object = object.str();
-    request.localFile = localFile.str();
-    request.maxBytes = checks.nMaxBytes;
-    request.checkDigest = checks.pDigest != nullptr;
-    if (checks.pDigest) request.digest = *checks.pDigest;
-    request.checkSize = checks.pSize != nullptr;
-    if (checks.pSize) request.size = *checks.pSize;
-    request.wholeWithinMs = checks.nWholeWithinMs;
-    request.fresh = checks.bFresh;
-    request.ranges = checks.ranges;
-    // A download given up (by its watch) runs on until the platform lets it, and then drops what it made: each
-    // attempt at a whole object writes a file of its own, which becomes the local file once whole and right,
-    // so one left running touches nothing of a later attempt. While one runs, the kept part is not used
-    // either: it may still be appending to it.
-    const bool earlierRuns = m_hStoppedDownload && ::WaitForSingleObject(m_hStoppedDownload.get(), 0) == WAIT_TIMEOUT;
-    if (!earlierRuns && !checks.keptParts.IsEmpty() && checks.pDigest && checks.pSize) {
-        request.keptPart = checks.keptParts.str() + "\\" + core::KeptPartName(*checks.pDigest);
-        request.keptTag = checks.keptParts.str() + "\\" + core::KeptTagName(*checks.pDigest);
-    }
-    std::string attempt;
-    if (const CString own = request.ranges.empty() ? OwnFilesFolder() : CString(); !own.IsEmpty()) {
-        attempt = own.str() + "\\attempt" + std::to_string(++m_attempts);
-        request.localFile = attempt;
-    }
-    const std::string url = core::DisplayUrl(request.server, request.object);
-    m_events->DownloadStarted(url);
-    // The network gives no way to interrupt a stalled call: the download runs on a thread of its own, so
-    // a closing dialog never has to wait for it or take it down, and this thread watches it keep its floor
-    // and its time even while the platform waits inside it. The thread owns what it uses; one given up is
-    // told to stop, and ends when the platform lets it.
-    core::DownloadOutcome stopped;
-    stopped.failure = core::DownloadFailure::Stopped;
-    core::DownloadOutcome failed;
-    failed.failure = core::DownloadFailure::NoConnection;
-    const DWORD startedMs = ::GetTickCount();
-    const std::uint32_t wholeDueMs = startedMs + request.wholeWithinMs;
-    auto relay = std::make_shared<CDownloadProgressRelay>(m_events);
-    const CStopSignal own;
-    const std::shared_ptr<IRunEvents> events = m_events;
-    const auto look = [&](core::DownloadOutcome& outcome, DWORD& waitMs) {
-        std::uint32_t left = 0;
-        outcome.failure = core::Overdue(::GetTickCount(), relay->DueMs(), request.wholeWithinMs ? &wholeDueMs : nullptr, left);
-        outcome.bytes = relay->Bytes();
-        outcome.expected = request.wholeWithinMs;
-        waitMs = left;
-        return outcome.failure != core::DownloadFailure::None;
-    };
-    core::DownloadOutcome outcome = RunDetached<core::DownloadOutcome>(
-        [request, relay, own, events, failed] {
-            return TellingFaults(*events, "download", failed, [&] { return Download(request, relay.get(), own); });
-        },
-        m_stop, stopped, &m_hStoppedDownload, look);
-    own.Raise();  // a download still running was given up
-    if (outcome.ok && !attempt.empty() &&
-        !::MoveFileExW(Wide(attempt).c_str(), Wide(localFile.str()).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        outcome.ok = false;
-        outcome.failure = core::DownloadFailure::LocalFile;
-        outcome.error = ::GetLastError();
-        ::DeleteFileW(Wide(attempt).c_str());
-    }
-    const core::NextAttempt next = m_stop.Raised()        ? core::NextAttempt::None
-                                   : checks.bWholeFileLeft ? core::NextAttempt::WholeFile
-                                                           : core::NextAttemptAfter(outcome, checks.bMayAskAgain, checks.bOtherHostLeft,
-                                                                                    checks.nWaitLeftS);
-    m_events->DownloadEnded(url, outcome, next);
-    return {outcome, next};
+    request.verb = nVerb;
+    request.server = strServer.str();
+    request.object = strObject.str();
+    request.optional = strOptional.str();
+    return m_downloads.Run(request, strLocalFile.str(), checks, core::Turn{}, OwnFilesFolder()).outcome.ok;
 }
 
 void CUpdateRun::CreateShellEntries() {
     CreateStartMenuShortcuts();
     CreateDesktopShortcut();
     if (m_stop.Raised()) return;
-    m_events->UninstallEntryWritten(WriteUninstallEntry(RegisteredInstallPath()));
+    m_events->UninstallEntryWritten(static_cast<RunError>(WriteUninstallEntry(RegisteredInstallPath())));
 }
 
 void CUpdateRun::CreateStartMenuShortcuts() {
@@ -212,10 +136,11 @@ CShortcutWriter& CUpdateRun::Shortcuts() {
 
 void CUpdateRun::CreateShortcut(CString strLinkPath, CString strTarget) {
     if (m_stop.Raised()) return;  // each link may take the shell a while: a stop is answered between them
-    m_events->ShortcutWritten(strLinkPath, Shortcuts().Save(strLinkPath, m_strInstallPath + "\\" + strTarget));
+    m_events->ShortcutWritten(strLinkPath, static_cast<RunError>(Shortcuts().Save(strLinkPath, m_strInstallPath + "\\" + strTarget)));
 }
 
 void CUpdateRun::CreateMainProgramLink(CString strLinkPath) {
     if (m_stop.Raised()) return;
-    m_events->ShortcutWritten(strLinkPath, Shortcuts().Save(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram));
+    m_events->ShortcutWritten(strLinkPath,
+                             static_cast<RunError>(Shortcuts().Save(strLinkPath, RegisteredInstallPath() + "\\" + product::kMainProgram)));
 }

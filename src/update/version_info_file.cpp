@@ -9,6 +9,7 @@
 #include "core/product.h"
 #include "core/text.h"
 #include "core/version_info.h"
+#include "framework/file.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/registry_key.h"
@@ -34,8 +35,7 @@ void RemoveUpdateFile(CUpdateFileArray& list, const CString& name) {
 VersionInfoProblem ReadVersionInfoBytes(const CString& path, std::string& bytes) {
     const std::wstring wide = Wide(path);
     if (!::PathFileExistsW(wide.c_str())) return VersionInfoProblem::Unreadable;
-    const ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedFile file = OpenToRead(wide);
     if (!file) return VersionInfoProblem::Unreadable;
     const DWORD size = ::GetFileSize(file.get(), nullptr);
     if (size == INVALID_FILE_SIZE) return VersionInfoProblem::Unreadable;

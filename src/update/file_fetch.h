@@ -1,0 +1,52 @@
+#pragma once
+// Fetching one file of a pass: from the first of its hosts that delivers it (the site, then the release's
+// mirrors, each asked for the same path; Retry-After waits kept within the file's minute; the whole file once
+// more at once where a kept part proved wrong), and for a listed file with an older copy installed, first by
+// blocks: only what that copy lacks is asked of the site, the file made from both checked whole. Each attempt
+// is one watched download (CWatchedDownloads); the order of attempts is core::HostTurns, the ranges
+// core::PlanByBlocks.
+#include <vector>
+
+#include "framework/cstring.h"
+#include "framework/stop_signal.h"
+#include "update/run_events.h"
+#include "update/update_file.h"
+#include "update/watched_download.h"
+
+struct FileFetched {
+    bool ok = false;        // the file is in its local copy, whole and right
+    CString host;           // the host that delivered it
+    bool byBlocks = false;  // mostly from its installed copy
+};
+
+class CFileFetch {
+public:
+    // ownFolder: the pass's folder of its own files (attempts, a block map), beside its download folder.
+    CFileFetch(CWatchedDownloads& downloads, IRunEvents& events, const CStopSignal& stop, CString ownFolder)
+        : m_downloads(downloads), m_events(events), m_stop(stop), m_ownFolder(std::move(ownFolder)) {}
+
+    // object from the first of hosts that delivers it whole (GET), with checks.
+    FileFetched FromHosts(bool showProgress, const std::vector<CString>& hosts, const CString& object, const CString& localFile,
+                          const DownloadChecks& checks);
+    // A listed file (record) whose path on the site is object: by blocks when installed names an older copy of
+    // it (empty: none) and that works out, else whole from hosts, resuming from keptParts.
+    FileFetched Listed(const UPDATE_FILE_INFO& record, const std::vector<CString>& hosts, const CString& object,
+                       const CString& installed, const CString& localFile, const CString& keptParts);
+
+private:
+    // false, the reason told (or a stop): the whole file instead.
+    bool ByBlocks(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, const CString& installed,
+                  const CString& localFile);
+    bool FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, core::BlockMap& map,
+                       std::uint64_t& bytes);
+    // One GET of object from host into localFile.
+    CWatchedDownloads::Fetched Get(bool showProgress, const CString& host, const CString& object, const std::string& localFile,
+                                   const DownloadChecks& checks, const core::Turn& turn);
+    std::string OwnFile(const char* name);  // a new file's path in the own folder ("" without one)
+
+    CWatchedDownloads& m_downloads;
+    IRunEvents& m_events;
+    const CStopSignal& m_stop;
+    CString m_ownFolder;
+    unsigned m_made = 0;
+};
