@@ -41,7 +41,9 @@ status=0
 rm -f "$build"/{native,win}/Testing/Temporary/LastTestsFailed.log
 echo "== native tests"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
-echo "== windows tests under Wine"
+if [ "$target" = i686-w64-mingw32 ]; then ran="the shipped 32-bit build, under the 32-bit Wine"
+else ran="the 64-bit build of the same sources, under the 64-bit Wine"; fi
+echo "== windows tests under Wine: $ran"
 # The Wine environment is a CTest fixture: it comes up before the first Windows test and goes down after
 # the last, also when a test fails.
 ctest --test-dir "$build/win" -j "$jobs" --output-on-failure || status=1
