@@ -103,11 +103,11 @@ TEST_F(FaultTest, SignedReleases) {
             s.Serve("/db/a.dll", a);
         };
     };
-    // The listed files under an absolute SUBDIR: the site is asked for them as listed, a mirror for its own
+    // Without SUBDIR the DB pass asks its site for its files by an absolute URL; a mirror is asked for its own
     // copy of the path. a.dll trickles at the site (a byte every 4 s) until its watch gives it up; b.gdb takes
     // ten seconds, in which the given-up download ends: it touches nothing of the mirror's copy.
     std::string absolute = DbVerWithDigests(kDbReleaseLines, "#mirror 127.0.0.4\r\n");
-    absolute.replace(absolute.find("SUBDIR=db"), 9, "SUBDIR=http://127.0.0.2/db");
+    absolute.erase(absolute.find("SUBDIR=db\r\n"), 11);
     const auto trickleAtTheSite = [absolute = Signed(absolute, 0)](TestHttpServer& s) {
         s.Serve("/update/db/DBUpdate.ver", Ok(absolute));
         s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
@@ -115,19 +115,20 @@ TEST_F(FaultTest, SignedReleases) {
         a.piece = 1;
         a.delayPerKiB = 4000;
         b.delayPerKiB = 1200;
-        s.Serve("http://127.0.0.2/db/a.dll", a);
-        s.Serve("http://127.0.0.2/db/b.gdb", b);
-        s.Serve("http://127.0.0.2/db/c.adb", Ok(kListed.at("c.adb")));
+        s.Serve("/http://127.0.0.2/update/db//a.dll", a);
+        s.Serve("/http://127.0.0.2/update/db//b.gdb", b);
+        s.Serve("/http://127.0.0.2/update/db//c.adb", Ok(kListed.at("c.adb")));
     };
     RunAll({
         Logs({"a.dll trickles at the site and comes from the mirror while the given-up download ends", trickleAtTheSite, nullptr, true,
-              [fromTheMirror] {
-                  fromTheMirror();
-                  EXPECT_TRUE(LogHolds("download of http://127.0.0.2/db/a.dll failed after"));
-                  EXPECT_TRUE(LogHolds("downloaded http://127.0.0.4/db/a.dll: 20000 bytes"));
+              [everything, mirrorServer] {
+                  everything();
+                  EXPECT_EQ((*mirrorServer)->Targets(), std::vector<std::string>{"/update/db//a.dll"});
+                  EXPECT_TRUE(LogHolds("download of http://127.0.0.2/update/db//a.dll failed after"));
+                  EXPECT_TRUE(LogHolds("downloaded http://127.0.0.4/update/db//a.dll: 20000 bytes"));
                   EXPECT_TRUE(LogHolds("run ended: the product is up to date"));
               },
-              true, mirror(Ok(kListed.at("a.dll")))},
+              true, serverMirror({{"/update/db//a.dll", Ok(kListed.at("a.dll"))}})},
              "fewer than 4096 bytes in 60 s ("),
         // A listed file the site fails to deliver comes from the release's mirror, same path; the run is whole.
         Logs({"a 500 at the site, the file from the mirror", siteAnswers(HttpAnswer::Status(500, "Internal Server Error", "down")),
