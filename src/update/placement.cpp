@@ -201,7 +201,8 @@ void RemoveEndedRunFolders(const std::wstring& parent) {
 }  // namespace
 
 const CString& CRunFolder::Get(const CString& parent, bool removeEnded) {
-    if (m_path.IsEmpty() && removeEnded) RemoveEndedRunFolders(Wide(parent));
+    if (!m_path.IsEmpty()) return m_path;  // made once: every later call of the pass costs nothing
+    if (removeEnded) RemoveEndedRunFolders(Wide(parent));
     // Administrators and the system alone, for the folder and everything made in it: between a download's
     // digest check and its placement, no other account can create, change or replace a file there (the
     // Windows temp folder lets every user create files). There is no folder without that protection where

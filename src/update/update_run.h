@@ -16,7 +16,6 @@
 #include "update/run_events.h"
 #include "update/update_file.h"
 #include "update/file_fetch.h"
-#include "update/watched_download.h"
 
 // The update server's host built into the program, and its base URL "http://HOST/marrowtide/".
 CString BuiltInServerHost();
