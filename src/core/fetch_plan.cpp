@@ -6,6 +6,7 @@ namespace core {
 
 NextAttempt Following(const DownloadOutcome& outcome, const Turn& turn) {
     if (outcome.ok || outcome.failure == DownloadFailure::Stopped) return NextAttempt::None;
+    if (turn.plainNameLeft && outcome.failure == DownloadFailure::Status && outcome.status == 404) return NextAttempt::PlainName;
     if (turn.wholeFileLeft) return NextAttempt::WholeFile;
     return NextAttemptAfter(outcome, turn.mayAskAgain, turn.otherHostLeft, turn.waitLeft);
 }
@@ -15,11 +16,16 @@ Turn HostTurns::Current() const {
     t.mayAskAgain = !m_askedAgain;
     t.otherHostLeft = m_host + 1 < m_hosts;
     t.waitLeft = kMaxRetryAfterSeconds - m_waited;
+    t.plainNameLeft = ByHash();
     return t;
 }
 
 std::int64_t HostTurns::After(NextAttempt next, std::int64_t retryAfter) {
     if (!Left()) return 0;
+    if (next == NextAttempt::PlainName && ByHash()) {
+        m_plain = true;
+        return 0;
+    }
     if (!m_askedAgain && (next == NextAttempt::WholeAgain || next == NextAttempt::SameHostLater)) {
         m_askedAgain = true;
         const std::int64_t wait = next == NextAttempt::SameHostLater && retryAfter > 0 ? retryAfter : 0;
@@ -28,6 +34,7 @@ std::int64_t HostTurns::After(NextAttempt next, std::int64_t retryAfter) {
     }
     ++m_host;
     m_askedAgain = false;
+    m_plain = false;
     return 0;
 }
 

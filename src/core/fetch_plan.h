@@ -18,6 +18,7 @@ struct Turn {
     bool otherHostLeft = false;  // another host follows it
     std::int64_t waitLeft = kMaxRetryAfterSeconds;  // of the file's waits for Retry-After, over all its hosts
     bool wholeFileLeft = false;  // a part of fetching a file by blocks: a failure means the whole file instead
+    bool plainNameLeft = false;  // a by-hash name is asked: a 404 means its plain name at the same host
 };
 // What follows a failed attempt (NextAttempt::None for one that succeeded or was stopped).
 NextAttempt Following(const DownloadOutcome& outcome, const Turn& turn);
@@ -26,11 +27,14 @@ NextAttempt Following(const DownloadOutcome& outcome, const Turn& turn);
 // once, once more after the wait it asked for (Retry-After), or once more at once for the whole file when
 // its kept part was refused or proved wrong; the file's waits over all its hosts at most
 // kMaxRetryAfterSeconds, so a chain of hosts that each ask for one cannot hold the stopped product long.
+// With byHash, each host is asked for the file's by-hash name first, and for its plain name after a 404
+// (a server or mirror without by-hash names).
 class HostTurns {
 public:
-    explicit HostTurns(std::size_t hosts) : m_hosts(hosts) {}
+    explicit HostTurns(std::size_t hosts, bool byHash = false) : m_hosts(hosts), m_byHash(byHash) {}
     bool Left() const { return m_host < m_hosts; }  // an attempt is due, at Host()
     std::size_t Host() const { return m_host; }
+    bool ByHash() const { return m_byHash && !m_plain; }  // the attempt due asks the by-hash name
     Turn Current() const;
     // After the attempt at Host() failed with next (told by Following(outcome, Current())) and its
     // Retry-After: the seconds to wait before the next attempt, if Left() says there is one.
@@ -39,8 +43,10 @@ public:
 
 private:
     std::size_t m_hosts;
+    bool m_byHash;
     std::size_t m_host = 0;
     bool m_askedAgain = false;
+    bool m_plain = false;  // this host had no by-hash name
     std::int64_t m_waited = 0;
 };
 

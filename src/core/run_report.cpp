@@ -12,6 +12,12 @@ std::string WithError(const char* what, const DownloadOutcome& o, const std::str
     return std::string(what) + " (" + (errorText.empty() ? "error " + std::to_string(o.error) : errorText) + ")";
 }
 
+// Which copy was wrong, for a body that came compressed (detail: its Content-Encoding).
+std::string CompressedCopy(const DownloadOutcome& o) {
+    return o.detail.empty() ? std::string()
+                            : " (it came compressed, " + o.detail + ": the server's compressed copy, NAME.gz beside it, is not of this file)";
+}
+
 }  // namespace
 
 std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string& errorText) {
@@ -41,13 +47,13 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
                " bytes)";
     case DownloadFailure::DigestMismatch:
         return "the file's SHA-256 is not the one the version-info file lists (" + std::to_string(o.bytes) +
-               " bytes arrived): it is not the published file";
+               " bytes arrived): it is not the published file" + CompressedCopy(o);
     case DownloadFailure::LongerThanListed:
         return "the file is longer than the " + std::to_string(o.expected) +
-               " bytes the version-info file lists: reading stopped there, it is not the published file";
+               " bytes the version-info file lists: reading stopped there, it is not the published file" + CompressedCopy(o);
     case DownloadFailure::ShorterThanListed:
         return "the file is " + std::to_string(o.decoded) + " bytes, not the " + std::to_string(o.expected) +
-               " the version-info file lists: it is not the published file";
+               " the version-info file lists: it is not the published file" + CompressedCopy(o);
     case DownloadFailure::VolumeFull:
         return "the file would not fit: only " + std::to_string(o.expected) +
                " bytes may be written before the download folder's volume is left with less than 1 GiB or a tenth of it free";

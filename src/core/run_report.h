@@ -61,7 +61,8 @@ struct DownloadOutcome {
 // at once for the whole file when the rest of a kept part was refused or the part proved wrong (each once:
 // mayAskAgain); else the next host where one is left.
 // WholeFile: a download of what lets a file come by blocks failed: the file comes whole instead.
-enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost, WholeFile };
+// PlainName: the host has no by-hash name (404): it is asked for the plain name.
+enum class NextAttempt { None, SameHostLater, WholeAgain, NextHost, WholeFile, PlainName };
 constexpr std::int64_t kMaxRetryAfterSeconds = 60;
 NextAttempt NextAttemptAfter(const DownloadOutcome& outcome, bool mayAskAgain, bool otherHostLeft,
                              std::int64_t waitLeft = kMaxRetryAfterSeconds);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/release.h"
 #include "core/text.h"
 
 namespace core {
@@ -55,6 +56,10 @@ ClassifiedLine ClassifyLine(const std::string& line) {
     if (line.compare(0, sizeof kMirror - 1, kMirror) == 0 && IsHostName(line.substr(sizeof kMirror - 1))) {
         out.kind = LineKind::Mirror;
         out.value = line.substr(sizeof kMirror - 1);
+        return out;
+    }
+    if (line == "#by-hash") {
+        out.kind = LineKind::ByHash;
         return out;
     }
     if (line.empty() || line[0] == ';' || line[0] == '#') return out;
@@ -153,6 +158,10 @@ Destination DestinationByExtension(const std::string& name) {
     if (EqualsNoCase(ext, ".gdb")) return Destination::GdbFolder;
     if (EqualsNoCase(ext, ".adb")) return Destination::AdbFolder;
     return Destination::InstallFolder;
+}
+
+std::string ByHashName(const std::array<std::uint8_t, 32>& sha256) {
+    return std::string(kByHashFolder) + "/SHA256/" + HexLower(sha256.data(), sha256.size());
 }
 
 }  // namespace core

@@ -1,5 +1,7 @@
 #pragma once
 // The text of a version-info file: lines, keys and values, the fields of a file entry.
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,7 +12,7 @@ namespace core {
 // last CR LF is a line too when it is not empty.
 void ForEachLine(const char* data, std::size_t size, const std::function<void(const std::string&)>& onLine);
 
-enum class LineKind { Ignored, Site, SubDir, Entry, Mirror };
+enum class LineKind { Ignored, Site, SubDir, Entry, Mirror, ByHash };
 
 struct ClassifiedLine {
     LineKind kind = LineKind::Ignored;
@@ -19,6 +21,7 @@ struct ClassifiedLine {
 };
 
 // "#mirror HOST" names a mirror (value: the host); a mirror line whose host is no host name is ignored.
+// "#by-hash" alone says every listed file lies also at its by-hash name (ByHashName).
 // Other empty lines, comments (";" or "#" as the very first byte) and lines without a key are ignored;
 // "SITE" and "SUBDIR" keys are recognised in any letter case; every other key is a file entry. A
 // "SITE" or "SUBDIR" value holding a control character is ignored too: it would end the request line.
@@ -75,6 +78,11 @@ constexpr std::size_t kMaxVersionInfoBytes = 1024 * 1024;
 constexpr std::size_t kMaxVersionInfoEntries = 1000;
 // Whether a version-info file's bytes keep to those bounds.
 bool WithinVersionInfoBounds(const char* data, std::size_t size);
+
+// Where a listed file lies also when its version-info file says "#by-hash", in the folder of the listed
+// files: "by-hash/SHA256/" and the 64 lowercase hexadecimal digits of its SHA-256. Those bytes never change.
+std::string ByHashName(const std::array<std::uint8_t, 32>& sha256);
+constexpr const char* kByHashFolder = "by-hash";
 
 enum class Destination { InstallFolder, GdbFolder, AdbFolder };
 // By the extension from the last ".", compared without regard to case.

@@ -302,6 +302,8 @@ bool ReadDecoded(CHttpFile& file, const DownloadRequest& request, IDownloadProgr
     FileSink written(out, hash ? &*hash : nullptr, o);
     core::BoundedSink sink(written, decoded.bytes);
     core::BodyDecoder decoder(heads.coding);
+    // A compressed body that is not the listed file says so: the server's compressed copy is wrong, not the file.
+    if (heads.coding != core::ContentCoding::Identity) o.detail = "Content-Encoding: " + heads.encoding.str();
     // A compressed body is bounded by what compressing the most it may decode to takes: one that decodes to
     // nothing for ever (empty stored blocks) ends there.
     const std::uint64_t rawBound = core::RawBodyBound(heads.coding, decoded.bytes);

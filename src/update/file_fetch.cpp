@@ -74,13 +74,14 @@ CWatchedDownloads::Fetched CFileFetch::Get(bool showProgress, const CString& hos
     return m_downloads.Run(request, localFile, checks, turn, m_ownFolder);
 }
 
-FileFetched CFileFetch::FromHosts(bool showProgress, const std::vector<CString>& hosts, const CString& object, const CString& localFile,
+FileFetched CFileFetch::FromHosts(bool showProgress, const std::vector<CString>& hosts, const ListedPaths& paths, const CString& localFile,
                                   const DownloadChecks& checks) {
     // Each host in turn: the file fails only when every host failed (a stop ends the turn at once).
     const DWORD startedMs = ::GetTickCount();
-    for (core::HostTurns turns(hosts.size()); turns.Left() && !m_stop.Raised();) {
+    for (core::HostTurns turns(hosts.size(), !paths.byHash.IsEmpty()); turns.Left() && !m_stop.Raised();) {
         const CString& host = hosts[turns.Host()];
         // The site is asked for the object as listed; a mirror for its own copy of the same path.
+        const CString& object = turns.ByHash() ? paths.byHash : paths.object;
         const CString target = turns.Host() == 0 ? object : CString(core::TargetOnHost(object.str(), host.str()));
         const CWatchedDownloads::Fetched f = Get(showProgress, host, target, localFile.str(), checks, turns.Current());
         if (f.outcome.ok) {
@@ -95,20 +96,20 @@ FileFetched CFileFetch::FromHosts(bool showProgress, const std::vector<CString>&
     return {};
 }
 
-FileFetched CFileFetch::Listed(const UPDATE_FILE_INFO& record, const std::vector<CString>& hosts, const CString& object,
+FileFetched CFileFetch::Listed(const UPDATE_FILE_INFO& record, const std::vector<CString>& hosts, const ListedPaths& paths,
                                const CString& installed, const CString& localFile, const CString& keptParts) {
-    if (!installed.IsEmpty() && ByBlocks(record, hosts.front(), object, installed, localFile)) return {true, hosts.front(), true};
+    if (!installed.IsEmpty() && ByBlocks(record, hosts.front(), paths, installed, localFile)) return {true, hosts.front(), true};
     if (m_stop.Raised()) return {};
     // Checked by its digest and size, the listed file may come from a cache on the way.
     DownloadChecks listed;
     listed.pDigest = record.bHasDigest ? &record.digest : nullptr;
     listed.pSize = record.bHasSize ? &record.nSize : nullptr;
     listed.keptParts = keptParts;
-    return FromHosts(true, hosts, object, localFile, listed);
+    return FromHosts(true, hosts, paths, localFile, listed);
 }
 
-bool CFileFetch::FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, core::BlockMap& map,
-                               std::uint64_t& bytes) {
+bool CFileFetch::FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& site, const ListedPaths& paths, core::BlockMap& map,
+                               std::uint64_t& bytes, CString& served) {
     // Exactly as long as the tool's map of a file of this size, in the run's own folder (a listed file may be
     // named as the map is).
     if (m_ownFolder.IsEmpty()) return false;
@@ -116,9 +117,17 @@ bool CFileFetch::FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& si
     DownloadChecks checks;
     checks.nMaxBytes = core::BlockMapBytes(record.nSize);
     checks.nWholeWithinMs = kSmallFetchWithinMs;
-    core::Turn turn;
-    turn.wholeFileLeft = true;
-    if (!Get(false, site, object + ".blocks", mapFile, checks, turn).outcome.ok) return false;
+    // The by-hash name's map, the plain name's where the site has none; any other failure: the whole file.
+    bool fetched = false;
+    for (core::HostTurns turns(1, !paths.byHash.IsEmpty()); !fetched && turns.Left() && !m_stop.Raised();) {
+        served = turns.ByHash() ? paths.byHash : paths.object;
+        core::Turn turn = turns.Current();
+        turn.wholeFileLeft = true;
+        const CWatchedDownloads::Fetched f = Get(false, site, served + ".blocks", mapFile, checks, turn);
+        fetched = f.outcome.ok;
+        turns.After(f.next, f.outcome.retryAfter);
+    }
+    if (!fetched) return false;
     std::string mapBytes;
     const bool read = ReadWhole(Wide(mapFile), checks.nMaxBytes, mapBytes);
     ::DeleteFileW(Wide(mapFile).c_str());
@@ -130,14 +139,15 @@ bool CFileFetch::FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& si
     return true;
 }
 
-bool CFileFetch::ByBlocks(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, const CString& installed,
+bool CFileFetch::ByBlocks(const UPDATE_FILE_INFO& record, const CString& site, const ListedPaths& paths, const CString& installed,
                           const CString& localFile) {
     if (!core::MayComeByBlocks(record.bHasDigest, record.bHasSize, record.nSize)) return false;
     const ScopedFile old = OpenToRead(Wide(installed.str()), FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (!old) return false;  // none: the whole file, nothing to tell
     core::BlockMap map;
     std::uint64_t mapBytes = 0;
-    if (!FetchBlockMap(record, site, object, map, mapBytes)) return false;
+    CString object;  // the name whose map came: its ranges are of the same bytes
+    if (!FetchBlockMap(record, site, paths, map, mapBytes, object)) return false;
     // Which of its blocks the installed copy holds, wherever they are in it.
     std::vector<std::int64_t> found;
     const BlockSearch search = FindMappedBlocks(old.get(), map, m_stop, found);

@@ -13,6 +13,13 @@
 #include "update/update_file.h"
 #include "update/watched_download.h"
 
+// Where a listed file lies on its hosts: its path as listed, and its by-hash name beside it when its
+// version-info file says it has one (empty: none). Hosts are asked for the by-hash name first.
+struct ListedPaths {
+    CString object;
+    CString byHash;
+};
+
 struct FileFetched {
     bool ok = false;        // the file is in its local copy, whole and right
     CString host;           // the host that delivered it
@@ -25,20 +32,23 @@ public:
     CFileFetch(CWatchedDownloads& downloads, IRunEvents& events, const CStopSignal& stop, CString ownFolder)
         : m_downloads(downloads), m_events(events), m_stop(stop), m_ownFolder(std::move(ownFolder)) {}
 
-    // object from the first of hosts that delivers it whole (GET), with checks.
-    FileFetched FromHosts(bool showProgress, const std::vector<CString>& hosts, const CString& object, const CString& localFile,
+    // paths.object (its by-hash name first, where it has one) from the first of hosts that delivers it whole
+    // (GET), with checks.
+    FileFetched FromHosts(bool showProgress, const std::vector<CString>& hosts, const ListedPaths& paths, const CString& localFile,
                           const DownloadChecks& checks);
-    // A listed file (record) whose path on the site is object: by blocks when installed names an older copy of
-    // it (empty: none) and that works out, else whole from hosts, resuming from keptParts.
-    FileFetched Listed(const UPDATE_FILE_INFO& record, const std::vector<CString>& hosts, const CString& object,
+    // A listed file (record) at paths on the site: by blocks when installed names an older copy of it (empty:
+    // none) and that works out, else whole from hosts, resuming from keptParts.
+    FileFetched Listed(const UPDATE_FILE_INFO& record, const std::vector<CString>& hosts, const ListedPaths& paths,
                        const CString& installed, const CString& localFile, const CString& keptParts);
 
 private:
     // false, the reason told (or a stop): the whole file instead.
-    bool ByBlocks(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, const CString& installed,
+    bool ByBlocks(const UPDATE_FILE_INFO& record, const CString& site, const ListedPaths& paths, const CString& installed,
                   const CString& localFile);
-    bool FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& site, const CString& object, core::BlockMap& map,
-                       std::uint64_t& bytes);
+    // The map of the file at paths (NAME.blocks beside the name asked); served: the name whose map it is, of
+    // which the ranges are asked.
+    bool FetchBlockMap(const UPDATE_FILE_INFO& record, const CString& site, const ListedPaths& paths, core::BlockMap& map,
+                       std::uint64_t& bytes, CString& served);
     // One GET of object from host into localFile.
     CWatchedDownloads::Fetched Get(bool showProgress, const CString& host, const CString& object, const std::string& localFile,
                                    const DownloadChecks& checks, const core::Turn& turn);

@@ -206,6 +206,7 @@ void CRunLog::DownloadEnded(const std::string& url, const core::DownloadOutcome&
                                  : next == core::NextAttempt::WholeAgain ? "; the kept part dropped, asking again for the whole file"
                                  : next == core::NextAttempt::WholeFile  ? "; the whole file instead"
                                  : next == core::NextAttempt::NextHost   ? "; asking the next mirror"
+                                 : next == core::NextAttempt::PlainName  ? "; asking for its plain name"
                                                                          : "";
         Write(next == core::NextAttempt::None,
               "download of " + url + " failed" + took + ": " +

@@ -66,6 +66,7 @@ PassEnd CUpdateRun::PassStart(const PassSettings& s, RunError& error) {
     m_strSite.Empty();
     m_strSubDir.Empty();
     m_mirrors.clear();
+    m_byHash = false;
     if (GetUpdateTempFolder().IsEmpty() || OwnFilesFolder().IsEmpty()) return PassEnd::NoTempFolder;  // nowhere to download to
     {
         CRegistryKey key;
@@ -121,8 +122,11 @@ bool CUpdateRun::FetchListedFiles(const PassSettings& s, const CString& temp, co
     const long count = static_cast<long>(list.size());
     for (long i = 1; i <= count && !m_stop.Raised(); ++i) {
         UPDATE_FILE_INFO& record = list[static_cast<std::size_t>(i - 1)];
-        CString object;
-        object.Format("%s/%s", m_strSubDir.GetString(), record.szFileName.GetString());
+        ListedPaths paths;
+        paths.object.Format("%s/%s", m_strSubDir.GetString(), record.szFileName.GetString());
+        // Its by-hash name never holds other bytes, so no cache on the way can hand out an older release's.
+        if (m_byHash && record.bHasDigest) paths.byHash = m_strSubDir + "/" + CString(core::ByHashName(record.digest));
+        const CString& object = paths.object;
         std::string tempFile;
         if (!core::JoinPath(temp.str(), record.szFileName.str(), tempFile)) {
             // Its download copy's path would be too long: told as a download that could not begin.
@@ -135,7 +139,7 @@ bool CUpdateRun::FetchListedFiles(const PassSettings& s, const CString& temp, co
         m_events->FileStarted(s.pass, record.szFileName, i, count);
         CString installed;
         if (!PlacementDestination(s.rule, m_strInstallPath, record.szFileName, installed)) installed.Empty();
-        if (!fetch.Listed(record, hosts, object, installed, CString(tempFile), keptParts).ok) break;  // the rest is not attempted
+        if (!fetch.Listed(record, hosts, paths, installed, CString(tempFile), keptParts).ok) break;  // the rest is not attempted
         record.bFetched = true;
         m_events->FileFetched(s.pass, i);
         if (!m_stop.Pause(kFileStepPauseMs)) break;
@@ -160,13 +164,14 @@ PassEnd CUpdateRun::FetchVersionInfo(const PassSettings& s, const CString& local
     CFileFetch fetch = FileFetch();
     for (std::size_t next = 0;;) {
         const std::vector<CString> left(hosts.begin() + static_cast<std::ptrdiff_t>(next), hosts.end());
-        const FileFetched fetched = fetch.FromHosts(false, left, s.versionInfoObject, local, versionInfo);
+        const FileFetched fetched = fetch.FromHosts(false, left, ListedPaths{s.versionInfoObject, CString()}, local, versionInfo);
         if (!fetched.ok) return PassEnd::VersionInfoNotFetched;
         served = fetched.host;
         next += static_cast<std::size_t>(std::find(left.begin(), left.end(), served) - left.begin()) + 1;
         m_strSite.Empty();
         m_strSubDir.Empty();
         m_mirrors.clear();
+        m_byHash = false;
         list.clear();
         m_versionInfoHost = served;
         m_versionInfoHostLeft = next < hosts.size();
@@ -244,6 +249,9 @@ void CUpdateRun::ParseVersionInfoLine(CString strLine, CUpdateFileArray* pList) 
         return;
     case core::LineKind::Mirror:
         m_mirrors.push_back(CString(line.value));
+        return;
+    case core::LineKind::ByHash:
+        m_byHash = true;
         return;
     case core::LineKind::Entry:
         break;

@@ -68,6 +68,7 @@ public:
     CString m_strSite;          // download host of the current pass
     CString m_strSubDir;        // download folder of the current pass
     std::vector<CString> m_mirrors;  // the current pass's mirrors ("#mirror" lines), in their order
+    bool m_byHash = false;           // its listed files lie also at their by-hash names ("#by-hash")
     CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
     CRunFolder m_runFolder;     // the current pass's download folder of listed files inside the temp folder
     CRunFolder m_ownFolder;     // and of its own files (the version-info file, a block map), beside it

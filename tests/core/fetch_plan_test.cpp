@@ -19,12 +19,13 @@ core::DownloadOutcome Answer(unsigned long status, std::int64_t retryAfter = -1,
 }
 
 // The attempts at one file as the fetch makes them: each failure decides what follows it, and the turns
-// which host is asked next and after what wait. "h0 w20 h0 h1": the site, 20 s, the site again, the mirror.
-std::string Attempts(std::size_t hosts, const std::vector<core::DownloadOutcome>& failures) {
+// which host is asked next and after what wait. "h0 w20 h0 h1": the site, 20 s, the site again, the mirror;
+// "h0*": the site asked for the by-hash name.
+std::string Attempts(std::size_t hosts, const std::vector<core::DownloadOutcome>& failures, bool byHash) {
     std::string trace;
-    core::HostTurns turns(hosts);
+    core::HostTurns turns(hosts, byHash);
     for (std::size_t i = 0; turns.Left() && i < failures.size(); ++i) {
-        trace += (trace.empty() ? "h" : " h") + std::to_string(turns.Host());
+        trace += (trace.empty() ? "h" : " h") + std::to_string(turns.Host()) + (turns.ByHash() ? "*" : "");
         const std::int64_t wait = turns.After(core::Following(failures[i], turns.Current()), failures[i].retryAfter);
         if (wait > 0) trace += " w" + std::to_string(wait);
     }
@@ -37,6 +38,7 @@ TEST(FetchPlan, EachHostInTurnWithItsWaitsAndOneMoreAskingEach) {
         std::size_t hosts;
         std::vector<core::DownloadOutcome> failures;
         const char* attempts;
+        bool byHash = false;
     } cases[] = {
         {"every host fails once", 3, {Answer(500), Answer(0), Answer(404)}, "h0 h1 h2"},
         {"the site asks for 20 s, then fails", 2, {Answer(503, 20), Answer(503), Answer(500)}, "h0 w20 h0 h1"},
@@ -49,8 +51,13 @@ TEST(FetchPlan, EachHostInTurnWithItsWaitsAndOneMoreAskingEach) {
          "h0 h0 h1"},
         {"one host: asked again after its wait, then nothing is left", 1, {Answer(503, 2), Answer(503, 2)}, "h0 w2 h0"},
         {"no host", 0, {Answer(500)}, ""},
+        {"no by-hash name (404): the plain name at the same host, then the next host's by-hash name", 2,
+         {Answer(404), Answer(500), Answer(404), Answer(404)}, "h0* h0 h1* h1", true},
+        {"any other failure of a by-hash name: the next host", 2, {Answer(500), Answer(0)}, "h0* h1*", true},
+        {"asked again after its wait, the by-hash name still; then the plain name", 2, {Answer(503, 5), Answer(404), Answer(503, 5)},
+         "h0* w5 h0* h0 ...", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(Attempts(c.hosts, c.failures), c.attempts) << c.name;
+    for (const auto& c : cases) EXPECT_EQ(Attempts(c.hosts, c.failures, c.byHash), c.attempts) << c.name;
     // A stop, and a part of a block update, are never asked again of anyone.
     core::DownloadOutcome stopped;
     stopped.failure = DownloadFailure::Stopped;
@@ -59,6 +66,10 @@ TEST(FetchPlan, EachHostInTurnWithItsWaitsAndOneMoreAskingEach) {
     EXPECT_EQ(core::Following(stopped, turn), core::NextAttempt::None);
     turn.wholeFileLeft = true;
     EXPECT_EQ(core::Following(Answer(503, 2), turn), core::NextAttempt::WholeFile);
+    // A block map or ranges with no by-hash name: the plain name's, before the whole file.
+    turn.plainNameLeft = true;
+    EXPECT_EQ(core::Following(Answer(404), turn), core::NextAttempt::PlainName);
+    EXPECT_EQ(core::Following(Answer(410), turn), core::NextAttempt::WholeFile);
 }
 
 TEST(FetchPlan, AMirrorIsAskedForItsOwnCopyOfTheSamePath) {

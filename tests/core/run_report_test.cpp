@@ -52,6 +52,10 @@ TEST(RunReport, EachDownloadFailureNamesItsCause) {
         {outcome(DownloadFailure::WriteFailed, 200, 0, 0, ""), "", "the local copy could not be written (error 12029)"},
         {outcome(DownloadFailure::Corrupt, 200, 300, 0, ""), "",
          "the compressed body is damaged or cut short (its own checks failed after 300 bytes)"},
+        // A compressed copy that is not of the listed file is named as the wrong one.
+        {outcome(DownloadFailure::DigestMismatch, 200, 900, 0, "Content-Encoding: gzip"), "",
+         "the file's SHA-256 is not the one the version-info file lists (900 bytes arrived): it is not the published file "
+         "(it came compressed, Content-Encoding: gzip: the server's compressed copy, NAME.gz beside it, is not of this file)"},
         // The object's own length after decoding, not the bytes on the wire.
         {outcome(DownloadFailure::ShorterThanListed, 200, 100, 4096, "", 4000), "",
          "the file is 4000 bytes, not the 4096 the version-info file lists: it is not the published file"},

@@ -1,5 +1,7 @@
 #include "core/version_info.h"
 
+#include "core/release.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -77,6 +79,9 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
         {"#mirror ", K::Ignored, "", ""},
         {"#MIRROR m.example", K::Ignored, "", ""},
         {"#mirrorm.example", K::Ignored, "", ""},
+        {"#by-hash", K::ByHash, "", ""},
+        {"#by-hash ", K::Ignored, "", ""},
+        {"#BY-HASH", K::Ignored, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -85,6 +90,13 @@ TEST(VersionInfoLines, ClassifiedInTheirOrder) {
         EXPECT_EQ(got.key, c.key);
         EXPECT_EQ(got.value, c.value);
     }
+}
+
+TEST(VersionInfoLines, ByHashName) {
+    core::Sha256Digest d{};
+    d[0] = 0xab;
+    d[31] = 0x01;
+    EXPECT_EQ(core::ByHashName(d), "by-hash/SHA256/ab" + std::string(60, '0') + "01");
 }
 
 TEST(VersionInfoLines, HostLists) {

@@ -1,6 +1,8 @@
 // The publishing tool on real folders: keys, publishing, refusals that change nothing, and what verify catches.
 #include "core/block_map.h"
 #include "core/body_decoder.h"
+#include "copies.h"
+#include "core/version_info.h"
 #include "crypto.h"
 #include "release_tool.h"
 
@@ -42,6 +44,13 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
 }
+
+std::string Gzipped(const std::string& bytes) {
+    std::string gz;
+    EXPECT_TRUE(release_tool::Gzip(bytes, gz));
+    return gz;
+}
+std::string ByHashOf(const std::string& bytes) { return core::ByHashName(release_tool::Sha256(bytes)); }
 
 std::string Joined(const std::vector<release_tool::Problem>& problems) {
     std::string all;
@@ -138,7 +147,7 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     std::int64_t expires = 0;
     ASSERT_TRUE(core::FindExpiry(first, expires));
     EXPECT_NEAR(static_cast<double>(expires - std::time(nullptr)), 30 * 86400.0, 60.0);
-    EXPECT_EQ(first.find("\r\n#signature " + m_keyId + " "), first.find("\r\n", first.find("#expires ")));
+    EXPECT_EQ(first.find("\r\n#by-hash\r\n#signature " + m_keyId + " "), first.find("\r\n", first.find("#expires ")));
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#file marrowtide/MarrowtideWeb.ver\r\n"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Marrowtide.exe=5.0,0,0,0,sha256:"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Shell.dll="), std::string::npos);
@@ -199,7 +208,7 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     // Mirrors, in the order given, signed with the rest.
     Describe("mirror=m1.example\nmirror=127.0.0.9\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);
-    EXPECT_NE(DbVer().find("\r\n#mirror m1.example\r\n#mirror 127.0.0.9\r\n#signature "), std::string::npos) << DbVer();
+    EXPECT_NE(DbVer().find("\r\n#mirror m1.example\r\n#mirror 127.0.0.9\r\n#by-hash\r\n#signature "), std::string::npos) << DbVer();
     EXPECT_TRUE(Verify().empty()) << Joined(Verify());
     EXPECT_EQ(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#mirror"), std::string::npos) << "a section's own";
     // Knowingly without a key: the same lines, no signature.
@@ -264,6 +273,8 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
          "release.txt:6: \"A.gdb.GZ\": the name publish gives its own .gz file beside \"a.gdb\" (line 4)"},
         {"a name publish gives the block map of another", "a.gdb.blocks\n", "key.pem",
          "release.txt:6: \"a.gdb.blocks\": the name publish gives its own .blocks file beside \"a.gdb\" (line 4)"},
+        {"a file named as the folder of the by-hash names", "By-Hash\n", "key.pem",
+         "release.txt:6: \"By-Hash\": the name of the folder publish puts the by-hash names in"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -342,9 +353,9 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
          "\"a.gdb\": the listed file is missing"},
         {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
         {"an unsigned file", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature "))); }, "key.pub",
-         "DBUpdate.ver:6: no signature line at the end"},
+         "DBUpdate.ver:7: no signature line at the end"},
         {"a malformed signature line", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature ")) + "#signature x y\r\n"); },
-         "key.pub", "DBUpdate.ver:7: a malformed signature line"},
+         "key.pub", "DBUpdate.ver:8: a malformed signature line"},
         {"no serial line", [&] { Write(ver, Replaced(Read(ver), "#serial ", "#serials ")); }, "key.pub",
          "not exactly one valid \"#serial N\" line"},
         {"an entry without a digest and size", [&] { Write(ver, "z.dat=1\r\n" + Read(ver)); }, "key.pub",
@@ -372,6 +383,18 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         {"the DB file served as the program file",
          [&] { Write(m_release / "marrowtide/MarrowtideWeb.ver", Read(ver)); }, "key.pub",
          "MarrowtideWeb.ver: it names itself \"update/db/DBUpdate.ver\": the updater asking for marrowtide/MarrowtideWeb.ver refuses it"},
+        {"a gzip copy of older bytes beside the file", [&] { Write(m_release / "update/db/a.gdb.gz", Gzipped("database 0")); }, "key.pub",
+         "\"a.gdb\": a.gdb.gz is no gzip copy of the file"},
+        {"a damaged block map", [&] { Write(m_release / "update/db/a.gdb.blocks", "MWBLOCK1"); }, "key.pub",
+         "\"a.gdb\": a.gdb.blocks is not the file's block map"},
+        {"a missing by-hash name", [&] { fs::remove(m_release / "update/db" / ByHashOf("database a")); }, "key.pub",
+         "\"a.gdb\": " + ByHashOf("database a") + " is missing"},
+        {"a by-hash name whose gzip copy is of older bytes",
+         [&] {
+             Write(m_release / "update/db/a.gdb.gz", Gzipped("database a"));
+             Write(m_release / "update/db" / (ByHashOf("database a") + ".gz"), Gzipped("database 0"));
+         },
+         "key.pub", "\"a.gdb\": " + ByHashOf("database a") + ".gz is no gzip copy of the file"},
         {"an expired release",
          [&] {
              std::vector<release_tool::Problem> p;
@@ -395,6 +418,57 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         const std::string found = Joined(Verify(c.key, previous.string()));
         if (c.expected.empty()) EXPECT_EQ(found, "") << found;
         else EXPECT_NE(found.find(c.expected), std::string::npos) << found;
+    }
+}
+
+// Two releases through caches: every listed file also under its by-hash name, one inode with it where the
+// file system allows, with its copies beside it; the names of the release replaced stay, older ones go;
+// copies whose bytes stay the same are not written again (a new time is a new ETag for every cache).
+TEST_F(ReleaseToolTest, ByHashNamesStayForTheReleaseReplacedAndGoAfter) {
+    std::string large((1 << 20) + 5, '\0'), text;
+    std::mt19937 random(3);
+    for (char& c : large) c = static_cast<char>(random() & 0xFF);
+    for (int i = 0; i < 2000; ++i) text += "record " + std::to_string(i % 89) + "\n";
+    const fs::path db = m_release / "update/db", byHash = db / "by-hash/SHA256";
+    const auto release = [&](const std::string& bytes) {
+        fs::remove(db / "text.dat");  // replaced as a vendor does, by a new file (never written over in place)
+        Write(db / "text.dat", bytes);
+        std::vector<release_tool::Problem> problems;
+        std::vector<std::string> written, removed;
+        EXPECT_TRUE(release_tool::Publish(m_release.string(), (m_dir / "release.txt").string(), [&] {
+            release_tool::PublishOptions o;
+            o.privatePath = (m_dir / "key.pem").string();
+            return o;
+        }(), written, problems, &removed)) << Joined(problems);
+        EXPECT_TRUE(Verify().empty()) << Joined(Verify());
+        return removed.size();
+    };
+    Write(db / "large.dat", large);
+    Describe("text.dat\nlarge.dat\n");
+    const std::string one = text + "one", two = text + "two", three = text + "three";
+    EXPECT_EQ(release(one), 0u);
+    struct stat file, named;
+    ASSERT_EQ(::stat((db / "large.dat").c_str(), &file), 0);
+    ASSERT_EQ(::stat((db / ByHashOf(large)).c_str(), &named), 0);
+    EXPECT_EQ(file.st_ino, named.st_ino) << "a hard link";
+    EXPECT_EQ(Read(db / (ByHashOf(large) + ".blocks")), release_tool::BlockMap(large));
+    EXPECT_EQ(Read(db / (ByHashOf(one) + ".gz")), Read(db / "text.dat.gz"));
+    EXPECT_NE(DbVer().find("\r\n#by-hash\r\n"), std::string::npos);
+    struct stat mapBefore, mapAfter;
+    ASSERT_EQ(::stat((db / "large.dat.blocks").c_str(), &mapBefore), 0);
+    EXPECT_EQ(release(two), 0u);
+    ASSERT_EQ(::stat((db / "large.dat.blocks").c_str(), &mapAfter), 0);
+    EXPECT_EQ(mapAfter.st_ino, mapBefore.st_ino) << "an unchanged map written again";
+    EXPECT_EQ(Read(db / ByHashOf(one)), one) << "the replaced release's name stays";
+    EXPECT_EQ(Read(db / (ByHashOf(one) + ".gz")), Gzipped(one));
+    EXPECT_EQ(Read(db / ByHashOf(two)), two);
+    // The program's version-info file, published apart, shares no folder; the DB file's third release
+    // removes the first one's names, and nothing else.
+    EXPECT_EQ(release(three), 2u);
+    EXPECT_FALSE(fs::exists(db / ByHashOf(one)));
+    EXPECT_FALSE(fs::exists(db / (ByHashOf(one) + ".gz")));
+    for (const std::string& kept : {ByHashOf(two), ByHashOf(three), ByHashOf(large), ByHashOf("database a")}) {
+        EXPECT_TRUE(fs::exists(db / kept)) << kept;
     }
 }
 

@@ -72,6 +72,7 @@ TEST(FileFetch, EachHostInTurnForItsOwnCopyOfThePath) {
         const char* served;  // "": none
         std::vector<std::string> siteTargets, mirrorTargets;
         std::int64_t waited;
+        const char* byHash = "";  // the by-hash name, which site and mirror answer (the plain name: ok)
     } cases[] = {
         {"the site delivers", "/f", ok, ok, kSite, {"/f"}, {}, 0},
         {"the site fails, the mirror delivers", "/f", down, ok, kMirror, {"/f"}, {"/f"}, 0},
@@ -79,17 +80,27 @@ TEST(FileFetch, EachHostInTurnForItsOwnCopyOfThePath) {
         {"an absolute URL: the mirror is asked for the path", "http://127.0.0.24/db//f", down, ok, kMirror,
          {"/http://127.0.0.24/db//f"}, {"/db//f"}, 0},
         {"nobody delivers", "/f", down, down, "", {"/f"}, {"/f"}, 0},
+        {"the by-hash name delivers", "/f", ok, ok, kSite, {"/h/ab"}, {}, 0, "/h/ab"},
+        {"no by-hash name at the site (404): its plain name there", "/f", HttpAnswer::Status(404, "Not Found", "none"), ok, kSite,
+         {"/h/ab", "/f"}, {}, 0, "/h/ab"},
+        {"the by-hash name fails otherwise: the mirror's by-hash name", "/f", down, ok, kMirror, {"/h/ab"}, {"/h/ab"}, 0, "/h/ab"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestHttpServer site(kSite), mirror(kMirror);
         ASSERT_TRUE(site.listening() && mirror.listening());
         const std::string siteTarget = c.object[0] == '/' ? c.object : std::string("/") + c.object;
-        site.Serve(siteTarget, c.site);
-        mirror.Serve(core::TargetOnHost(c.object, kMirror), c.mirror);
+        const bool byHash = *c.byHash != 0;
+        site.Serve(byHash ? c.byHash : siteTarget, c.site);
+        mirror.Serve(byHash ? c.byHash : core::TargetOnHost(c.object, kMirror), c.mirror);
+        if (byHash) {
+            site.Serve(siteTarget, ok);
+            mirror.Serve(siteTarget, ok);
+        }
         const Scratch scratch(L"file-fetch-hosts");
         Fetcher f(scratch);
-        const FileFetched got = f.fetch.FromHosts(false, {CString(kSite), CString(kMirror)}, CString(c.object), scratch.Local(), {});
+        const FileFetched got = f.fetch.FromHosts(false, {CString(kSite), CString(kMirror)}, ListedPaths{CString(c.object), CString(c.byHash)},
+                                                  scratch.Local(), {});
         EXPECT_EQ(got.ok, *c.served != 0);
         EXPECT_EQ(got.host.str(), c.served);
         EXPECT_EQ(site.Targets(), c.siteTargets);
@@ -136,6 +147,8 @@ TEST(FileFetch, ByBlocksWhereTheInstalledCopyAllowsElseWhole) {
         bool byBlocks;
         std::vector<BlocksUnused> told;
         std::vector<std::string> mirrorTargets;
+        bool byHash = false;  // listed with a by-hash name, which the site serves (map and file) where siteTargets names it
+        std::vector<std::string> siteTargets = {};
     } cases[] = {
         {"only what the copy lacks is asked for", old, HttpAnswer::Ok(MapOf(now)), withRanges(now), true, {}, {}},
         {"a damaged map: the whole file", old, HttpAnswer::Ok(MapOf(now).substr(1)), withRanges(now), false, {BlocksUnused::MapDamaged}, {}},
@@ -145,13 +158,18 @@ TEST(FileFetch, ByBlocksWhereTheInstalledCopyAllowsElseWhole) {
          {BlocksUnused::TooLittleHeld}, {}},
         {"ranges of other bytes: the made file is refused, the mirror's whole one taken", old, HttpAnswer::Ok(MapOf(now)),
          withRanges(wrongRest), false, {BlocksUnused::AssembledWrong}, {"/big.dat"}},
+        {"the by-hash name's map and ranges", old, HttpAnswer::Ok(MapOf(now)), withRanges(now), true, {}, {}, true,
+         {"/h/big.blocks", "/h/big"}},
+        {"no by-hash map (404): the plain name's map and ranges", old, HttpAnswer::Ok(MapOf(now)), withRanges(now), true, {}, {}, true,
+         {"/h/big.blocks", "/big.dat.blocks", "/big.dat"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestHttpServer site(kSite), mirror(kMirror);
         ASSERT_TRUE(site.listening() && mirror.listening());
-        site.Serve("/big.dat.blocks", c.map);
-        site.Serve("/big.dat", c.site);
+        const bool siteByHash = c.byHash && c.siteTargets.front() == "/h/big.blocks" && c.siteTargets.back() == "/h/big";
+        site.Serve(siteByHash ? "/h/big.blocks" : "/big.dat.blocks", c.map);
+        site.Serve(siteByHash ? "/h/big" : "/big.dat", c.site);
         mirror.Serve("/big.dat", HttpAnswer::Ok(now));
         const Scratch scratch(L"file-fetch-blocks");
         const std::wstring installed = scratch.folder + L"\\installed.dat";
@@ -164,13 +182,15 @@ TEST(FileFetch, ByBlocksWhereTheInstalledCopyAllowsElseWhole) {
         ASSERT_TRUE(whole.Finish(record.digest));
         record.nSize = now.size();
         Fetcher f(scratch);
-        const FileFetched got = f.fetch.Listed(record, {CString(kSite), CString(kMirror)}, CString("/big.dat"),
+        const FileFetched got = f.fetch.Listed(record, {CString(kSite), CString(kMirror)},
+                                               ListedPaths{CString("/big.dat"), CString(c.byHash ? "/h/big" : "")},
                                                CString(Utf8(installed)), scratch.Local(), CString());
         EXPECT_TRUE(got.ok);
         EXPECT_EQ(got.byBlocks, c.byBlocks);
         EXPECT_EQ(f.told->byBlocks, c.byBlocks ? 1 : 0);
         EXPECT_EQ(f.told->notByBlocks, c.told);
         EXPECT_EQ(mirror.Targets(), c.mirrorTargets);
+        if (c.byHash) EXPECT_EQ(site.Targets(), c.siteTargets);
         EXPECT_TRUE(ReadAll(Utf16(scratch.Local().str())) == now) << "not the listed file's bytes";
         EXPECT_TRUE(Listing(scratch.folder + L"\\own").empty()) << "the made file or an attempt's was left behind";
     }

@@ -1,8 +1,10 @@
 #include "description.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <clocale>
 #include <cstdlib>
 #include <cwctype>
@@ -30,6 +32,23 @@ bool ReadFile(const std::string& path, std::string& bytes) {
 bool IsRegularFile(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool WriteAtomically(const std::string& path, const std::string& bytes) {
+    // Beside the file, then renamed over it: the server never serves half of one.
+    const std::string temp = path + ".publishing";
+    bool ok = false;
+    if (const CFile f{std::fopen(temp.c_str(), "wb")}) {
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size() && std::fflush(f.get()) == 0 &&
+             ::fsync(::fileno(f.get())) == 0;
+    } else {
+        return false;
+    }
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string Folder(const std::string& path) {
@@ -118,6 +137,10 @@ void BesideNameProblems(const std::string& path, const Section& s, std::vector<P
     std::map<std::u16string, const Entry*> listed;
     for (const Entry& e : s.entries) listed.emplace(WindowsFold(e.name), &e);
     for (const Entry& e : s.entries) {
+        if (WindowsFold(e.name) == WindowsFold(core::kByHashFolder)) {
+            problems.push_back({path + ":" + std::to_string(e.line),
+                                "\"" + e.name + "\": the name of the folder publish puts the by-hash names in; rename it"});
+        }
         for (const char* beside : {".gz", ".blocks"}) {
             const auto other = listed.find(WindowsFold(e.name + beside));
             if (other == listed.end()) continue;

@@ -29,6 +29,8 @@ bool ParseDescription(const std::string& path, std::vector<Section>& sections, s
 
 bool ReadFile(const std::string& path, std::string& bytes);
 bool IsRegularFile(const std::string& path);
+// bytes written beside path, then renamed over it: the server never serves half of a file.
+bool WriteAtomically(const std::string& path, const std::string& bytes);
 std::string Folder(const std::string& path);
 // Where the listed files of a version-info file lie in the release folder: its SUBDIR, as the server maps it,
 // or, without one, the folder of the version-info file itself (both passes' defaults).

@@ -89,9 +89,10 @@ int main(int argc, char** argv) {
     if (command == "publish") {
         if (keys.size() > 1) return Usage("publish signs with one --key");
         options.privatePath = keys.empty() ? "" : keys[0];
-        std::vector<std::string> written;
-        const bool ok = release_tool::Publish(argv[2], argv[3], options, written, problems);
+        std::vector<std::string> written, removed;
+        const bool ok = release_tool::Publish(argv[2], argv[3], options, written, problems, &removed);
         for (const std::string& w : written) std::printf("written: %s\n", w.c_str());
+        for (const std::string& r : removed) std::printf("removed: %s (no list names it any more)\n", r.c_str());
         return ok ? 0 : Report(problems);
     }
     if (files.empty()) files = release_tool::StandardVersionFiles();

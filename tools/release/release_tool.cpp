@@ -10,10 +10,11 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-
-#include <zlib.h>
+#include <set>
+#include <filesystem>
 
 #include "c_resources.h"
+#include "copies.h"
 #include "core/block_map.h"
 #include "core/release.h"
 #include "core/text.h"
@@ -32,39 +33,6 @@ std::uint64_t TimeSerial(std::int64_t now) {
         if (c >= '0' && c <= '9') serial = serial * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return serial;
-}
-
-bool WriteAtomically(const std::string& path, const std::string& bytes) {
-    // Beside the file, then renamed over it: the server never serves half of one.
-    const std::string temp = path + ".publishing";
-    bool ok = false;
-    if (const CFile f{std::fopen(temp.c_str(), "wb")}) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size() && std::fflush(f.get()) == 0 &&
-             ::fsync(::fileno(f.get())) == 0;
-    } else {
-        return false;
-    }
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-
-// bytes in gzip's format at zlib's best compression (no name, no time: the same bytes give the same file).
-bool Gzip(const std::string& bytes, std::string& gz) {
-    z_stream z{};
-    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    gz.resize(deflateBound(&z, bytes.size()) + 32);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(&gz[0]);
-    z.avail_out = static_cast<uInt>(gz.size());
-    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    gz.resize(z.total_out);
-    deflateEnd(&z);
-    return done;
 }
 
 }  // namespace
@@ -117,9 +85,11 @@ bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::st
 namespace {
 
 // What publish writes: the version-info files, and beside each listed file its NAME.gz and NAME.blocks
-// (with their bytes; none: removed).
+// (with their bytes; none: removed) and its by-hash names (each with the file whose bytes it takes).
 struct Writes {
-    std::vector<std::pair<std::string, std::string>> files, beside;
+    std::vector<std::pair<std::string, std::string>> files, beside, byHash;
+    std::set<std::string> byHashFolders;  // of this publish's listed files
+    std::set<std::string> named;          // by-hash names (hex) the new or the replaced lists name: kept
 };
 
 // Where publish would leak a secret or not know how to sign: false, with the problem.
@@ -189,6 +159,13 @@ bool EntryText(const Entry& e, const std::string& folder, const std::string& whe
     writes.beside.emplace_back(path + ".blocks", bytes.size() >= core::kMinMappedFileSize ? BlockMap(bytes) : std::string());
     const core::Sha256Digest d = Sha256(bytes);
     const std::string digest = "sha256:" + core::HexLower(d.data(), d.size());
+    // The same bytes under the name made of their digest, which a cache may keep for good.
+    const std::string hashed = folder + "/" + core::ByHashName(d);
+    writes.byHash.emplace_back(hashed, path);
+    if (worth) writes.byHash.emplace_back(hashed + ".gz", path + ".gz");
+    if (bytes.size() >= core::kMinMappedFileSize) writes.byHash.emplace_back(hashed + ".blocks", path + ".blocks");
+    writes.byHashFolders.insert(Folder(hashed));
+    writes.named.insert(core::HexLower(d.data(), d.size()));
     // A version given is published as it stands; without one, unchanged bytes keep theirs and changed bytes
     // get one of their own. The file is due on a customer's machine exactly when its version text changes,
     // so a text the replaced file gives other bytes is never reused.
@@ -261,6 +238,11 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
     // Signed with the rest: which file this is, and until when it may be used.
     text += "#serial " + std::to_string(next) + "\r\n#file " + s.versionFile + "\r\n#expires " + signer.expires + "\r\n";
     for (const std::string& mirror : s.mirrors) text += "#mirror " + mirror + "\r\n";
+    text += "#by-hash\r\n";
+    // An edge may serve the replaced list for a while yet: the names it gives stay.
+    for (const auto& p : previous) {
+        if (p.second.digest.compare(0, 7, "sha256:") == 0) writes.named.insert(p.second.digest.substr(7));
+    }
     if (signer.key) {
         core::P256Signature sig;
         if (!Sign(signer.key, text, sig)) {
@@ -273,11 +255,51 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
     return all;
 }
 
-// The compressed copies and block maps first: the lists that name the new bytes come after them.
+// The by-hash names the version-info files this publish leaves as they are name: they share a folder
+// with those it writes, maybe.
+void NamedByOtherLists(const std::string& releaseDir, const std::vector<Section>& sections, std::set<std::string>& named) {
+    for (const std::string& file : StandardVersionFiles()) {
+        const bool described = std::any_of(sections.begin(), sections.end(), [&](const Section& s) { return s.versionFile == file; });
+        std::string bytes, why;
+        std::map<std::u16string, Listed> entries;
+        std::uint64_t serial = 0;
+        if (described || !ReadFile(releaseDir + "/" + file, bytes) || !ReadExisting(bytes, entries, serial, why)) continue;
+        for (const auto& e : entries) {
+            if (e.second.digest.compare(0, 7, "sha256:") == 0) named.insert(e.second.digest.substr(7));
+        }
+    }
+}
+
+// A by-hash name (hex, or hex.gz or hex.blocks) that no list named keeps nothing any updater asks for.
+bool NamedBy(const std::string& file, const std::set<std::string>& named) {
+    return named.count(file.substr(0, file.find('.'))) > 0;
+}
+
+// The by-hash names neither the new nor the replaced lists name, after the new lists are written.
+void RemoveUnnamed(const Writes& writes, std::vector<std::string>& removed) {
+    for (const std::string& folder : writes.byHashFolders) {
+        std::error_code error;
+        for (const auto& f : std::filesystem::directory_iterator(folder, error)) {
+            const std::string file = f.path().filename().string();
+            if (NamedBy(file, writes.named)) continue;
+            if (std::remove(f.path().c_str()) == 0) removed.push_back(f.path().string());
+        }
+    }
+}
+
+// The compressed copies and block maps first (an unchanged one is left as it is: a new time would be a new
+// ETag for every cache), then the by-hash names; the lists that name the new bytes come after them.
 bool WriteAll(const Writes& writes, std::vector<std::string>& written, std::vector<Problem>& problems) {
     for (const auto& c : writes.beside) {
+        if (!c.second.empty() && HoldsBytes(c.first, c.second)) continue;
         if (c.second.empty() ? std::remove(c.first.c_str()) != 0 && errno != ENOENT : !WriteAtomically(c.first, c.second)) {
             problems.push_back({c.first, "could not be written"});
+            return false;
+        }
+    }
+    for (const auto& h : writes.byHash) {
+        if (!MakeByHashName(h.first, h.second)) {
+            problems.push_back({h.first, "could not be written"});
             return false;
         }
     }
@@ -294,7 +316,7 @@ bool WriteAll(const Writes& writes, std::vector<std::string>& written, std::vect
 }  // namespace
 
 bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const PublishOptions& options,
-             std::vector<std::string>& written, std::vector<Problem>& problems) {
+             std::vector<std::string>& written, std::vector<Problem>& problems, std::vector<std::string>* removed) {
     const ReleaseRoot root(releaseDir);
     if (!PublishInputsProblems(root, descriptionPath, options, problems)) return false;
     const std::int64_t now = options.now ? options.now : static_cast<std::int64_t>(std::time(nullptr));
@@ -316,7 +338,11 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
     // Every file is made before any is written: a refusal changes nothing on disk.
     Writes writes;
     for (const Section& s : sections) SectionFile(s, releaseDir, descriptionPath, root, options, now, signer, writes, problems);
-    return problems.empty() && WriteAll(writes, written, problems);
+    NamedByOtherLists(releaseDir, sections, writes.named);
+    if (!problems.empty() || !WriteAll(writes, written, problems)) return false;
+    std::vector<std::string> gone;
+    RemoveUnnamed(writes, removed ? *removed : gone);
+    return true;
 }
 
 }  // namespace release_tool

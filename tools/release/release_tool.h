@@ -40,8 +40,12 @@ struct PublishOptions {
 // unless a serial is given. One publish at a time works on a release folder (a lock, ".publish.lock"). A file keeps its version text while its bytes stay the same; a version= given
 // is published as it stands, but never a version text the replaced file gives other bytes. Nothing on disk
 // changes unless every file could be written.
+// Every listed file lies also at its by-hash name (by-hash/SHA256/<hex> in its folder, a hard link where the
+// file system allows, with <hex>.gz and <hex>.blocks where NAME.gz and NAME.blocks are), written before the
+// lists that name it; the names the replaced lists give stay, every other one in those folders goes
+// (removed: what went).
 bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const PublishOptions& options,
-             std::vector<std::string>& written, std::vector<Problem>& problems);
+             std::vector<std::string>& written, std::vector<Problem>& problems, std::vector<std::string>* removed = nullptr);
 
 // verify: the version-info files (paths in the release folder) checked as the updater would check them:
 // signature and KEYID against the public keys (when any are given), its own path and an expiry still ahead,

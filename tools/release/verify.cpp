@@ -5,6 +5,7 @@
 #include "core/release.h"
 #include "core/text.h"
 #include "core/version_info.h"
+#include "copies.h"
 #include "crypto.h"
 #include "description.h"
 #include "release_tool.h"
@@ -97,9 +98,40 @@ std::string SettingProblems(const std::string& text, const std::string& path, st
     return subDir;
 }
 
-// Every listed file: an acceptable name, a digest and a size, and the file in folder with those.
+// NAME.gz and NAME.blocks beside the file at path, where they are: a gzip copy of exactly its bytes, and its
+// block map. label: how the problems name path.
+void CopiesProblems(const std::string& path, const std::string& bytes, const std::string& label, const std::string& where,
+                    std::vector<Problem>& problems) {
+    std::string gz, decoded, map;
+    if (ReadFile(path + ".gz", gz) && (!Gunzip(gz, decoded) || decoded != bytes)) {
+        problems.push_back({where, label + ".gz is no gzip copy of the file (an older one?): whoever accepts gzip gets it and fails the file"});
+    }
+    if (ReadFile(path + ".blocks", map) && map != BlockMap(bytes)) {
+        problems.push_back({where, label + ".blocks is not the file's block map: block updates of it fail and come whole"});
+    }
+}
+
+// The by-hash name of a listed file (its bytes, SHA-256 digest) in folder, with the copies its plain name has.
+void ByHashProblems(const std::string& folder, const std::string& plain, const std::string& bytes, const core::Sha256Digest& digest,
+                    const std::string& label, const std::string& where, std::vector<Problem>& problems) {
+    const std::string name = core::ByHashName(digest), path = folder + "/" + name;
+    if (!HoldsBytes(path, bytes)) {
+        problems.push_back({where, label + ": " + name + (IsRegularFile(path) ? " holds other bytes" : " is missing") +
+                                       ": updaters asking for it get those, or the plain name, which a cache may hold older"});
+        return;
+    }
+    for (const char* copy : {".gz", ".blocks"}) {
+        if (IsRegularFile(plain + copy) && !IsRegularFile(path + copy)) problems.push_back({where, label + ": " + name + copy + " is missing"});
+    }
+    CopiesProblems(path, bytes, label + ": " + name, where, problems);
+}
+
+// Every listed file: an acceptable name, a digest and a size, and the file in folder with those, its
+// copies beside it, and its by-hash name where the list says it has one.
 void EntryProblems(const std::string& text, const std::string& folder, const std::string& path, const ReleaseRoot& root,
                    std::vector<Problem>& problems) {
+    bool byHash = false;
+    core::ForEachLine(text.data(), text.size(), [&](const std::string& line) { byHash = byHash || core::ClassifyLine(line).kind == core::LineKind::ByHash; });
     int n = 0;
     core::ForEachLine(text.data(), text.size(), [&](const std::string& line) {
         ++n;
@@ -120,12 +152,16 @@ void EntryProblems(const std::string& text, const std::string& folder, const std
             return;
         }
         std::string bytes;
-        if (!IsRegularFile(folder + "/" + c.key) || !ReadFile(folder + "/" + c.key, bytes)) {
+        const std::string file = folder + "/" + c.key;
+        if (!IsRegularFile(file) || !ReadFile(file, bytes)) {
             problems.push_back({where, "\"" + name + "\": the listed file is missing (" + folder + "/" + name + ")"});
-        } else if (!root.Holds(folder + "/" + c.key)) {
+        } else if (!root.Holds(file)) {
             problems.push_back({where, "\"" + name + "\": a link that leads out of the release folder"});
         } else if (Sha256(bytes) != want || bytes.size() != size) {
             problems.push_back({where, "\"" + name + "\": the file's bytes differ from its digest or size"});
+        } else {
+            CopiesProblems(file, bytes, "\"" + name + "\": " + name, where, problems);
+            if (byHash) ByHashProblems(folder, file, bytes, want, "\"" + name + "\"", where, problems);
         }
     });
 }
