@@ -117,6 +117,9 @@ check_run() {
     not_as_expected "$n" "$(grep -c . <<<"$requests" || true) requests to the update server, $expected expected"
   answers=$(awk '$9 != 200 && !($9 == 206 && $NF != "\"-\"") {print $7 " answered " $9}' <<<"$requests" | tr -d '"')
   [ -z "$answers" ] || not_as_expected "$n" "the update server answered $(echo $answers)"
+  # Listed files, their maps and ranges by their by-hash names, which no cache can hold older bytes under.
+  answers=$(awk '$7 !~ /\.ver$/ && $7 !~ /\/by-hash\/SHA256\/[0-9a-f]+(\.blocks)?$/ {print $7}' <<<"$requests")
+  [ -z "$answers" ] || not_as_expected "$n" "listed files asked by their plain names: $(echo $answers)"
   while IFS=$'\t' read -r place path; do
     cmp -s "$install/$place" "$build/release/$path" || not_as_expected "$n" "$place is not the release's file"
   done < <(release_files)
@@ -182,21 +185,25 @@ wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Marrowt
 run 2 2
 echo
 echo "== the release changes: Tessvane.exe gets new bytes and the release is published again"
-printf 'new build' >> "$build/release/marrowtide/Tessvane.exe"
+# A new file in its place, as a vendor replaces one (cp --remove-destination, rsync, mv): writing over the
+# file itself would change the bytes of the by-hash name it shares them with.
+{ cat "$build/release/marrowtide/Tessvane.exe"; printf 'new build'; } > "$build/release/Tessvane.exe.new"
+mv "$build/release/Tessvane.exe.new" "$build/release/marrowtide/Tessvane.exe"
 "$tool" publish "$build/release" "$build/release.description" --key "$key" | sed 's/^/   /'
 signed
 run 3 3
 echo
 echo "== the main database changes a little: two records added, and published again"
 python3 - "$build/release/엔진DB/MarwMain.gdb" <<'PY'
-import sys
+import os, sys
 path = sys.argv[1]
 data = open(path, "rb").read()
 third = data.index(b"\n", len(data) // 3) + 1
 two_thirds = data.index(b"\n", 2 * len(data) // 3) + 1
 data = data[:third] + b"Trojan.Win32.Banker.2026\t0f1e2d3c4b5a69788796a5b4c3d2e1f0\t7\n" + data[third:two_thirds] + \
     b"Worm.Win32.Net.2026\t00112233445566778899aabbccddeeff\t12\n" + data[two_thirds:]
-open(path, "wb").write(data)
+open(path + ".new", "wb").write(data)  # a new file, moved over the old one (see above)
+os.replace(path + ".new", path)
 PY
 "$tool" publish "$build/release" "$build/release.description" --key "$key" | sed 's/^/   /'
 signed

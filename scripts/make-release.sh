@@ -14,17 +14,18 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 trap_failures
 out=${1:?OUT} host=${2:?HOST} standin=${3:?STANDIN_EXE} regprobe=${4:?REGPROBE_DLL} tool=${5:?TOOL} key=${6:-}
-# Keep the version-info files being replaced: the tool reads them for versions and serials.
+# Keep the version-info files being replaced (the tool reads them for versions and serials) and their
+# by-hash names (an edge may serve the replaced lists for a while yet).
 keep=$(mktemp -d)
-for f in update/db/DBUpdate.ver marrowtide/MarrowtideWeb.ver; do
-  if [ -f "$out/$f" ]; then mkdir -p "$keep/$(dirname "$f")" && cp "$out/$f" "$keep/$f"; fi
+cp949() { printf '%s' "$1" | iconv -f UTF-8 -t CP949; }
+for f in update/db/DBUpdate.ver marrowtide/MarrowtideWeb.ver "$(cp949 엔진DB)/by-hash" update/db/by-hash marrowtide/by-hash; do
+  if [ -e "$out/$f" ]; then mkdir -p "$keep/$(dirname "$f")" && cp -a "$out/$f" "$keep/$f"; fi
 done
 rm -rf "$out"
-cp949() { printf '%s' "$1" | iconv -f UTF-8 -t CP949; }
 db_folder=엔진DB korean_file=엔진정보.dat
 db="$out/$(cp949 "$db_folder")"
 mkdir -p "$out/update/db" "$out/marrowtide" "$db"
-cp -r "$keep/." "$out/" && rm -rf "$keep"
+cp -a "$keep/." "$out/" && rm -rf "$keep"
 ln -s "$(cp949 "$db_folder")" "$out/$db_folder"
 
 # Database files: deterministic bytes of a few hundred KiB, so a download takes long enough to watch; the

@@ -106,6 +106,19 @@ std::string LogOfLastRun() {
 
 bool Says(const Watch& w, const std::string& what) { return w.log.find(what) != std::string::npos; }
 
+// The by-hash name of a file of the release (the 64 hexadecimal digits of its SHA-256, in by-hash/SHA256/).
+std::string ByHashOf(const wchar_t* releaseFile) { return "by-hash/SHA256/" + EntryChecks(ReadAll(Release(releaseFile))).substr(7, 64); }
+
+// The requests for listed files in log entries [from, end): each asked by its by-hash name?
+std::vector<std::string> PlainNamesAsked(const std::vector<std::string>& log, std::size_t from) {
+    std::vector<std::string> plain;
+    for (std::size_t i = from; i < log.size(); ++i) {
+        const std::string& p = log[i];
+        if (p.find("/by-hash/SHA256/") == std::string::npos && p.compare(p.size() - 4, 4, ".ver") != 0) plain.push_back(p);
+    }
+    return plain;
+}
+
 class E2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -169,16 +182,10 @@ protected:
     ChildProcess m_app;
 };
 
-// A first run that placed the whole release: every listed file byte for byte and recorded, the running
-// programs stopped, the flag written, the monitor restarted.
-void ExpectEverythingPlaced(const Watch& first, const std::vector<ChildProcess>& programs) {
-    EXPECT_LT(first.exitedAt - first.lastStatusChange, 5000u) << "closed within seconds of the last step";
-    EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
-    EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
-    EXPECT_TRUE(first.counters.count(L"1/5") && first.counters.count(L"5/5") && first.counters.count(L"6/6"));
-    EXPECT_FALSE(Says(first, " FAIL ")) << first.log;
-    EXPECT_TRUE(Says(first, "placed 엔진정보.dat as C:\\Program Files\\Marrowtide\\엔진정보.dat")) << first.log;
-    EXPECT_TRUE(Says(first, "run ended: the product is up to date")) << first.log;
+// A run after which the release served is installed: every listed file byte for byte and recorded.
+void ExpectReleaseInstalled(const Watch& w) {
+    EXPECT_FALSE(Says(w, " FAIL ")) << w.log;
+    EXPECT_TRUE(Says(w, "run ended: the product is up to date")) << w.log;
     const struct {
         const wchar_t* ver;
         const wchar_t* releaseFolder;
@@ -198,6 +205,17 @@ void ExpectEverythingPlaced(const Watch& first, const std::vector<ChildProcess>&
             EXPECT_EQ(recorded, Cp949(e.second));
         }
     }
+}
+
+// A first run that placed the whole release: every listed file byte for byte and recorded, the running
+// programs stopped, the flag written, the monitor restarted.
+void ExpectEverythingPlaced(const Watch& first, const std::vector<ChildProcess>& programs) {
+    EXPECT_LT(first.exitedAt - first.lastStatusChange, 5000u) << "closed within seconds of the last step";
+    EXPECT_TRUE(first.statuses.count(L"최종 패치된 DB 파일을 다운로드 중입니다.."));
+    EXPECT_TRUE(first.statuses.count(L"최종 패치된 파일을 다운로드 중입니다.."));
+    EXPECT_TRUE(first.counters.count(L"1/5") && first.counters.count(L"5/5") && first.counters.count(L"6/6"));
+    EXPECT_TRUE(Says(first, "placed 엔진정보.dat as C:\\Program Files\\Marrowtide\\엔진정보.dat")) << first.log;
+    ExpectReleaseInstalled(first);
     for (const ChildProcess& p : programs) EXPECT_FALSE(p.Running());
     std::wstring flag;
     EXPECT_TRUE(ReadHklmString(kProductKey, product::kUpdateFlagValueW, flag));
@@ -228,8 +246,9 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
                                L"UninstallString", uninstall));
     const auto log = AccessLog();
     EXPECT_EQ(log.size() - logBefore, 2u + 5u + 6u);
-    // "엔진DB/엔진정보.dat" as its code page 949 bytes, percent-encoded.
-    EXPECT_NE(std::find(log.begin(), log.end(), "/%BF%A3%C1%F8DB/%BF%A3%C1%F8%C1%A4%BA%B8.dat"), log.end());
+    // Every listed file by its by-hash name, in "엔진DB/" as its code page 949 bytes, percent-encoded.
+    EXPECT_EQ(PlainNamesAsked(log, logBefore), std::vector<std::string>{});
+    EXPECT_NE(std::find(log.begin(), log.end(), "/%BF%A3%C1%F8DB/" + ByHashOf(L"엔진DB\\엔진정보.dat")), log.end());
 
     KillAll(L"MarRtime.exe");
     const size_t logMiddle = AccessLog().size();
@@ -267,16 +286,37 @@ TEST_F(E2eTest, AnOlderDatabaseComesByBlocksSeveralRangesInOneRequest) {
     EXPECT_TRUE(Says(w, "MarwMain.gdb came by blocks: ") && Says(w, " in 1 request(s)")) << w.log;
     const std::vector<Served> log = AccessLogEntries();
     std::vector<Served> main;
+    const std::string byHash = ByHashOf(L"엔진DB\\MarwMain.gdb");
     for (size_t i = logBefore; i < log.size(); ++i) {
-        if (log[i].path.find("/MarwMain.gdb") != std::string::npos) main.push_back(log[i]);
+        if (log[i].path.find(byHash) != std::string::npos) main.push_back(log[i]);
     }
-    ASSERT_EQ(main.size(), 2u) << "the map, then one request of ranges";
-    EXPECT_EQ(main[0].path.substr(main[0].path.size() - 7), ".blocks");
+    ASSERT_EQ(main.size(), 2u) << "the map, then one request of ranges, both of the by-hash name";
+    EXPECT_EQ(main[0].path.substr(main[0].path.size() - 71), byHash.substr(15) + ".blocks");
     EXPECT_EQ(main[1].status, 206);
     EXPECT_GE(std::count(main[1].range.begin(), main[1].range.end(), ','), 2) << main[1].range;
     EXPECT_LE(main[0].bytes + main[1].bytes, published.size() / 20) << "at most 5 % of the file on the wire, the map included";
     std::printf("MarwMain.gdb: a %llu-byte map and %llu bytes of ranges (%s) for %zu\n", static_cast<unsigned long long>(main[0].bytes),
                 static_cast<unsigned long long>(main[1].bytes), main[1].range.c_str(), published.size());
+}
+
+// A server that has no by-hash names (an older publish, a mirror copied without them): each listed file is
+// asked for by its plain name after the 404 of its by-hash name, and placed.
+TEST_F(E2eTest, WithoutByHashNamesThePlainNamesAfterA404) {
+    const std::wstring folders[] = {Release(L"엔진DB\\by-hash"), Release(L"marrowtide\\by-hash")};
+    for (const std::wstring& f : folders) ASSERT_TRUE(MoveFileW(f.c_str(), (f + L"-away").c_str()));
+    const size_t logBefore = AccessLogEntries().size();
+    const Watch w = RunAndWatch(L"e2e-plain");
+    for (const std::wstring& f : folders) MoveFileW((f + L"-away").c_str(), f.c_str());
+    ExpectReleaseInstalled(w);
+    EXPECT_TRUE(Says(w, "the server answered HTTP 404 instead of 200 OK; asking for its plain name")) << w.log;
+    const std::vector<Served> log = AccessLogEntries();
+    std::size_t byHash404 = 0, plain200 = 0;
+    for (size_t i = logBefore; i < log.size(); ++i) {
+        byHash404 += log[i].path.find("/by-hash/SHA256/") != std::string::npos && log[i].status == 404;
+        plain200 += log[i].path.find("/by-hash/") == std::string::npos && log[i].status == 200;
+    }
+    EXPECT_EQ(byHash404, 5u + 6u);
+    EXPECT_EQ(plain200, 2u + 5u + 6u) << "the version-info files and each listed file";
 }
 
 TEST_F(E2eTest, StopDuringASlowDownloadClosesAtOnceAndPlacesNothing) {
@@ -397,6 +437,48 @@ TEST_F(Delivery, ThroughACacheTheNextMachineGetsTheListedFilesFromIt) {
     EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()),
               (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}))
         << "the update server asked only for the version-info files";
+
+    // The second release is published (tests/e2e/run.sh made it beside the first): this machine's next run,
+    // the first after the publish, finds it through the cache at once. The origin is asked for what changed,
+    // by its by-hash names; the cache keeps the first release's names and serves the unchanged files.
+    const std::wstring firstRelease = E2eDir() + L"\\release-first", second = E2eDir() + L"\\release2";
+    ASSERT_TRUE(MoveFileW(Release(L"").substr(0, Release(L"").size() - 1).c_str(), firstRelease.c_str()));
+    ASSERT_TRUE(MoveFileW(second.c_str(), Release(L"").substr(0, Release(L"").size() - 1).c_str()));
+    KillAll(L"MarRtime.exe");
+    const size_t published = AccessLog().size();
+    const Watch update = RunAndWatch(L"e2e-cache3");
+    ExpectReleaseInstalled(update);
+    const auto afterUpdate = AccessLog();
+    EXPECT_EQ(PlainNamesAsked(afterUpdate, published), std::vector<std::string>{});
+    EXPECT_EQ(afterUpdate.size() - published, 2u + 2u + 1u) << "the version-info files, MarwMain.gdb's map and ranges, Tessvane.exe";
+
+    // An edge that still serves the first release under the plain names, with the second release's
+    // version-info files: a new machine places the second release all the same.
+    std::vector<std::wstring> replaced;
+    for (const wchar_t* stale : {L"엔진DB\\MarwMain.gdb", L"엔진DB\\MarwMain.gdb.gz", L"엔진DB\\MarwMain.gdb.blocks",
+                                 L"marrowtide\\Tessvane.exe", L"marrowtide\\Tessvane.exe.gz"}) {
+        const std::wstring now = Release(stale), old = firstRelease + (now.c_str() + Release(L"").size() - 1);
+        if (GetFileAttributesW(old.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        // Moved aside and a new file made, never written over: the plain name is one inode with the second
+        // release's by-hash name.
+        ASSERT_TRUE(MoveFileW(now.c_str(), (now + L".second").c_str()));
+        ASSERT_TRUE(CopyFileW(old.c_str(), now.c_str(), TRUE));
+        replaced.push_back(now);
+    }
+    ASSERT_EQ(replaced.size(), 5u);
+    m_app.Terminate();
+    m_programs.clear();
+    CleanProductPrograms();
+    RemoveTree(InstallFolder());
+    DeleteProductKey();
+    InstallRunningProduct();
+    const Watch stale = RunAndWatch(L"e2e-cache4");
+    for (const std::wstring& now : replaced) {
+        DeleteFileW(now.c_str());
+        MoveFileW((now + L".second").c_str(), now.c_str());
+    }
+    ExpectReleaseInstalled(stale);
+    EXPECT_EQ(PlainNamesAsked(AccessLog(), afterUpdate.size()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -18,6 +18,20 @@ rm -rf "$e2e/release"
 "$root/scripts/make-release.sh" "$e2e/release" 127.0.0.2 "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
   "$tool" "$build/test-keys/one.pem"
 "$tool" verify "$e2e/release" --key "$build/test-keys/one.pub" >/dev/null
+# Through the caching tier, a second release follows the first: the main database changes a little (it
+# has a gzip copy and a block map) and so does a program, each replaced by a new file as a vendor does, and
+# publish runs again over a copy of the first (which keeps its by-hash names, one inode with the files).
+rm -rf "$e2e/release2" "$e2e/release-first"
+if [ "${E2E_TIER:-}" = cache ]; then
+  cp -a "$e2e/release" "$e2e/release2"
+  main="$e2e/release2/$(printf '엔진DB' | iconv -f UTF-8 -t CP949)/MarwMain.gdb"
+  { head -c 700000 "$main"; printf 'Trojan.Win32.Banker.2026\t0f1e2d3c4b5a69788796a5b4c3d2e1f0\t7\n'; tail -c +700001 "$main"; } > "$main.new"
+  mv "$main.new" "$main"
+  { cat "$e2e/release2/marrowtide/Tessvane.exe"; printf 'second release'; } > "$e2e/release2/Tessvane.exe.new"
+  mv "$e2e/release2/Tessvane.exe.new" "$e2e/release2/marrowtide/Tessvane.exe"
+  "$tool" publish "$e2e/release2" "$e2e/release.description" --key "$build/test-keys/one.pem" >/dev/null
+  "$tool" verify "$e2e/release2" --key "$build/test-keys/one.pub" --previous "$e2e/release" >/dev/null
+fi
 # What a release folder may also hold, which the reference server must never serve: a dotfile, a dotfolder,
 # a link to a secret outside it.
 outside=$e2e/outside
@@ -70,7 +84,12 @@ expect "a link out of the release" '^HTTP/1.1 404' http://127.0.0.2/update/db/le
 expect "a POST" '^HTTP/1.1 405' -X POST http://127.0.0.2/update/db/DBUpdate.ver
 expect "the DB version-info file" '^cache-control: no-cache' http://127.0.0.2/update/db/DBUpdate.ver
 expect "the program version-info file" '^cache-control: no-cache' http://127.0.0.2/marrowtide/MarrowtideWeb.ver
-answer http://127.0.0.2/marrowtide/Marrowtide.exe | grep -qi '^cache-control' && die "the reference server: a listed file marked not to be cached"
+expect "a listed file's plain name" '^cache-control: no-cache' http://127.0.0.2/marrowtide/Marrowtide.exe
+exe_hash=$(sha256sum "$e2e/release/marrowtide/Marrowtide.exe" | cut -c1-64)
+expect "a listed file's by-hash name" '^cache-control: public, max-age=31536000, immutable' \
+  "http://127.0.0.2/marrowtide/by-hash/SHA256/$exe_hash"
+answer "http://127.0.0.2/marrowtide/by-hash/SHA256/$(printf '%064d' 0)" | grep -qi '^cache-control' &&
+  die "the reference server: a by-hash name it does not have marked to be kept"
 [ -f "$e2e/release/marrowtide/Marrowtide.exe.gz" ] || die "the tool wrote no gzip copy of marrowtide/Marrowtide.exe"
 expect "a listed file with its gzip copy, asked with gzip" '^content-encoding: gzip' -H 'Accept-Encoding: gzip, deflate' \
   http://127.0.0.2/marrowtide/Marrowtide.exe
