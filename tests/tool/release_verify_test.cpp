@@ -1,0 +1,148 @@
+// What verify catches in a release folder, and the by-hash names publish keeps and removes from one
+// release to the next.
+#include "release_tool_fixture.h"
+
+namespace {
+
+using namespace release_tool_testing;
+
+TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
+    const fs::path previous = m_dir / "previous", ver = m_release / "update/db/DBUpdate.ver";
+    const fs::path previousVer = previous / "update/db/DBUpdate.ver";
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        const char* key;
+        std::string expected;
+    } cases[] = {
+        {"nothing changed", [] {}, "key.pub", ""},
+        {"one changed byte in a listed file", [&] { Write(m_release / "update/db/a.gdb", "database b"); }, "key.pub",
+         "\"a.gdb\": the file's bytes differ from its digest"},
+        {"one changed byte in the version-info file",
+         [&] {
+             std::string t = Read(ver);
+             t[t.find("127.0.0.2")] = '8';
+             Write(ver, t);
+         },
+         "key.pub", "the signature does not verify"},
+        {"a lower serial than the previous file",
+         [&] {
+             const std::string newer = Read(ver);
+             Write(ver, Read(previousVer));
+             Write(previousVer, newer);
+         },
+         "key.pub", "is lower than the previous release's"},
+        {"a missing file", [&] { fs::remove(m_release / "update/db/a.gdb"); }, "key.pub",
+         "\"a.gdb\": the listed file is missing"},
+        {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
+        {"an unsigned file", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature "))); }, "key.pub",
+         "DBUpdate.ver:7: no signature line at the end"},
+        {"a malformed signature line", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature ")) + "#signature x y\r\n"); },
+         "key.pub", "DBUpdate.ver:8: a malformed signature line"},
+        {"no serial line", [&] { Write(ver, Replaced(Read(ver), "#serial ", "#serials ")); }, "key.pub",
+         "not exactly one valid \"#serial N\" line"},
+        {"an entry without a digest and size", [&] { Write(ver, "z.dat=1\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: \"z.dat\": no digest (sha256:...) and size (size:N)"},
+        {"a name the updater refuses", [&] { Write(ver, "CON.dat=1,0,0,0\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: \"CON.dat\": a name the updater refuses"},
+        {"a SITE with a scheme", [&] { Write(ver, Replaced(Read(ver), "SITE=127.0.0.2", "SITE=http://127.0.0.2/")); }, "key.pub",
+         "DBUpdate.ver:1: a SITE that is no host name alone"},
+        {"a SUBDIR out of the release folder", [&] { Write(ver, "SUBDIR=../secret\r\n" + Read(ver)); }, "key.pub",
+         "DBUpdate.ver:1: a SUBDIR outside the release folder"},
+        {"more entries than the updater reads",
+         [&] {
+             std::string t = Read(ver);
+             for (int i = 0; i < 1001; ++i) t.insert(0, "f" + std::to_string(i) + ".dat=1\r\n");
+             Write(ver, t);
+         },
+         "key.pub", "more than 1000 files: the updater cannot read it"},
+        {"a listed file that is a link out of the release folder",
+         [&] {
+             fs::remove(m_release / "update/db/a.gdb");
+             Write(m_dir / "outside.gdb", "database a");
+             fs::create_symlink(m_dir / "outside.gdb", m_release / "update/db/a.gdb");
+         },
+         "key.pub", "\"a.gdb\": a link that leads out of the release folder"},
+        {"the DB file served as the program file",
+         [&] { Write(m_release / "marrowtide/MarrowtideWeb.ver", Read(ver)); }, "key.pub",
+         "MarrowtideWeb.ver: it names itself \"update/db/DBUpdate.ver\": the updater asking for marrowtide/MarrowtideWeb.ver refuses it"},
+        {"a gzip copy of older bytes beside the file", [&] { Write(m_release / "update/db/a.gdb.gz", Gzipped("database 0")); }, "key.pub",
+         "\"a.gdb\": a.gdb.gz is no gzip copy of the file"},
+        {"a damaged block map", [&] { Write(m_release / "update/db/a.gdb.blocks", "MWBLOCK1"); }, "key.pub",
+         "\"a.gdb\": a.gdb.blocks is not the file's block map"},
+        {"a missing by-hash name", [&] { fs::remove(m_release / "update/db" / ByHashOf("database a")); }, "key.pub",
+         "\"a.gdb\": " + ByHashOf("database a") + " is missing"},
+        {"a by-hash name whose gzip copy is of older bytes",
+         [&] {
+             Write(m_release / "update/db/a.gdb.gz", Gzipped("database a"));
+             Write(m_release / "update/db" / (ByHashOf("database a") + ".gz"), Gzipped("database 0"));
+         },
+         "key.pub", "\"a.gdb\": " + ByHashOf("database a") + ".gz is no gzip copy of the file"},
+        {"an expired release",
+         [&] {
+             std::vector<release_tool::Problem> p;
+             EXPECT_TRUE(Publish(p, "key.pem", 0)) << Joined(p);
+         },
+         "key.pub", "DBUpdate.ver: expired at "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A release published twice: the previous one (serial 1) kept aside, the current one has serial 2.
+        fs::remove_all(previous);
+        fs::remove(ver);
+        fs::remove(m_release / "marrowtide/MarrowtideWeb.ver");
+        fs::remove(m_release / "update/db/a.gdb");  // a link an earlier row made, not what it leads to
+        Write(m_release / "update/db/a.gdb", "database a");
+        std::vector<release_tool::Problem> problems;
+        ASSERT_TRUE(Publish(problems)) << Joined(problems);
+        fs::copy(m_release, previous, fs::copy_options::recursive);
+        ASSERT_TRUE(Publish(problems)) << Joined(problems);
+        c.change();
+        const std::string found = Joined(Verify(c.key, previous.string()));
+        if (c.expected.empty()) EXPECT_EQ(found, "") << found;
+        else EXPECT_NE(found.find(c.expected), std::string::npos) << found;
+    }
+}
+
+// Two releases through caches: every listed file also under its by-hash name, one inode with it where the
+// file system allows, with its copies beside it; the names of the release replaced stay, older ones go;
+// copies whose bytes stay the same are not written again (a new time is a new ETag for every cache).
+TEST_F(ReleaseToolTest, ByHashNamesStayForTheReleaseReplacedAndGoAfter) {
+    std::string large((1 << 20) + 5, '\0'), text;
+    std::mt19937 random(3);
+    for (char& c : large) c = static_cast<char>(random() & 0xFF);
+    for (int i = 0; i < 2000; ++i) text += "record " + std::to_string(i % 89) + "\n";
+    const fs::path db = m_release / "update/db";
+    const auto inode = [](const fs::path& p) {
+        struct stat st{};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const auto release = [&](const std::string& bytes) {  // text.dat replaced as a vendor does, by a new file
+        fs::remove(db / "text.dat");
+        Write(db / "text.dat", bytes);
+        std::vector<release_tool::Problem> problems;
+        std::vector<std::string> removed;
+        EXPECT_TRUE(Publish(problems, "key.pem", 30, &removed)) << Joined(problems);
+        EXPECT_TRUE(Verify().empty()) << Joined(Verify());
+        return removed.size();
+    };
+    Write(db / "large.dat", large);
+    Describe("text.dat\nlarge.dat\n");
+    const std::string one = text + "one", two = text + "two", three = text + "three";
+    EXPECT_EQ(release(one), 0u);
+    EXPECT_EQ(inode(db / ByHashOf(large)), inode(db / "large.dat")) << "a hard link";
+    EXPECT_EQ(Read(db / (ByHashOf(large) + ".blocks")), release_tool::BlockMap(large));
+    EXPECT_EQ(Read(db / (ByHashOf(one) + ".gz")), Gzipped(one));
+    const auto mapBefore = inode(db / "large.dat.blocks");
+    EXPECT_EQ(release(two), 0u) << "the replaced release's names stay";
+    EXPECT_EQ(inode(db / "large.dat.blocks"), mapBefore) << "an unchanged map written again";
+    EXPECT_EQ(Read(db / ByHashOf(one)) + Read(db / ByHashOf(two)), one + two);
+    // The third release removes the first one's names (the file and its .gz), and nothing else.
+    EXPECT_EQ(release(three), 2u);
+    EXPECT_FALSE(fs::exists(db / ByHashOf(one)));
+    for (const std::string& kept : {ByHashOf(two), ByHashOf(three), ByHashOf(large), ByHashOf("database a")}) {
+        EXPECT_TRUE(fs::exists(db / kept)) << kept;
+    }
+}
+
+}  // namespace
