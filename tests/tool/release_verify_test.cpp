@@ -143,6 +143,14 @@ TEST_F(ReleaseToolTest, ByHashNamesStayForTheReleaseReplacedAndGoAfter) {
     for (const std::string& kept : {ByHashOf(two), ByHashOf(three), ByHashOf(large), ByHashOf("database a")}) {
         EXPECT_TRUE(fs::exists(db / kept)) << kept;
     }
+    // Written over in place, the file changed its replaced release's by-hash name too: that name goes.
+    Write(db / "text.dat", "four");
+    std::vector<release_tool::Problem> problems;
+    std::vector<std::string> removed;
+    EXPECT_TRUE(Publish(problems, "key.pem", 30, &removed)) << Joined(problems);
+    EXPECT_EQ(removed.size(), 3u) << "the second release's two names, and the third's file";
+    EXPECT_FALSE(fs::exists(db / ByHashOf(three)));
+    EXPECT_TRUE(fs::exists(db / (ByHashOf(three) + ".gz")) && fs::exists(db / ByHashOf("four")));
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> written, removed;
         const bool ok = release_tool::Publish(argv[2], argv[3], options, written, problems, &removed);
         for (const std::string& w : written) std::printf("written: %s\n", w.c_str());
-        for (const std::string& r : removed) std::printf("removed: %s (no list names it any more)\n", r.c_str());
+        for (const std::string& r : removed) std::printf("removed: %s\n", r.c_str());
         return ok ? 0 : Report(problems);
     }
     if (files.empty()) files = release_tool::StandardVersionFiles();

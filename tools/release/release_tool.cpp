@@ -1,6 +1,7 @@
 #include "release_tool.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -275,14 +276,33 @@ bool NamedBy(const std::string& file, const std::set<std::string>& named) {
     return named.count(file.substr(0, file.find('.'))) > 0;
 }
 
-// The by-hash names neither the new nor the replaced lists name, after the new lists are written.
+// The file's inode (0: none).
+ino_t InodeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The by-hash names neither the new nor the replaced lists name, after the new lists are written; and those
+// whose bytes a listed file written over in place changed (one inode with a listed file of another digest):
+// a cache would keep those wrong bytes under their name for good.
 void RemoveUnnamed(const Writes& writes, std::vector<std::string>& removed) {
+    std::map<ino_t, std::string> listedInodes;  // of each listed file: the by-hash name its bytes have
+    for (const auto& h : writes.byHash) {
+        if (const ino_t ino = InodeOf(h.second); ino && h.first.find('.', h.first.rfind('/')) == std::string::npos) {
+            listedInodes[ino] = h.first.substr(h.first.rfind('/') + 1);
+        }
+    }
     for (const std::string& folder : writes.byHashFolders) {
         std::error_code error;
         for (const auto& f : std::filesystem::directory_iterator(folder, error)) {
             const std::string file = f.path().filename().string();
-            if (NamedBy(file, writes.named)) continue;
-            if (std::remove(f.path().c_str()) == 0) removed.push_back(f.path().string());
+            const auto listed = listedInodes.find(InodeOf(f.path().string()));
+            const bool changed = listed != listedInodes.end() && listed->second != file;
+            if (NamedBy(file, writes.named) && !changed) continue;
+            if (std::remove(f.path().c_str()) == 0) {
+                removed.push_back(f.path().string() + (changed ? " (a listed file was written over in place: it changed these bytes too)"
+                                                                : " (no list names it any more)"));
+            }
         }
     }
 }
