@@ -1,6 +1,7 @@
 #pragma once
 // Fetching one file of a pass: from the first of its hosts that delivers it (the site, then the release's
-// mirrors, each asked for the same path; Retry-After waits kept within the file's minute; the whole file once
+// mirrors, each asked for the same path, its by-hash name first where it has one and the plain name after a
+// 404 there; Retry-After waits kept within the file's minute; the whole file once
 // more at once where a kept part proved wrong), and for a listed file with an older copy installed, first by
 // blocks: only what that copy lacks is asked of the site, the file made from both checked whole. Each attempt
 // is one watched download (CWatchedDownloads); the order of attempts is core::HostTurns, the ranges
