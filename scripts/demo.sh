@@ -155,7 +155,7 @@ run() {  # run N EXPECTED-REQUESTS: one start of the updater, screenshots, what 
   requests=$(tail -n +"$((log_from + 1))" "$build/nginx/access.log")
   awk '{print "   " $6, $7, $9, $10 " bytes"}' <<<"$requests" | tr -d '"'
   echo "-- files in the install folder (size, same bytes as the release?):"
-  (cd "$install" && find . -type f ! -name '*.log' | sort | while read -r f; do
+  (cd "$install" && find . -type f ! -name '*.log' ! -path './BrinsoUpdator.*/*' | sort | while read -r f; do
      rel=$(release_files | awk -F'\t' -v f="${f#./}" '$1 == f {print $2}')
      same=$([ -n "$rel" ] && cmp -s "$f" "$build/release/$rel" && echo "placed from the release" || echo "installed before")
      printf '   %-28s %8d  %s\n' "${f#./}" "$(stat -c %s "$f")" "$same"

@@ -61,6 +61,9 @@ PRODUCT_FACT(kFetchedMapName, "blocks.map")
 PRODUCT_FACT(kKeptPartsFolder, "BrinsoUpdator.parts")
 PRODUCT_FACT(kDbPartsFolder, "db")
 PRODUCT_FACT(kProgramPartsFolder, "program")
+// The previous copies of what the last run replaced (one generation), and that run's journal while it places.
+PRODUCT_FACT(kPreviousFolder, "BrinsoUpdator.previous")
+PRODUCT_FACT(kJournalName, "journal")
 
 }  // namespace product
 

@@ -109,6 +109,12 @@ bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text) {
     return QueryTextValue(key, valueName, bufferChars, text);
 }
 
+LONG DeleteProductValue(const char* valueName) {
+    CRegistryKey key;
+    const LONG rc = key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS);
+    return rc != ERROR_SUCCESS ? rc : ::RegDeleteValueW(key.get(), Wide(valueName).c_str());
+}
+
 LONG WriteProductValue(const char* valueName, const char* text) {
     CRegistryKey key;
     LONG rc = key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS);

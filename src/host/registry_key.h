@@ -49,5 +49,7 @@ bool QueryTextValue(CRegistryKey& key, const char* valueName, DWORD bufferChars,
 bool ReadProductValue(const char* valueName, DWORD bufferChars, CString& text);
 // The write pattern: open the product key with full access, else create it; then set the value.
 LONG WriteProductValue(const char* valueName, const char* text);
+// Removes the value of the product key (ERROR_FILE_NOT_FOUND when there is none).
+LONG DeleteProductValue(const char* valueName);
 
 enum : DWORD { kInstallPathChars = 260, kVersionChars = 1024 };

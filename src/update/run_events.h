@@ -106,6 +106,12 @@ public:
     virtual void CameByBlocks(const CString& /*name*/, std::uint64_t /*fetched*/, std::uint64_t /*size*/, std::size_t /*requests*/) {}
     // Its blocks could not be used (why): it comes whole.
     virtual void NotByBlocks(const CString& /*name*/, BlocksUnused) {}
+    // The installed copy of destination could not be kept to go back to: the file is not placed.
+    virtual void PreviousNotKept(const CString& /*destination*/, RunError) {}
+    // A run was cut while it placed files: its journal names files (count) to put back as they were.
+    virtual void CutRunFound(std::size_t /*count*/) {}
+    // destination put back as it was before the cut run (0); removed: it was new in that run, and is gone.
+    virtual void PutBack(const CString& /*destination*/, bool /*removed*/, RunError) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, RunError) {}  // 0: placed
     virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
@@ -147,6 +153,9 @@ public:
     void FileFetched(UpdatePass p, long i) override { Each(&IRunEvents::FileFetched, p, i); }
     void CameByBlocks(const CString& n, std::uint64_t f, std::uint64_t s, std::size_t r) override { Each(&IRunEvents::CameByBlocks, n, f, s, r); }
     void NotByBlocks(const CString& n, BlocksUnused w) override { Each(&IRunEvents::NotByBlocks, n, w); }
+    void PreviousNotKept(const CString& d, RunError e) override { Each(&IRunEvents::PreviousNotKept, d, e); }
+    void CutRunFound(std::size_t n) override { Each(&IRunEvents::CutRunFound, n); }
+    void PutBack(const CString& d, bool r, RunError e) override { Each(&IRunEvents::PutBack, d, r, e); }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
     void Placed(const CString& n, const CString& d, RunError e) override { Each(&IRunEvents::Placed, n, d, e); }
     void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }

@@ -252,6 +252,24 @@ void CRunLog::Placed(const CString& name, const CString& destination, RunError e
     }
 }
 
+void CRunLog::PreviousNotKept(const CString& destination, RunError error) {
+    Write(true, "the installed copy of " + destination.str() + " could not be kept to go back to (" + ErrorText(error) +
+                    "); it is not replaced");
+}
+
+void CRunLog::CutRunFound(std::size_t count) {
+    Write(false, "an earlier run was cut while it placed files: the " + std::to_string(count) +
+                     " file(s) it was replacing are put back as they were before it");
+}
+
+void CRunLog::PutBack(const CString& destination, bool removed, RunError error) {
+    if (error != ERROR_SUCCESS) {
+        Write(true, "could not put " + destination.str() + " back as it was (" + ErrorText(error) + ")");
+    } else {
+        Write(false, removed ? destination.str() + " was new in the cut run: it is gone" : "put back " + destination.str());
+    }
+}
+
 void CRunLog::ProgramSetAside(const CString& aside) {
     Write(false, "this program's file was set aside as " + aside.str() +
                      " (deleted by the next start); the new program runs from the next start");

@@ -42,6 +42,9 @@ public:
     void CameByBlocks(const CString& name, std::uint64_t fetched, std::uint64_t size, std::size_t requests) override;
     void NotByBlocks(const CString& name, BlocksUnused why) override;
     void Placed(const CString& name, const CString& destination, RunError error) override;
+    void PreviousNotKept(const CString& destination, RunError error) override;
+    void CutRunFound(std::size_t count) override;
+    void PutBack(const CString& destination, bool removed, RunError error) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, RunError error) override;
     void Opened(const CString& path, RunError error) override;

@@ -108,6 +108,9 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, RunError& error) {
     const CString temp = GetUpdateTempFolder();
     if (!FetchListedFiles(s, temp, keptParts, list)) return PassEnd::Stopped;  // closing: nothing is placed any more
 
+    // The way back is kept before anything is replaced.
+    m_previous.KeepBeforePlacing(m_strInstallPath, list, s.rule);
+    m_placing = true;
     PlaceDownloadedFiles(&list, temp, s.rule);
     RegisterPlacedFiles(&list);
     RecordFileVersions(&list);
@@ -324,6 +327,7 @@ void CUpdateRun::RegisterPlacedFiles(CUpdateFileArray* pList) {
 }
 
 void CUpdateRun::RecordFileVersions(CUpdateFileArray* pList) {
+    std::size_t looked = 0;
     for (const UPDATE_FILE_INFO& record : *pList) {
         if (m_stop.Raised()) break;
         // A version is recorded only for the copy that was put in place.
@@ -331,7 +335,10 @@ void CUpdateRun::RecordFileVersions(CUpdateFileArray* pList) {
             m_events->Recorded(record.szFileName, record.szVersion,
                                static_cast<RunError>(WriteProductValue(record.szFileName, record.szVersion)));
         }
+        ++looked;
         if (!m_stop.Pause(kFileStepPauseMs)) break;
     }
+    // Every record written: the pass's placements are done.
+    if (looked == pList->size()) m_placing = false;
     pList->clear();
 }

@@ -16,6 +16,7 @@
 #include "update/run_events.h"
 #include "update/update_file.h"
 #include "update/file_fetch.h"
+#include "update/previous_copies.h"
 
 // The update server's host built into the program, and its base URL "http://HOST/marrowtide/".
 CString BuiltInServerHost();
@@ -105,6 +106,8 @@ private:
     std::shared_ptr<IRunEvents> m_events;
     CStopSignal m_stop;
     CWatchedDownloads m_downloads{m_events, m_stop};
+    CPreviousCopies m_previous{*m_events, m_stop};
+    bool m_placing = false;  // a pass is between its first replacement and its last version record
     UpdatePass m_pass = UpdatePass::Db;  // the pass being run, for what is told
     std::atomic<bool> m_ended{false};    // Run has told its end: a later stop is no news
     // The shell's folders and link writer, made once per run (ahead, in a pause) on the run's thread.
