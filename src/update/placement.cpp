@@ -161,16 +161,6 @@ DWORD RemoveSetAsideProgram(CString& path, bool& atReboot) {
 
 namespace {
 
-// The files directly in folder (a run folder holds nothing else).
-void DeleteFilesIn(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    if (const ScopedFind h{::FindFirstFileW((folder + L"\\*").c_str(), &found)}) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (::FindNextFileW(h.get(), &found));
-    }
-}
-
 // A run folder opened as its run holds it while it lasts: without delete sharing, so that no other start
 // takes it for the folder of an ended run.
 HANDLE HoldFolder(const std::wstring& folder) {
@@ -199,6 +189,15 @@ void RemoveEndedRunFolders(const std::wstring& parent) {
 }
 
 }  // namespace
+
+void DeleteFilesIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    if (const ScopedFind h{::FindFirstFileW((folder + L"\\*").c_str(), &found)}) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (::FindNextFileW(h.get(), &found));
+    }
+}
 
 const CString& CRunFolder::Get(const CString& parent, bool removeEnded) {
     if (!m_path.IsEmpty()) return m_path;  // made once: every later call of the pass costs nothing

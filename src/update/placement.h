@@ -50,6 +50,9 @@ private:
     ScopedFile m_held;  // the folder, held without delete sharing while the run uses it
 };
 
+// Deletes the files directly in folder (not its folders).
+void DeleteFilesIn(const std::wstring& folder);
+
 // An install folder that names no existing folder becomes Program Files\Yelvan\Marrowtide, created
 // level by level (the registry is not changed).
 void SettleInstallFolder(CString& installPath);

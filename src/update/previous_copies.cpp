@@ -27,15 +27,6 @@ bool WriteJournal(const CString& path, const std::vector<core::JournalEntry>& en
     return ::MoveFileExW(staged.c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-// Every file directly in folder: the previous generation.
-void ClearFolder(const CString& folder) {
-    WIN32_FIND_DATAW found{};
-    const ScopedFind find(::FindFirstFileW(Wide((folder + "\\*").str()).c_str(), &found));
-    for (BOOL more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((Wide(folder.str()) + L"\\" + found.cFileName).c_str());
-    }
-}
-
 // One journal entry put back: its previous copy in its place (none: the file the cut run placed goes), its
 // version record as it was.
 RunError PutBackOne(const core::JournalEntry& e, const CStopSignal& stop) {
@@ -101,7 +92,7 @@ bool CPreviousCopies::KeepBeforePlacing(const CString& installPath, CUpdateFileA
         m_events.PreviousNotKept(folder, ::GetLastError());
         return false;
     }
-    if (first) ClearFolder(folder);  // the generation before this run's
+    if (first) DeleteFilesIn(Wide(folder.str()));  // the generation before this run's
     const std::size_t before = m_entries.size();
     for (UPDATE_FILE_INFO& record : list) {
         CString destination;

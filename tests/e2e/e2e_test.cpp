@@ -133,6 +133,16 @@ protected:
         CleanProductPrograms();
     }
 
+    // Another machine: nothing of the product's yet but its running programs.
+    void AnotherMachine() {
+        m_app.Terminate();
+        m_programs.clear();
+        CleanProductPrograms();
+        RemoveTree(InstallFolder());
+        DeleteProductKey();
+        InstallRunningProduct();
+    }
+
     void InstallRunningProduct() {
         for (const wchar_t* p : kRunning) {
             ASSERT_TRUE(PlaceStandIn(InstallFolder(), p));
@@ -415,13 +425,7 @@ TEST_F(Delivery, ThroughACacheTheNextMachineGetsTheListedFilesFromIt) {
     InstallRunningProduct();
     const Watch first = RunAndWatch(L"e2e-cache1");
     ExpectEverythingPlaced(first, m_programs);
-    // Another machine: nothing of the product's yet but its running programs.
-    m_app.Terminate();
-    m_programs.clear();
-    CleanProductPrograms();
-    RemoveTree(InstallFolder());
-    DeleteProductKey();
-    InstallRunningProduct();
+    AnotherMachine();
     const size_t before = AccessLog().size();
     const Watch next = RunAndWatch(L"e2e-cache2");
     ExpectEverythingPlaced(next, m_programs);
@@ -458,12 +462,7 @@ TEST_F(Delivery, ThroughACacheTheNextMachineGetsTheListedFilesFromIt) {
         replaced.push_back(now);
     }
     ASSERT_EQ(replaced.size(), 5u);
-    m_app.Terminate();
-    m_programs.clear();
-    CleanProductPrograms();
-    RemoveTree(InstallFolder());
-    DeleteProductKey();
-    InstallRunningProduct();
+    AnotherMachine();
     const Watch stale = RunAndWatch(L"e2e-cache4");
     for (const std::wstring& now : replaced) {
         DeleteFileW(now.c_str());

@@ -85,12 +85,19 @@ bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::st
 
 namespace {
 
+// The file's inode (0: none).
+ino_t InodeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
 // What publish writes: the version-info files, and beside each listed file its NAME.gz and NAME.blocks
 // (with their bytes; none: removed) and its by-hash names (each with the file whose bytes it takes).
 struct Writes {
     std::vector<std::pair<std::string, std::string>> files, beside, byHash;
     std::set<std::string> byHashFolders;  // of this publish's listed files
     std::set<std::string> named;          // by-hash names (hex) the new or the replaced lists name: kept
+    std::map<ino_t, std::string> listed;  // each listed file's inode: the by-hash name of its bytes
 };
 
 // Where publish would leak a secret or not know how to sign: false, with the problem.
@@ -166,6 +173,7 @@ bool EntryText(const Entry& e, const std::string& folder, const std::string& whe
     if (worth) writes.byHash.emplace_back(hashed + ".gz", path + ".gz");
     if (bytes.size() >= core::kMinMappedFileSize) writes.byHash.emplace_back(hashed + ".blocks", path + ".blocks");
     writes.byHashFolders.insert(Folder(hashed));
+    writes.listed[InodeOf(path)] = core::HexLower(d.data(), d.size());
     writes.named.insert(core::HexLower(d.data(), d.size()));
     // A version given is published as it stands; without one, unchanged bytes keep theirs and changed bytes
     // get one of their own. The file is due on a customer's machine exactly when its version text changes,
@@ -276,28 +284,16 @@ bool NamedBy(const std::string& file, const std::set<std::string>& named) {
     return named.count(file.substr(0, file.find('.'))) > 0;
 }
 
-// The file's inode (0: none).
-ino_t InodeOf(const std::string& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
 // The by-hash names neither the new nor the replaced lists name, after the new lists are written; and those
 // whose bytes a listed file written over in place changed (one inode with a listed file of another digest):
 // a cache would keep those wrong bytes under their name for good.
 void RemoveUnnamed(const Writes& writes, std::vector<std::string>& removed) {
-    std::map<ino_t, std::string> listedInodes;  // of each listed file: the by-hash name its bytes have
-    for (const auto& h : writes.byHash) {
-        if (const ino_t ino = InodeOf(h.second); ino && h.first.find('.', h.first.rfind('/')) == std::string::npos) {
-            listedInodes[ino] = h.first.substr(h.first.rfind('/') + 1);
-        }
-    }
     for (const std::string& folder : writes.byHashFolders) {
         std::error_code error;
         for (const auto& f : std::filesystem::directory_iterator(folder, error)) {
             const std::string file = f.path().filename().string();
-            const auto listed = listedInodes.find(InodeOf(f.path().string()));
-            const bool changed = listed != listedInodes.end() && listed->second != file;
+            const auto listed = writes.listed.find(InodeOf(f.path().string()));
+            const bool changed = listed != writes.listed.end() && listed->second != file;
             if (NamedBy(file, writes.named) && !changed) continue;
             if (std::remove(f.path().c_str()) == 0) {
                 removed.push_back(f.path().string() + (changed ? " (a listed file was written over in place: it changed these bytes too)"
