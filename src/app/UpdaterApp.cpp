@@ -51,6 +51,8 @@ BOOL CUpdaterApp::InitInstance() {
     m_pMainWnd = &dlg;
     dlg.DoModal();  // a completed, failed or stopped run all end the same way
     m_pMainWnd = nullptr;
+    // Still holding the mutex: a copy started meanwhile finds no window and ends.
+    dlg.CheckHealth();
     return FALSE;
 }
 

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "app/AboutDlg.h"
+#include "build_config.h"
 #include "app/UpdaterApp.h"
 #include "core/product.h"
 #include "framework/detached_call.h"
@@ -188,17 +189,12 @@ void CUpdaterDlg::RestoreProduct() {
     if (flag != ERROR_SUCCESS) {
         m_log->Note(std::string("could not set \"") + product::kUpdateFlagValue + "\" (" + ErrorText(flag) + ")", true);
     }
-    CString monitor;
-    monitor.Format("%s\\%s", m_strInstallDir.GetString(), product::kMonitorProgram);
-    if (::PathFileExistsW(Wide(monitor).c_str())) {
-        const auto started = reinterpret_cast<INT_PTR>(
-            ::ShellExecuteW(nullptr, L"open", Wide(monitor).c_str(), nullptr, Wide(m_strInstallDir).c_str(), SW_SHOW));
-        if (started > 32) {
-            m_log->Note("monitor " + monitor.str() + " started");
-        } else {
-            m_log->Note("could not start the monitor " + monitor.str() + " (" + ErrorText(static_cast<unsigned long>(started)) + ")", true);
-        }
-    }
+    m_monitor = StartMonitor(m_strInstallDir, *m_log);
+}
+
+void CUpdaterDlg::CheckHealth() {
+    SendHealthReports(::CheckHealth(m_run.Previous(), m_run.m_strInstallPath, m_monitor, *m_log, UPDATER_HEALTH_WINDOW_S * 1000u), m_log,
+                      kHealthReportGraceMs);
 }
 
 void CUpdaterDlg::FinishLeftWork() {

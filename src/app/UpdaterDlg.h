@@ -3,6 +3,7 @@
 // its log, and starts and ends the worker that runs it.
 #include <memory>
 
+#include "app/HealthCheck.h"
 #include "app/RunView.h"
 #include "update/run_log.h"
 #include "update/update_run.h"
@@ -27,6 +28,12 @@ public:
     void FinishLeftWork();
     void WaitForLeftWork();
     static constexpr DWORD kLeftWorkGraceMs = 500;
+
+    // After the dialog is gone, with no window shown: the releases the run placed are watched on the monitor
+    // it started, for the build's health window, and kept or taken back; the reports of releases taken back
+    // go out, waited for a moment at most.
+    void CheckHealth();
+    static constexpr DWORD kHealthReportGraceMs = 3000;
 
     // The worker thread's entry: the run, and the dialog's end when it did not stop.
     static DWORD WINAPI UpdateThreadProc(LPVOID param);
@@ -71,4 +78,5 @@ private:
     void EndAfterTerminate();
 
     ScopedHandle m_hStats;  // the thread sending the install statistics report
+    MonitorStart m_monitor;  // as the close started it
 };

@@ -14,4 +14,19 @@ std::string InstallInfoBody(const std::string& partnerCode, const std::string& a
     return "InstallInfo=" + partnerCode + "," + partnerCode + "," + adapterText;
 }
 
+std::string HealthReportTarget(const std::string& object, const std::string& file, std::uint64_t serial, std::uint32_t exitCode) {
+    std::string target = object + "?file=";
+    for (const char c : file) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' || b == '_' || b == '~') {
+            target += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", b);
+            target += hex;
+        }
+    }
+    return target + "&serial=" + (serial ? std::to_string(serial) : std::string()) + "&exit=" + std::to_string(exitCode);
+}
+
 }  // namespace core

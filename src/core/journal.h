@@ -2,8 +2,11 @@
 // The placement journal: what a run is about to replace, written whole before its first replacement, so that
 // a start after a run cut in its placements (the power failed, the process was ended) can put every file back
 // as it was. Each entry: the installed file, where its previous copy is kept (none: there was no file), and
-// the version the product key recorded for it (none: no record).
+// the version the product key recorded for it (none: no record). Once the placements are done it stays, as
+// placed, until the releases it names have passed their health check: it then tells what to take back, and
+// how many health windows began that never ended.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,11 +27,31 @@ struct JournalEntry {
     }
 };
 
-// The journal's bytes: a first line naming the format, a line per entry, and a last line that says the
-// journal is whole.
-std::string FormatJournal(const std::vector<JournalEntry>& entries);
-// The entries of a whole journal; false for anything else (another format, or one cut before its end: no
-// file was replaced while it was being written).
-bool ParseJournal(const std::string& bytes, std::vector<JournalEntry>& entries);
+// A release whose files the journal names: its version-info file and serial (0: it carried none).
+struct JournalRelease {
+    std::string file;
+    std::uint64_t serial = 0;
+    bool operator==(const JournalRelease& o) const { return file == o.file && serial == o.serial; }
+};
+
+struct Journal {
+    bool placed = false;       // the placements are done: the releases await their health check
+    unsigned windows = 0;      // health windows of them that began and never ended
+    std::vector<JournalRelease> releases;
+    std::vector<JournalEntry> entries;
+    bool operator==(const Journal& o) const {
+        return placed == o.placed && windows == o.windows && releases == o.releases && entries == o.entries;
+    }
+};
+
+// The journal's bytes: a first line naming the format, a line per entry (and per release, and the state
+// once placed), and a last line that says the journal is whole.
+std::string FormatJournal(const Journal& journal);
+// A whole journal; false for anything else (another format, or one cut before its end: no file was replaced
+// while it was being written).
+bool ParseJournal(const std::string& bytes, Journal& journal);
+
+// "DBUpdate.ver serial 5 and MarrowtideWeb.ver serial 2": the releases as the log names them.
+std::string ReleasesText(const std::vector<JournalRelease>& releases);
 
 }  // namespace core

@@ -49,6 +49,8 @@ PRODUCT_FACT(kServerPath, "marrowtide")
 PRODUCT_FACT(kPartnerCode, "R000046")
 PRODUCT_FACT(kStatsAgent, "Darodoro")
 PRODUCT_FACT(kStatsObject, "/member/stats.asp")
+// A release taken back on this machine (its health check failed), told to the statistics host.
+PRODUCT_FACT(kHealthObject, "/member/health.asp")
 
 // The updater's own names: its log in the install folder, and the prefix of each pass's download folder
 // inside the Windows temp folder.
@@ -64,6 +66,8 @@ PRODUCT_FACT(kProgramPartsFolder, "program")
 // The previous copies of what the last run replaced (one generation), and that run's journal while it places.
 PRODUCT_FACT(kPreviousFolder, "BrinsoUpdator.previous")
 PRODUCT_FACT(kJournalName, "journal")
+// After a version-info file's name under "Releases": the serial of its release taken back here.
+PRODUCT_FACT(kTakenBackSuffix, ".taken-back")
 
 }  // namespace product
 

@@ -87,6 +87,8 @@ DWORD ReportInstall(CString strAdapter) {
     return SendRequest(UPDATER_STATS_HOST, product::kStatsObject, CString(core::InstallInfoBody(product::kPartnerCode, strAdapter.str())));
 }
 
+DWORD ReportHealth(CString strTarget) { return SendRequest(UPDATER_STATS_HOST, strTarget, CString()); }
+
 int SendInstallStats(CString strAdapter) {
     ReportInstall(strAdapter);
     return 1;

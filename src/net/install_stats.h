@@ -13,5 +13,7 @@ int SendHttpRequest(CString strHost, CString strObject, CString strBody);
 // The report for this adapter to the statistics host built into the program: ERROR_SUCCESS when it was
 // sent, otherwise the platform's error (for the log; the update does not depend on it).
 DWORD ReportInstall(CString strAdapter);
-// The same, for callers that never look at its outcome: always 1.
+// The health report (its request target, as core::HealthReportTarget makes it) to the same host, without a body.
+DWORD ReportHealth(CString strTarget);
+// The install report, for callers that never look at its outcome: always 1.
 int SendInstallStats(CString strAdapter);

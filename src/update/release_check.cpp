@@ -10,6 +10,20 @@ namespace {
 CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
 
 CString KeyIdValueName(const CString& name) { return name + ".keyid"; }
+CString TakenBackValueName(const CString& name) { return name + product::kTakenBackSuffix; }
+
+// The serial of a release of name taken back on this machine that holds serial back (at least as high); 0
+// for none.
+std::uint64_t HoldingBack(const CString& name, std::uint64_t serial) {
+    CRegistryKey key;
+    CString text;
+    std::uint64_t takenBack = 0;
+    if (key.Open(HKEY_LOCAL_MACHINE, ReleasesKeyPath(), KEY_READ) != ERROR_SUCCESS || !QueryTextValue(key, TakenBackValueName(name), 32, text) ||
+        !core::ParseSerial(text.str(), takenBack)) {
+        return 0;
+    }
+    return serial <= takenBack ? takenBack : 0;
+}
 
 // The rank of the key with this KEYID among the built-in keys (their order, oldest first), or
 // core::kNotBuiltIn.
@@ -49,6 +63,13 @@ void KeepRelease(const CString& name, std::uint64_t serial, const std::string& k
 
 }  // namespace
 
+long RememberTakenBack(const CString& name, std::uint64_t serial) {
+    CRegistryKey key;
+    const LONG opened = key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS);
+    if (opened != ERROR_SUCCESS) return opened;
+    return key.SetKeyValue(product::kReleasesSubKey, std::to_string(serial).c_str(), TakenBackValueName(name));
+}
+
 std::string ReleaseKeysText(const ReleaseKeys& keys) {
     if (keys.count == 0) return "no release keys";
     std::string text = "release keys";
@@ -82,7 +103,7 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
         return VersionInfoProblem::BadSignature;
     }
     const std::string signedText = bytes.substr(0, line.signedLength);
-    std::uint64_t serial = 0;
+    std::uint64_t& serial = v.serial;
     if (!core::FindSerial(signedText, serial)) return VersionInfoProblem::NoSerial;
     // The signature covers the file's own path and expiry: another signed file served in its place, or an
     // old one held back, is refused like a changed one.
@@ -99,6 +120,9 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
         return VersionInfoProblem::Expired;
     }
     if (!core::EveryEntryHasDigestAndSize(signedText)) return VersionInfoProblem::EntryWithoutDigest;
+    // A release taken back here is not taken again, whatever key signed it; nothing of it is kept.
+    v.takenBack = HoldingBack(name, serial);
+    if (v.takenBack != 0) return VersionInfoProblem::None;
     bool keep = false;
     const core::KeptRelease kept = KeptReleaseOf(name, keys, v.keptSerialUnreadable);
     if (!core::GenerationAccepts(rank, serial, kept, keep)) {
@@ -115,5 +139,10 @@ ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, 
                                  const ReleaseKeys& keys) {
     ReleaseVerdict v;
     v.problem = CheckRelease(bytes, name, path, now, keys, v);
+    // Without keys nothing is checked, but a serial the file gives still names the release a machine took back.
+    if (keys.count == 0) {
+        if (!core::FindSerial(bytes, v.serial)) v.serial = 0;
+        if (v.serial != 0) v.takenBack = HoldingBack(name, v.serial);
+    }
     return v;
 }

@@ -110,8 +110,18 @@ public:
     virtual void PreviousNotKept(const CString& /*destination*/, RunError) {}
     // A run was cut while it placed files: its journal names files (count) to put back as they were.
     virtual void CutRunFound(std::size_t /*count*/) {}
-    // destination put back as it was before the cut run (0); removed: it was new in that run, and is gone.
+    // destination put back as it was before the cut run, or the releases taken back (0); removed: it was new
+    // in them, and is gone.
     virtual void PutBack(const CString& /*destination*/, bool /*removed*/, RunError) {}
+    // The health window of releases (as the log names them) never ended: watched again as the run ends, or
+    // (takenBack) after one window too many they are taken back.
+    virtual void HealthWindowNeverEnded(const std::string& /*releases*/, bool /*takenBack*/) {}
+    // releases failed their health check (why): the files they placed (count) are put back as they were.
+    virtual void TakingBack(const std::string& /*releases*/, std::size_t /*count*/, const std::string& /*why*/) {}
+    // The release of file with serial is remembered as taken back (0): it is not taken again.
+    virtual void RememberedTakenBack(const CString& /*file*/, std::uint64_t /*serial*/, RunError) {}
+    // A version-info file of serial is not taken: the release of serial takenBack was taken back here.
+    virtual void ReleaseHeldBack(UpdatePass, const CString& /*file*/, std::uint64_t /*serial*/, std::uint64_t /*takenBack*/) {}
     virtual void Placing(const CString& /*name*/) {}
     virtual void Placed(const CString& /*name*/, const CString& /*destination*/, RunError) {}  // 0: placed
     virtual void ProgramSetAside(const CString& /*aside*/) {}  // the running program's file, replaced by a new one
@@ -156,6 +166,12 @@ public:
     void PreviousNotKept(const CString& d, RunError e) override { Each(&IRunEvents::PreviousNotKept, d, e); }
     void CutRunFound(std::size_t n) override { Each(&IRunEvents::CutRunFound, n); }
     void PutBack(const CString& d, bool r, RunError e) override { Each(&IRunEvents::PutBack, d, r, e); }
+    void HealthWindowNeverEnded(const std::string& r, bool t) override { Each(&IRunEvents::HealthWindowNeverEnded, r, t); }
+    void TakingBack(const std::string& r, std::size_t n, const std::string& w) override { Each(&IRunEvents::TakingBack, r, n, w); }
+    void RememberedTakenBack(const CString& f, std::uint64_t s, RunError e) override { Each(&IRunEvents::RememberedTakenBack, f, s, e); }
+    void ReleaseHeldBack(UpdatePass p, const CString& f, std::uint64_t s, std::uint64_t t) override {
+        Each(&IRunEvents::ReleaseHeldBack, p, f, s, t);
+    }
     void Placing(const CString& n) override { Each(&IRunEvents::Placing, n); }
     void Placed(const CString& n, const CString& d, RunError e) override { Each(&IRunEvents::Placed, n, d, e); }
     void ProgramSetAside(const CString& a) override { Each(&IRunEvents::ProgramSetAside, a); }

@@ -266,8 +266,32 @@ void CRunLog::PutBack(const CString& destination, bool removed, RunError error) 
     if (error != ERROR_SUCCESS) {
         Write(true, "could not put " + destination.str() + " back as it was (" + ErrorText(error) + ")");
     } else {
-        Write(false, removed ? destination.str() + " was new in the cut run: it is gone" : "put back " + destination.str());
+        Write(false, removed ? destination.str() + " was not there before: it is gone" : "put back " + destination.str());
     }
+}
+
+void CRunLog::HealthWindowNeverEnded(const std::string& releases, bool takenBack) {
+    Write(takenBack, "the health window of " + releases + " never ended (the machine or the updater went down in it)" +
+                         (takenBack ? " for the second time" : ": it is watched again as this run ends"));
+}
+
+void CRunLog::TakingBack(const std::string& releases, std::size_t count, const std::string& why) {
+    Write(true, "taking back " + releases + " (" + why + "): the " + std::to_string(count) +
+                    " file(s) placed since the release before are put back as they were");
+}
+
+void CRunLog::RememberedTakenBack(const CString& file, std::uint64_t serial, RunError error) {
+    const std::string release = file.str() + " serial " + std::to_string(serial);
+    if (error != ERROR_SUCCESS) {
+        Write(true, "could not remember that " + release + " was taken back (" + ErrorText(error) + "): it may be taken again");
+    } else {
+        Write(false, "remembered that " + release + " was taken back: it and every lower serial are not taken again");
+    }
+}
+
+void CRunLog::ReleaseHeldBack(UpdatePass pass, const CString& file, std::uint64_t serial, std::uint64_t takenBack) {
+    Write(false, std::string(PassName(pass)) + ": " + Quoted(file) + " serial " + std::to_string(serial) + " is not taken: serial " +
+                     std::to_string(takenBack) + " was taken back on this machine (it failed its health check); waiting for a higher serial");
 }
 
 void CRunLog::ProgramSetAside(const CString& aside) {

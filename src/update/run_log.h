@@ -45,6 +45,10 @@ public:
     void PreviousNotKept(const CString& destination, RunError error) override;
     void CutRunFound(std::size_t count) override;
     void PutBack(const CString& destination, bool removed, RunError error) override;
+    void HealthWindowNeverEnded(const std::string& releases, bool takenBack) override;
+    void TakingBack(const std::string& releases, std::size_t count, const std::string& why) override;
+    void RememberedTakenBack(const CString& file, std::uint64_t serial, RunError error) override;
+    void ReleaseHeldBack(UpdatePass pass, const CString& file, std::uint64_t serial, std::uint64_t takenBack) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, RunError error) override;
     void Opened(const CString& path, RunError error) override;

@@ -109,7 +109,7 @@ PassEnd CUpdateRun::PassSteps(const PassSettings& s, RunError& error) {
     if (!FetchListedFiles(s, temp, keptParts, list)) return PassEnd::Stopped;  // closing: nothing is placed any more
 
     // The way back is kept before anything is replaced.
-    m_previous.KeepBeforePlacing(m_strInstallPath, list, s.rule);
+    m_previous.KeepBeforePlacing(m_strInstallPath, list, s.rule, m_release);
     m_placing = true;
     PlaceDownloadedFiles(&list, temp, s.rule);
     RegisterPlacedFiles(&list);
@@ -227,6 +227,12 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
         if (verdict.keptSerialUnreadable) m_events->KeptSerialUnreadable(m_pass, name);
         problem = verdict.problem;
         detail = verdict.detail;
+        m_release = core::JournalRelease{name.str(), verdict.serial};
+        // A release taken back here is held back, not failed: nothing of it is due, and the run goes on.
+        if (problem == VersionInfoProblem::None && verdict.takenBack != 0) {
+            m_events->ReleaseHeldBack(m_pass, name, verdict.serial, verdict.takenBack);
+            return TRUE;
+        }
     }
     if (problem != VersionInfoProblem::None) {
         m_events->VersionInfoUnusable(m_pass, problem, detail, m_versionInfoHost.str(), m_versionInfoHostLeft);

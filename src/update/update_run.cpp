@@ -56,8 +56,9 @@ RunOutcome CUpdateRun::Run() {
     }
     m_events->RunStarted(m_strInstallPath);
     StopProductProcesses(m_strInstallPath);
-    // A run cut while it placed files left the product on two releases: the one before it comes back first.
-    if (!m_stop.Raised()) m_previous.MendCutRun(m_strInstallPath);
+    // A run cut while it placed files left the product on two releases: the one before it comes back first;
+    // so do releases whose health windows were cut short once too often.
+    if (!m_stop.Raised()) m_previous.Started(m_strInstallPath);
     RunOutcome outcome = RunOutcome::Stopped;
     // The shell's objects belong to this thread: they go as the run ends, however it ends.
     struct ShellObjectsGo {
@@ -73,7 +74,7 @@ RunOutcome CUpdateRun::Run() {
         if (m_stop.Raised()) outcome = RunOutcome::Stopped;
     }
     // A stop between a pass's first replacement and its last record leaves the journal for the next start.
-    if (!m_placing) m_previous.PlacementsDone(m_strInstallPath);
+    if (!m_placing) m_previous.PlacementsDone(m_strInstallPath, UPDATER_HEALTH_WINDOW_S > 0);
     m_ended = true;
     m_events->RunEnded(outcome);
     return outcome;

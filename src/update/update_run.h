@@ -38,6 +38,8 @@ public:
     void Stop();
     const CStopSignal& StopSignal() const { return m_stop; }
     IRunEvents& Events() const { return *m_events; }
+    // The way back from what the run placed: for the health check as the dialog closes.
+    CPreviousCopies& Previous() { return m_previous; }
 
     void StopProductProcesses(CString strInstallDir);
     BOOL UpdateDBFiles();
@@ -73,6 +75,7 @@ public:
     CString m_strVersionInfoObject;  // where the current pass asked for its version-info file
     CRunFolder m_runFolder;     // the current pass's download folder of listed files inside the temp folder
     CRunFolder m_ownFolder;     // and of its own files (the version-info file, a block map), beside it
+    core::JournalRelease m_release;  // the current pass's release: its version-info file and serial
     CString m_versionInfoHost;  // the host whose version-info file is being read
     bool m_versionInfoHostLeft = false;  // and another host may be asked when it is not used
 

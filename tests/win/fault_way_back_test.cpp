@@ -1,5 +1,6 @@
 // The way back: whole runs of the real BrinsoUpdator.exe cut while they place files, and the next start,
-// which puts the release before them back whole before it updates.
+// which puts the release before them back whole before it updates; and the health check after a run, which
+// takes back a release the monitor cannot run on.
 #include "fault_fixture.h"
 
 namespace fault_matrix {
@@ -56,6 +57,106 @@ TEST_F(FaultTest, CutPlacements) {
     gone.prepare = cutAfter("a.dll");
     cases.push_back(Logs(gone, told));
     RunAll(cases);
+}
+
+// The signed DB release of serial (its files at version serial), b.gdb's bytes as given.
+std::function<void(TestHttpServer&)> ServeDbRelease(int serial, const std::string& gdb) {
+    std::map<std::string, std::string> files = kListed;
+    files["b.gdb"] = gdb;
+    std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
+    for (const auto& f : files) text += f.first + "=" + std::to_string(serial) + ",0,0,0," + EntryChecks(f.second) + "\r\n";
+    const std::string list = Signed(text + "#serial " + std::to_string(serial) + "\r\n" + ReleaseLines("update/db/DBUpdate.ver"), 0);
+    return [list, files](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", Ok(list));
+        for (const auto& f : files) s.Serve("/db/" + f.first, Ok(f.second));
+        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
+    };
+}
+
+const std::string kBadDb = "bad db: the monitor cannot load it";
+const std::wstring kPrevious = L"\\BrinsoUpdator.previous";
+
+std::size_t LogCount(const std::string& text) {
+    std::size_t n = 0;
+    for (const std::string& line : RunLogLines(InstallFolder())) n += line.find(text) != std::string::npos;
+    return n;
+}
+
+TEST_F(FaultTest, HealthWindow) {
+    m_exe = SignedUpdatorExePath();
+    m_withStats = true;
+    const auto bad = ServeDbRelease(5, kBadDb), good = ServeDbRelease(5, kListed.at("b.gdb"));
+    // Earlier runs with the monitor installed, its stand-in ended after each: one per serve given; a run
+    // whose act is true is ended as its health window begins.
+    const auto before = [this](std::vector<std::pair<std::function<void(TestHttpServer&)>, bool>> runs) {
+        return [this, runs]() -> std::shared_ptr<void> {
+            if (!PlaceStandIn(InstallFolder(), L"MarRtime.exe")) return nullptr;
+            for (const auto& run : runs) {
+                const std::size_t windows = LogCount("watching the monitor");
+                if (!run.second) {
+                    if (!RunBefore(run.first)) return nullptr;
+                } else {
+                    TestHttpServer server("127.0.0.2");
+                    run.first(server);
+                    if (!server.listening() || !StartUpdator()) return nullptr;
+                    if (!WaitUntil([windows] { return LogCount("watching the monitor") > windows; }, m_runLimitMs, 50)) return nullptr;
+                    m_app.Terminate();
+                }
+                KillAll(L"MarRtime.exe");
+            }
+            return std::make_shared<int>(0);
+        };
+    };
+    const auto reports = [this] {
+        std::vector<std::string> r;
+        for (const std::string& t : m_stats->Targets()) {
+            if (t.rfind("/member/health.asp", 0) == 0) r.push_back(t);
+        }
+        return r;
+    };
+    const auto takenBack = [this, reports](const char* exitCode, bool fetchedNow) {
+        return [this, reports, exitCode, fetchedNow] {
+            ExpectTheReleaseBefore();
+            EXPECT_EQ(reports(), std::vector<std::string>{"/member/health.asp?file=DBUpdate.ver&serial=5&exit=" + std::string(exitCode)});
+            std::wstring v;
+            EXPECT_TRUE(ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\Releases").c_str(), L"DBUpdate.ver.taken-back", v));
+            EXPECT_EQ(v, L"5");
+            EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5") << "the kept serial stays";
+            EXPECT_TRUE(Listing(InstallFolder() + kPrevious).empty()) << "no journal, no previous copy left";
+            const bool fetched = std::find(m_targets.begin(), m_targets.end(), "/db/b.gdb") != m_targets.end();
+            EXPECT_EQ(fetched, fetchedNow) << "the release's files fetched in this run";
+        };
+    };
+    const auto passed = [this, reports](int version, std::size_t reported) {
+        return [this, reports, version, reported] {
+            for (const auto& l : kListed) {
+                const std::wstring folder = l.first == "b.gdb" ? L"\\gdb\\" : l.first == "c.adb" ? L"\\adb\\" : L"\\";
+                EXPECT_TRUE(ReadAll(InstallFolder() + folder + Utf16(l.first)) == l.second) << l.first;
+                EXPECT_EQ(RecordedVersion(Utf16(l.first).c_str()), std::to_wstring(version)) << l.first;
+            }
+            EXPECT_EQ(reports().size(), reported);
+            EXPECT_TRUE(Listing(InstallFolder() + kPrevious).empty()) << "the previous copies gone once it passed";
+        };
+    };
+    Case cutTwice = Monitored({"a release whose health window never ended twice: taken back at the next start, held back", good, nullptr,
+                               true, takenBack("259", false)});
+    cutTwice.prepare = before({{good, true}, {good, true}});
+    Case again = Monitored({"the release taken back served again: nothing of it fetched", bad, nullptr, true, takenBack("3", false)});
+    again.prepare = before({{bad, false}});
+    Case higher = Monitored({"a higher release after one taken back: taken, and it passes", ServeDbRelease(6, kListed.at("b.gdb")), nullptr,
+                             true, passed(6, 1)});
+    higher.prepare = again.prepare;
+    RunAll({
+        Logs(Monitored({"a DB release the monitor cannot run on: taken back whole, the monitor again, one report", bad, nullptr, true,
+                        takenBack("3", true)},
+                       2),
+             "taking back DBUpdate.ver serial 5 (the monitor ended with exit code 3 after "),
+        Logs(Monitored({"a release the monitor runs on: no report, its previous copies gone", good, nullptr, true, passed(5, 0)}),
+             "the monitor ran through its health window: DBUpdate.ver serial 5 passed the health check"),
+        Logs(again, "DB pass: \"DBUpdate.ver\" serial 5 is not taken: serial 5 was taken back on this machine"),
+        Logs(higher, "DBUpdate.ver serial 6 passed"),
+        Logs(cutTwice, "the health window of DBUpdate.ver serial 5 never ended (the machine or the updater went down in it) for the second time"),
+    });
 }
 
 }  // namespace
