@@ -37,7 +37,7 @@ echo "   key: $key ($(grep KEYID "$build-key/release-key.txt"))"
 
 echo "== building the program with that key"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(windows_target).cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host \
+  -DUPDATER_TESTS=ON -DUPDATER_SERVER_HOST=$update_host -DUPDATER_STATS_HOST=$stats_host -DUPDATER_HEALTH_WINDOW_S=5 \
   -DUPDATER_RELEASE_KEYS="$build-key/release-key.pub" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target BrinsoUpdator standin regprobe linktarget >/dev/null
 exe="$build/src/BrinsoUpdator.exe"
