@@ -41,6 +41,7 @@ const char kSignaturePrefix[] = "#signature ";
 const char kSerialPrefix[] = "#serial ";
 const char kFilePrefix[] = "#file ";
 const char kExpiresPrefix[] = "#expires ";
+const char kRolloutPrefix[] = "#rollout ";
 
 // The rest of the text's one line that begins with prefix: false when there is none or more than one.
 bool FindOneLine(const std::string& text, const char* prefix, std::string& rest) {
@@ -160,6 +161,64 @@ bool FindFileLine(const std::string& text, std::string& path) {
 bool FindExpiry(const std::string& text, std::int64_t& expires) {
     std::string rest;
     return FindOneLine(text, kExpiresPrefix, rest) && ParseUtcTime(rest, expires);
+}
+
+bool ParseRolloutPercent(const std::string& text, unsigned& hundredths) {
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot), fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    std::uint64_t units = 0;
+    if (whole.size() > 3 || !ParseCanonicalDecimal(whole, units) || (dot != std::string::npos && (fraction.empty() || fraction.size() > 2))) {
+        return false;
+    }
+    unsigned cents = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const char c = i < fraction.size() ? fraction[i] : '0';
+        if (c < '0' || c > '9') return false;
+        cents = cents * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (units * 100 + cents > 10000) return false;
+    hundredths = static_cast<unsigned>(units * 100 + cents);
+    return true;
+}
+
+bool IsRolloutId(const std::string& id) {
+    if (id.empty() || id.size() > 32) return false;
+    for (const char c : id) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-')) return false;
+    }
+    return true;
+}
+
+RolloutLine FindRollout(const std::string& text, Rollout& rollout) {
+    std::string rest;
+    int lines = 0;
+    ForEachLine(text.data(), text.size(), [&](const std::string& line) {
+        const std::size_t n = sizeof kRolloutPrefix - 1;
+        // "#rollout" alone is a rollout line too, a malformed one.
+        if (line.compare(0, n, kRolloutPrefix) != 0 && line != std::string(kRolloutPrefix, n - 1)) return;
+        ++lines;
+        rest = line.size() > n ? line.substr(n) : std::string();
+    });
+    if (lines == 0) return RolloutLine::None;
+    const std::size_t space = rest.find(' ');
+    if (lines > 1 || space == std::string::npos || !ParseRolloutPercent(rest.substr(0, space), rollout.stage) ||
+        !IsRolloutId(rest.substr(space + 1))) {
+        return RolloutLine::Malformed;
+    }
+    rollout.id = rest.substr(space + 1);
+    return RolloutLine::Present;
+}
+
+std::string FormatRolloutPercent(unsigned hundredths) {
+    std::string text = std::to_string(hundredths / 100);
+    const unsigned cents = hundredths % 100;
+    if (cents != 0) text += "." + std::string(1, static_cast<char>('0' + cents / 10)) + (cents % 10 ? std::string(1, static_cast<char>('0' + cents % 10)) : "");
+    return text;
+}
+
+unsigned RolloutShare(const Sha256Digest& mac) {
+    const std::uint32_t first = (std::uint32_t{mac[0]} << 24) | (std::uint32_t{mac[1]} << 16) | (std::uint32_t{mac[2]} << 8) | mac[3];
+    return first % 10000;
 }
 
 bool ParseUtcTime(const std::string& text, std::int64_t& seconds) {

@@ -52,6 +52,24 @@ bool EveryEntryHasDigestAndSize(const std::string& text);
 // the line is missing, given twice or malformed.
 bool FindFileLine(const std::string& text, std::string& path);
 bool FindExpiry(const std::string& text, std::int64_t& expires);
+
+// A staged release: "#rollout PERCENT ID", PERCENT 0 to 100 with at most two decimals, ID 1 to 32 of
+// A-Z a-z 0-9 . _ -. The stage is kept in hundredths of a per cent (0 to 10000).
+struct Rollout {
+    unsigned stage = 0;
+    std::string id;
+};
+enum class RolloutLine { None, Present, Malformed };  // Malformed: not one, or more than one
+RolloutLine FindRollout(const std::string& text, Rollout& rollout);
+bool ParseRolloutPercent(const std::string& text, unsigned& hundredths);
+bool IsRolloutId(const std::string& id);
+// hundredths as the line writes them: "0", "0.5", "12.25", "100".
+std::string FormatRolloutPercent(unsigned hundredths);
+// A machine's share of a rollout, from the HMAC-SHA256 of the ID keyed with the machine's secret: its first
+// 4 bytes read big-endian, modulo 10000 (hundredths of a per cent). The machine takes the release when its
+// share lies below the stage.
+unsigned RolloutShare(const Sha256Digest& mac);
+inline bool TakesRollout(unsigned share, unsigned stage) { return share < stage; }
 // UTC time as the expiry line writes it, and back (the years 1970 to 9999).
 bool ParseUtcTime(const std::string& text, std::int64_t& seconds);
 std::string FormatUtcTime(std::int64_t seconds);

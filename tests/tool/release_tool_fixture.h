@@ -113,6 +113,16 @@ protected:
         return problems;
     }
     std::string DbVer() { return Read(m_release / "update/db/DBUpdate.ver"); }
+    // text (its signature line, if any, dropped) signed again with key.pem, as publish would have.
+    std::string Resigned(const std::string& text) {
+        std::string error;
+        const release_tool::PKey key = release_tool::LoadKey((m_dir / "key.pem").string(), true, error);
+        const std::string body = text.substr(0, text.find("#signature "));
+        core::P256Signature sig{};
+        core::P256Point point{};
+        EXPECT_TRUE(key && release_tool::Sign(key.get(), body, sig) && release_tool::PublicPoint(key.get(), point)) << error;
+        return body + "#signature " + release_tool::KeyId(point) + " " + core::EncodeBase64(std::string(sig.begin(), sig.end())) + "\r\n";
+    }
 
     fs::path m_dir, m_release;
     std::string m_keyId;

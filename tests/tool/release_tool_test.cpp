@@ -50,6 +50,14 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_NE(second.find("a.gdb=" + versionA + ","), std::string::npos);
     EXPECT_EQ(second.find(first.substr(first.find("\xBE\xF7.dat="), 14)), std::string::npos) << "its version changed";
     EXPECT_GT(Serial(second), serial1);
+    // A name on disk in UTF-8, as every Linux tool writes it ("새.dat"): found, and given the code page 949
+    // name the updater asks for, with the same bytes.
+    Write(m_release / "update/db/\xEC\x83\x88.dat", "utf-8 named");
+    Describe("\xEC\x83\x88.dat\n");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    EXPECT_TRUE(Read(m_release / "update/db/\xBB\xF5.dat") == "utf-8 named");
+    EXPECT_NE(DbVer().find("\r\n\xBB\xF5.dat="), std::string::npos);
+    Describe("");
     // A gzip copy beside a file it makes at least a tenth smaller, decoding to the file itself; none beside
     // random bytes, and a stale one there goes.
     std::string text, noise;
@@ -60,12 +68,15 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     // one (a stale one goes).
     std::string large((1 << 20) + 10, '\0');
     for (char& c : large) c = static_cast<char>(random() & 0xFF);
+    // Exactly 1 MiB gets its map; a byte less gets none.
+    Write(m_release / "update/db/exact.dat", large.substr(0, 1 << 20));
+    Write(m_release / "update/db/under.dat", large.substr(0, (1 << 20) - 1));
     Write(m_release / "update/db/text.dat", text);
     Write(m_release / "update/db/noise.dat", noise);
     Write(m_release / "update/db/large.dat", large);
     Write(m_release / "update/db/noise.dat.gz", "an older copy");
     Write(m_release / "update/db/noise.dat.blocks", "an older map");
-    Describe("text.dat\nnoise.dat\nlarge.dat\n");
+    Describe("text.dat\nnoise.dat\nlarge.dat\nexact.dat\nunder.dat\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);
     const std::string gz = Read(m_release / "update/db/text.dat.gz");
     EXPECT_LE(gz.size() * 10, text.size() * 9);
@@ -81,6 +92,8 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     EXPECT_EQ(decoded.data, text);
     EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.gz"));
     EXPECT_FALSE(fs::exists(m_release / "update/db/noise.dat.blocks"));
+    EXPECT_TRUE(fs::exists(m_release / "update/db/exact.dat.blocks"));
+    EXPECT_FALSE(fs::exists(m_release / "update/db/under.dat.blocks"));
     core::BlockMap map;
     ASSERT_TRUE(core::ParseBlockMap(Read(m_release / "update/db/large.dat.blocks"), large.size(), map));
     EXPECT_EQ(map.BlockCount(), 257u);
@@ -123,8 +136,8 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
     PEM_write_PrivateKey(f, protectedKey, EVP_aes_256_cbc(), nullptr, 0, nullptr, const_cast<char*>("right"));
     std::fclose(f);
     EVP_PKEY_free(protectedKey);
-    fs::copy_file(m_dir / "key.pem", m_release / "key.pem");
     fs::create_symlink(m_dir / "key.pem", m_release / "update/db/leak.dat");
+    Write(m_release / "update/db/empty.gdb", "");
     ::setenv("MARROWTIDE_KEY_PASSPHRASE", "wrong", 1);
     const struct {
         const char* name;
@@ -139,18 +152,26 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         {"a site with a scheme and a path", "site=http://host/\n", "key.pem", "release.txt:6: site= takes a host name alone"},
         {"a mirror with a port", "mirror=m.example:8080\n", "key.pem", "release.txt:6: mirror= takes a host name alone"},
         {"a subdir out of the release folder", "subdir=../secret\n", "key.pem", "release.txt:6: subdir= must lie inside the release folder"},
+        {"a subdir out of it the Windows way", "subdir=..\\secret\n", "key.pem", "release.txt:6: subdir= must lie inside the release folder"},
+        {"a subdir with a backslash", "subdir=a\\b\n", "key.pem", "release.txt:6: subdir= must lie inside the release folder"},
+        {"more than 1000 files", [] {
+             std::string many;
+             for (int i = 0; i < 1000; ++i) many += "f" + std::to_string(i) + ".dat\n";
+             return many;
+         }(), "key.pem", "1002 files: the updater reads at most 1000"},
         {"a version-info path the updater never asks for", "[update/db/DBUpdat.ver]\n", "key.pem",
          "release.txt:6: [update/db/DBUpdat.ver] is not a version-info file the updater asks for"},
         {"a version-info path out of the release folder", "[../escaped.ver]\n", "key.pem", "[../escaped.ver] is not a version-info file"},
         {"a section line without its ]", "[update/db/DBUpdate.ver\n", "key.pem", "release.txt:6: a [version-info file] line without its \"]\""},
         {"a version-info file described twice", "[update/db/DBUpdate.ver]\n", "key.pem",
          "release.txt:6: the version-info file update/db/DBUpdate.ver is described twice"},
-        {"an unknown setting", "colour = blue\n", "key.pem", "release.txt:6: unknown setting \"colour\" (site=, subdir=, mirror=)"},
-        {"an unknown flag", "x.dat | hidden\n", "key.pem", "release.txt:6: unknown flag \"hidden\" (register, open, version=TEXT)"},
+        {"an unknown setting", "colour = blue\n", "key.pem", "release.txt:6: unknown setting \"colour\" (site=, subdir=, mirror=, rollout="},
+        {"a stage above 100 %", "rollout = 100.5\n", "key.pem", "release.txt:6: rollout= takes a percentage from 0 to 100"},
+        {"a rollout ID with a slash", "rollout-id = db/1\n", "key.pem", "release.txt:6: rollout-id= takes 1 to 32 of"},
+        {"an unknown flag", "x.dat | hidden\n", "key.pem", "release.txt:6: unknown flag \"hidden\" (register, open, empty, version=TEXT)"},
         {"a version text with a comma", "x.dat | register version=1,2\n", "key.pem", "release.txt:6: a version text must be non-empty"},
         {"a description that is not UTF-8", "caf\xE9.dat\n", "key.pem", "release.txt:6: not UTF-8 text"},
         {"a link out of the release folder", "leak.dat\n", "key.pem", "release.txt:6: \"leak.dat\": a link that leads out of the release folder"},
-        {"a private key inside the release folder", "", "release/key.pem", "release/key.pem: lies inside the release folder"},
         {"a passphrase that does not open the key", "", "protected.pem", "a passphrase-protected key that the passphrase given did not open"},
         {"a name the system alters", "x.dat.\n", "key.pem", "release.txt:6: \"x.dat.\": a name the updater refuses"},
         {"a name not in code page 949", "\xC3\xA9t\xC3\xA9.dat\n", "key.pem", "release.txt:6: \"\xC3\xA9t\xC3\xA9.dat\": not representable in code page 949"},
@@ -165,6 +186,7 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
          "release.txt:6: \"a.gdb.blocks\": the name publish gives its own .blocks file beside \"a.gdb\" (line 4)"},
         {"a file named as the folder of the by-hash names", "By-Hash\n", "key.pem",
          "release.txt:6: \"By-Hash\": the name of the folder publish puts the by-hash names in"},
+        {"an empty file not flagged so", "empty.gdb\n", "key.pem", "release.txt:6: \"empty.gdb\": the file is empty (0 bytes); if that is meant"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,10 +198,56 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
         EXPECT_EQ(DbVer(), published) << "changed on disk";
         EXPECT_FALSE(fs::exists(m_release / "update/db/DBUpdate.ver.publishing"));
     }
+    // A private key in the release folder, the one that signs or any other: the server would serve it.
+    fs::copy_file(m_dir / "key.pem", m_release / "update/key.pem");
+    for (const char* key : {"release/update/key.pem", "key.pem"}) {
+        problems.clear();
+        EXPECT_FALSE(Publish(problems, key));
+        EXPECT_NE(Joined(problems).find(std::string(key) == "key.pem" ? "release/update/key.pem: a private key inside the release folder"
+                                                                        : "release/update/key.pem: lies inside the release folder"),
+                  std::string::npos)
+            << Joined(problems);
+    }
+    fs::remove(m_release / "update/key.pem");
+    // A release folder that is a link (a copy of the server's link made by cp -a), or one inside another.
+    fs::create_symlink(m_release, m_dir / "staging");
+    fs::create_directories(m_release / "update/staging");
+    release_tool::PublishOptions signing;
+    signing.privatePath = (m_dir / "key.pem").string();
+    for (const fs::path& folder : {m_dir / "staging", m_release / "update/staging"}) {
+        std::vector<std::string> written;
+        problems.clear();
+        EXPECT_FALSE(release_tool::Publish(folder.string(), (m_dir / "release.txt").string(), signing, written, problems, nullptr));
+        EXPECT_NE(Joined(problems).find(folder == m_dir / "staging" ? "staging: is a link" : "lies inside the release folder"), std::string::npos)
+            << Joined(problems);
+    }
+    // An empty file meant so.
+    Describe("empty.gdb | empty\n");
+    problems.clear();
+    EXPECT_TRUE(Publish(problems)) << Joined(problems);
+    EXPECT_NE(DbVer().find("empty.gdb=" ), std::string::npos);
+    // One longer than OpenSSL takes says so, rather than that it is the wrong one.
+    ::setenv("MARROWTIDE_KEY_PASSPHRASE", std::string(2000, 'p').c_str(), 1);
+    problems.clear();
+    EXPECT_FALSE(Publish(problems, "protected.pem"));
+    EXPECT_NE(Joined(problems).find("the passphrase given is longer than the 1024 bytes OpenSSL takes"), std::string::npos) << Joined(problems);
+    // Signed and knowingly unsigned at once: neither.
+    release_tool::PublishOptions both;
+    both.privatePath = (m_dir / "key.pem").string();
+    both.unsignedRelease = true;
+    problems.clear();
+    EXPECT_FALSE(Publish(problems, both));
+    EXPECT_NE(Joined(problems).find("--key and --unsigned together: sign, or do not"), std::string::npos) << Joined(problems);
+    // A name of exactly 160 characters is one every machine can place.
+    Write(m_release / "update/db" / (std::string(156, 'n') + ".dat"), "long name");
+    Describe(std::string(156, 'n') + ".dat\n");
+    problems.clear();
+    EXPECT_TRUE(Publish(problems)) << Joined(problems);
     // The right passphrase opens it (given once, however often OpenSSL's decoders ask); a byte order mark
     // (Notepad's) is no part of the description.
     ::setenv("MARROWTIDE_KEY_PASSPHRASE", "right", 1);
     Write(m_dir / "release.txt", "\xEF\xBB\xBF[update/db/DBUpdate.ver]\na.gdb\n");
+    for (const char* ver : {"update/db/DBUpdate.ver", "marrowtide/MarrowtideWeb.ver"}) fs::remove(m_release / ver);  // another key's
     problems.clear();
     EXPECT_TRUE(Publish(problems, "protected.pem")) << Joined(problems);
     ::unsetenv("MARROWTIDE_KEY_PASSPHRASE");
@@ -195,6 +263,68 @@ TEST_F(ReleaseToolTest, RefusalsSayWhatAndWhereAndChangeNothing) {
 }
 
 // The public key of a private one, as OpenSSL itself writes it.
+TEST_F(ReleaseToolTest, StagedReleasesKeepTheirRolloutIdAsTheStageWidens) {
+    // In order, each publishing over the one before: what the description says, and the line written.
+    const struct {
+        const char* name;
+        const char* lines;
+        const char* expected;  // the rollout line's stage and ID; "" none; "SERIAL": the ID is the new serial
+    } steps[] = {
+        {"a first stage gets an ID of its own", "rollout = 1\n", "1 SERIAL"},
+        {"widened: the same ID, so the machines in it stay in", "rollout = 10.5\n", "10.5 SAME"},
+        {"halted", "rollout = 0\n", "0 SAME"},
+        {"an ID given", "rollout = 100\nrollout-id = db-2027.01_a\n", "100 db-2027.01_a"},
+        {"not staged: no line", "", ""},
+    };
+    std::string id;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        Describe(step.lines);
+        std::vector<release_tool::Problem> problems;
+        ASSERT_TRUE(Publish(problems)) << Joined(problems);
+        core::Rollout rollout;
+        const core::RolloutLine found = core::FindRollout(DbVer(), rollout);
+        std::string expected = step.expected;
+        if (expected.empty()) {
+            EXPECT_EQ(found, core::RolloutLine::None) << DbVer();
+            continue;
+        }
+        ASSERT_EQ(found, core::RolloutLine::Present) << DbVer();
+        const std::size_t space = expected.find(' ');
+        if (expected.substr(space + 1) == "SERIAL") id = std::to_string(Serial(DbVer()));
+        EXPECT_EQ(core::FormatRolloutPercent(rollout.stage), expected.substr(0, space));
+        EXPECT_EQ(rollout.id, expected.substr(space + 1) == "SERIAL" || expected.substr(space + 1) == "SAME" ? id : expected.substr(space + 1));
+        EXPECT_EQ(core::FindRollout(Read(m_release / "marrowtide/MarrowtideWeb.ver"), rollout), core::RolloutLine::None)
+            << "the program pass is staged on its own";
+    }
+}
+
+// A revert, as the vendor's guide gives it: the previous release's files put back as new files (never
+// written over in place), then published again: its bytes and version texts under a higher serial, so
+// every machine that took the bad release takes them, and one that never did has nothing to fetch.
+TEST_F(ReleaseToolTest, ARevertServesThePreviousBytesUnderAHigherSerial) {
+    std::vector<release_tool::Problem> problems;
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    const fs::path previous = m_dir / "previous", db = m_release / "update/db/a.gdb";
+    fs::copy(m_release, previous, fs::copy_options::recursive);
+    const std::string good = DbVer();
+    fs::remove(db);
+    Write(db, "database a, the bad one");
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    const std::string bad = DbVer();
+    fs::remove(db);
+    fs::copy_file(previous / "update/db/a.gdb", db);
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);
+    const auto entryOf = [](const std::string& list) {
+        const std::size_t at = list.find("a.gdb=");
+        return list.substr(at, list.find("\r\n", at) - at);
+    };
+    EXPECT_EQ(entryOf(DbVer()), entryOf(good)) << "the previous bytes, version text and size";
+    EXPECT_NE(entryOf(DbVer()), entryOf(bad));
+    EXPECT_GT(Serial(DbVer()), Serial(bad));
+    EXPECT_TRUE(fs::exists(m_release / "update/db" / ByHashOf("database a"))) << "its by-hash name there again";
+}
+
 TEST_F(ReleaseToolTest, PubkeyGivesThePublicKeyAndItsKeyId) {
     std::string pem, id;
     std::vector<release_tool::Problem> problems;

@@ -35,6 +35,13 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
         {"a missing file", [&] { fs::remove(m_release / "update/db/a.gdb"); }, "key.pub",
          "\"a.gdb\": the listed file is missing"},
         {"an unknown key", [] {}, "other.pub", "signed by the unknown key " + m_keyId},
+        // (signed again: the updater trusts the signature, and still refuses the file its size does not fit)
+        {"a signed size other than the file's", [&] { Write(ver, Resigned(Replaced(Read(ver), "size:10", "size:11"))); }, "key.pub",
+         "\"a.gdb\": the file's bytes differ from its digest or size"},
+        {"the previous release unchanged (the same serial)", [&] {
+             for (const char* v : {"update/db/DBUpdate.ver", "marrowtide/MarrowtideWeb.ver"}) Write(m_release / v, Read(previous / v));
+         },
+         "key.pub", ""},
         {"an unsigned file", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature "))); }, "key.pub",
          "DBUpdate.ver:7: no signature line at the end"},
         {"a malformed signature line", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature ")) + "#signature x y\r\n"); },
@@ -151,6 +158,61 @@ TEST_F(ReleaseToolTest, ByHashNamesStayForTheReleaseReplacedAndGoAfter) {
     EXPECT_EQ(removed.size(), 3u) << "the second release's two names, and the third's file";
     EXPECT_FALSE(fs::exists(db / ByHashOf(three)));
     EXPECT_TRUE(fs::exists(db / (ByHashOf(three) + ".gz")) && fs::exists(db / ByHashOf("four")));
+}
+
+// A key roll as the vendor does it: the updater's keys given in their rank order, and every step that
+// would strand a machine refused by publish and by verify alike.
+TEST_F(ReleaseToolTest, KeyRollsAreCheckedAsTheUpdaterRanksTheKeys) {
+    std::vector<release_tool::Problem> problems;
+    std::string pem, id;
+    ASSERT_TRUE(release_tool::Keygen((m_dir / "third.pem").string(), pem, id, problems));
+    ASSERT_TRUE(Publish(problems)) << Joined(problems);  // the live release, signed with key
+    const fs::path live = m_dir / "live";
+    fs::copy(m_release, live, fs::copy_options::recursive);
+    const std::string program = Read(m_release / "marrowtide/MarrowtideWeb.ver");
+    const std::string key = (m_dir / "key.pub").string(), other = (m_dir / "other.pub").string();
+    const auto publishWith = [&](const char* privateKey, std::vector<std::string> ranked) {
+        // The DB section alone: the program file is signed again as it stands.
+        Write(m_dir / "release.txt", "[update/db/DBUpdate.ver]\nsite=127.0.0.2\na.gdb\n");
+        release_tool::PublishOptions options;
+        options.privatePath = (m_dir / privateKey).string();
+        options.rankedKeys = std::move(ranked);
+        problems.clear();
+        return Publish(problems, options);
+    };
+    const struct {
+        const char* name;
+        const char* privateKey;
+        std::vector<std::string> ranked;
+        std::string refusal;  // "": published
+    } steps[] = {
+        {"another key without the updater's order", "other.pem", {}, "give the updater's public keys in their order (--rank PUBLIC.pem"},
+        {"a key none of the updater's", "third.pem", {key, other}, "the signing key " + id + " is none of the keys given with --rank"},
+        {"the next key", "other.pem", {key, other}, ""},
+        {"back to the older key", "key.pem", {key, other}, "ranks before"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        EXPECT_EQ(publishWith(step.privateKey, step.ranked), step.refusal.empty()) << Joined(problems);
+        if (!step.refusal.empty()) EXPECT_NE(Joined(problems).find(step.refusal), std::string::npos) << Joined(problems);
+    }
+    // Both files now carry the next key; the program file's signed bytes are those it had.
+    const std::string resigned = Read(m_release / "marrowtide/MarrowtideWeb.ver");
+    core::SignatureLine before, after;
+    ASSERT_EQ(core::FindSignatureLine(program, before), core::SignatureStatus::Present);
+    ASSERT_EQ(core::FindSignatureLine(resigned, after), core::SignatureStatus::Present);
+    EXPECT_EQ(resigned.substr(0, after.signedLength), program.substr(0, before.signedLength));
+    EXPECT_NE(after.keyId, before.keyId);
+    EXPECT_EQ(core::FindSignatureLine(DbVer(), before), core::SignatureStatus::Present);
+    EXPECT_EQ(before.keyId, after.keyId) << "one key signs both files";
+    // verify takes the keys in the updater's order: the same release holds in one order, not in the other.
+    problems.clear();
+    EXPECT_TRUE(release_tool::Verify(m_release.string(), release_tool::StandardVersionFiles(), {key, other}, live.string(), problems))
+        << Joined(problems);
+    problems.clear();
+    EXPECT_FALSE(release_tool::Verify(m_release.string(), release_tool::StandardVersionFiles(), {other, key}, live.string(), problems));
+    EXPECT_NE(Joined(problems).find("a key ranked before " + m_keyId + ", which signed the previous release"), std::string::npos)
+        << Joined(problems);
 }
 
 }  // namespace

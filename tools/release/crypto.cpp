@@ -52,6 +52,7 @@ struct Passphrase {
     std::string text;
     bool asked = false;
     bool wanted = false;  // the key is protected
+    int room = 0;         // more bytes than OpenSSL's buffer holds (its size): none of them given
 };
 int GivePassphrase(char* buffer, int size, int /*rwflag*/, void* user) {
     auto* p = static_cast<Passphrase*>(user);
@@ -67,7 +68,10 @@ int GivePassphrase(char* buffer, int size, int /*rwflag*/, void* user) {
             OPENSSL_cleanse(typed, sizeof typed);
         }
     }
-    if (p->text.size() > static_cast<std::size_t>(size)) return -1;
+    if (p->text.size() > static_cast<std::size_t>(size)) {
+        p->room = size;
+        return -1;
+    }
     std::memcpy(buffer, p->text.data(), p->text.size());
     return static_cast<int>(p->text.size());
 }
@@ -87,9 +91,11 @@ PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error) {
              &EVP_PKEY_free);
     OPENSSL_cleanse(&passphrase.text[0], passphrase.text.size());
     if (!key) {
-        error = passphrase.wanted ? "a passphrase-protected key that the passphrase given did not open"
-                : wantPrivate     ? "not a private key in PEM"
-                                  : "not a public key in PEM (SubjectPublicKeyInfo)";
+        error = passphrase.room ? "the passphrase given is longer than the " + std::to_string(passphrase.room) +
+                                      " bytes OpenSSL takes for one: give a shorter one (and protect the key with it)"
+                : passphrase.wanted ? "a passphrase-protected key that the passphrase given did not open"
+                : wantPrivate       ? "not a private key in PEM"
+                                    : "not a public key in PEM (SubjectPublicKeyInfo)";
         return none;
     }
     if (!IsP256(key.get())) {

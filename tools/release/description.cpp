@@ -104,6 +104,13 @@ bool IsReleaseSubDir(const std::string& value) {
 
 bool IsSiteHost(const std::string& value) { return value.empty() || core::IsHostName(value); }  // none: the built-in host
 
+int RankOf(const std::string& keyId, const std::vector<std::string>& keyIds) {
+    for (std::size_t i = 0; i < keyIds.size(); ++i) {
+        if (keyIds[i] == keyId) return static_cast<int>(i);
+    }
+    return core::kNotBuiltIn;
+}
+
 bool ReadExisting(const std::string& bytes, std::map<std::u16string, Listed>& entries, std::uint64_t& serial, std::string& why) {
     for (std::size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) {
         if (at == 0 || bytes[at - 1] != '\r') {
@@ -160,7 +167,10 @@ bool SectionLine(const std::string& line, const std::string& where, int n, std::
         problems.push_back({where, "a [version-info file] line without its \"]\""});
         return false;
     }
-    sections.push_back({core::TrimBlanks(line.substr(1, line.size() - 2)), "", "", {}, {}, n});
+    Section section;
+    section.versionFile = core::TrimBlanks(line.substr(1, line.size() - 2));
+    section.line = n;
+    sections.push_back(section);
     const std::string& file = sections.back().versionFile;
     const auto& known = StandardVersionFiles();
     if (std::find(known.begin(), known.end(), file) == known.end()) {
@@ -174,7 +184,7 @@ bool SectionLine(const std::string& line, const std::string& where, int n, std::
     return true;
 }
 
-// "site = HOST", "subdir = FOLDER", "mirror = HOST".
+// "site = HOST", "subdir = FOLDER", "mirror = HOST", "rollout = PERCENT", "rollout-id = ID".
 void SettingLine(const std::string& line, std::size_t eq, const std::string& where, Section& s, std::vector<Problem>& problems) {
     const std::string key = core::TrimBlanks(line.substr(0, eq)), value = core::TrimBlanks(line.substr(eq + 1));
     if (core::HasControlCharacter(value)) problems.push_back({where, "a control character in " + key});
@@ -189,12 +199,18 @@ void SettingLine(const std::string& line, std::size_t eq, const std::string& whe
             problems.push_back({where, "subdir= must lie inside the release folder (\"/\"-separated, no \".\" or \"..\")"});
         }
         s.subDir = value;
+    } else if (key == "rollout") {
+        if (!core::ParseRolloutPercent(value, s.stage)) problems.push_back({where, "rollout= takes a percentage from 0 to 100, at most two decimals"});
+        s.staged = true;
+    } else if (key == "rollout-id") {
+        if (!core::IsRolloutId(value)) problems.push_back({where, "rollout-id= takes 1 to 32 of A-Z a-z 0-9 . _ -"});
+        s.rolloutId = value;
     } else {
-        problems.push_back({where, "unknown setting \"" + key + "\" (site=, subdir=, mirror=)"});
+        problems.push_back({where, "unknown setting \"" + key + "\" (site=, subdir=, mirror=, rollout=, rollout-id=)"});
     }
 }
 
-// "NAME | register open version=TEXT": a listed file.
+// "NAME | register open empty version=TEXT": a listed file.
 void EntryLine(const std::string& line, std::size_t bar, int n, const std::string& where, Section& s, SeenNames& names,
                std::vector<Problem>& problems) {
     Entry e;
@@ -206,6 +222,8 @@ void EntryLine(const std::string& line, std::size_t bar, int n, const std::strin
             e.registerFlag = true;
         } else if (word == "open") {
             e.openFlag = true;
+        } else if (word == "empty") {
+            e.mayBeEmpty = true;
         } else if (word.compare(0, 8, "version=") == 0) {
             std::string rest;
             std::getline(options, rest);
@@ -214,7 +232,7 @@ void EntryLine(const std::string& line, std::size_t bar, int n, const std::strin
                 problems.push_back({where, "a version text must be non-empty, without \",\" or control characters"});
             }
         } else {
-            problems.push_back({where, "unknown flag \"" + word + "\" (register, open, version=TEXT)"});
+            problems.push_back({where, "unknown flag \"" + word + "\" (register, open, empty, version=TEXT)"});
         }
     }
     std::string cp949;

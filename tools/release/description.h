@@ -13,6 +13,7 @@ namespace release_tool {
 struct Entry {
     std::string name;  // UTF-8
     bool registerFlag = false, openFlag = false;
+    bool mayBeEmpty = false;  // "empty": a file of no bytes is meant (else a truncated file is refused)
     std::string version;  // given for a changed file; empty: derived from the content
     int line = 0;
 };
@@ -20,6 +21,9 @@ struct Section {
     std::string versionFile;           // relative to the release folder
     std::string site, subDir;          // UTF-8
     std::vector<std::string> mirrors;  // hosts that serve the same paths, in the order to try them
+    bool staged = false;               // "rollout=": only a share of machines takes it
+    unsigned stage = 0;                // hundredths of a per cent
+    std::string rolloutId;             // "rollout-id="; empty: the replaced file's, else a new one
     std::vector<Entry> entries;
     int line = 0;
 };
@@ -45,6 +49,10 @@ std::u16string WindowsFold(const std::string& utf8);
 bool IsReleaseSubDir(const std::string& value);
 // A SITE the updater can connect to: a host name or address, nothing more (no scheme, port or path).
 bool IsSiteHost(const std::string& value);
+
+// The rank of keyId among keyIds (the updater's keys in their build order, oldest first), or
+// core::kNotBuiltIn.
+int RankOf(const std::string& keyId, const std::vector<std::string>& keyIds);
 
 // What an existing version-info file says of a listed file.
 struct Listed {

@@ -1,7 +1,8 @@
 // marrowtide-release: the vendor's publishing tool for the Marrowtide updater.
 //   marrowtide-release keygen PRIVATE.pem
 //   marrowtide-release pubkey PRIVATE.pem
-//   marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned) [--expires-days N] [--serial N]
+//   marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned) [--rank PUBLIC.pem]...
+//                              [--expires-days N] [--serial N]
 //   marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned) [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...
 #include <cerrno>
 #include <cstdio>
@@ -14,15 +15,18 @@
 
 namespace {
 
-int Usage(const std::string& wrong) {
+int Usage(const std::string& wrong, FILE* out = stderr) {
     if (!wrong.empty()) std::fprintf(stderr, "marrowtide-release: %s\n", wrong.c_str());
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: marrowtide-release keygen PRIVATE.pem\n"
                  "       marrowtide-release pubkey PRIVATE.pem\n"
                  "       marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned)\n"
-                 "                                  [--expires-days N] [--serial N]\n"
+                 "                                  [--rank PUBLIC.pem]... [--expires-days N] [--serial N]\n"
                  "       marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned)\n"
-                 "                                 [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...\n");
+                 "                                 [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...\n"
+                 "       marrowtide-release --help\n"
+                 "--key and --rank repeat, once per file: verify's keys and publish's --rank keys are the updater's keys\n"
+                 "in the order it is built with them (UPDATER_RELEASE_KEYS), oldest first.\n");
     return 2;
 }
 
@@ -45,6 +49,10 @@ int Report(const std::vector<release_tool::Problem>& problems) {
 int main(int argc, char** argv) {
     if (argc < 2) return Usage("no command");
     const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        Usage("", stdout);
+        return 0;
+    }
     std::vector<release_tool::Problem> problems;
     if (command == "keygen" || command == "pubkey") {
         if (argc != 3) return Usage(command + " takes the private key's file, and nothing else");
@@ -69,12 +77,13 @@ int main(int argc, char** argv) {
             continue;
         }
         const bool known = option == "--key" || (!publish && (option == "--previous" || option == "--file")) ||
-                           (publish && (option == "--expires-days" || option == "--serial"));
+                           (publish && (option == "--expires-days" || option == "--serial" || option == "--rank"));
         if (!known) return Usage("unknown option \"" + option + "\" for " + command);
         if (i + 1 == argc) return Usage(option + " needs a value");
         const char* value = argv[++i];
         unsigned long long number = 0;
         if (option == "--key") keys.push_back(value);
+        else if (option == "--rank") options.rankedKeys.push_back(value);
         else if (option == "--previous") previous = value;
         else if (option == "--file") files.push_back(value);
         else if (option == "--expires-days") {

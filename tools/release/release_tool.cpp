@@ -101,8 +101,49 @@ struct Writes {
 };
 
 // Where publish would leak a secret or not know how to sign: false, with the problem.
-bool PublishInputsProblems(const ReleaseRoot& root, const std::string& descriptionPath, const PublishOptions& options,
-                           std::vector<Problem>& problems) {
+// A private key anywhere in the release folder (a copy of a signing key left there is published with it);
+// a release folder that is a link (a copy of the server's link would publish into the live folder) or lies
+// inside another release folder.
+bool ReleaseFolderProblems(const std::string& releaseDir, std::vector<Problem>& problems) {
+    const std::size_t before = problems.size();
+    struct stat st {};
+    std::string dir = releaseDir;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        problems.push_back({releaseDir, "is a link: publish into the folder itself (a copy made with cp -a of the server's link "
+                                        "still leads to the live folder)"});
+        return false;
+    }
+    const CMemory resolved{::realpath(dir.c_str(), nullptr)};
+    for (std::string up = resolved ? std::string(resolved.get()) : std::string(); up.size() > 1;) {
+        up = up.substr(0, std::max<std::size_t>(up.rfind('/'), 1));
+        for (const std::string& file : StandardVersionFiles()) {
+            if (IsRegularFile(up + "/" + file)) {
+                problems.push_back({releaseDir, "lies inside the release folder " + up + " (it holds " + file + "): publish there, or outside it"});
+                return false;
+            }
+        }
+        if (up == "/") break;
+    }
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, error); !error && it != std::filesystem::recursive_directory_iterator();
+         it.increment(error)) {
+        std::string head;
+        // (a link is no file the server serves: it serves no links)
+        if (it->symlink_status(error).type() != std::filesystem::file_type::regular || it->file_size(error) > 64 * 1024 ||
+            !ReadFile(it->path().string(), head)) {
+            continue;
+        }
+        if (head.find("PRIVATE KEY-----") != std::string::npos) {
+            problems.push_back({it->path().string(), "a private key inside the release folder, which the server serves: remove it, "
+                                                     "and make a new key if it was ever served"});
+        }
+    }
+    return problems.size() == before;
+}
+
+bool PublishInputsProblems(const ReleaseRoot& root, const std::string& releaseDir, const std::string& descriptionPath,
+                           const PublishOptions& options, std::vector<Problem>& problems) {
     if (options.privatePath.empty() == !options.unsignedRelease) {
         problems.push_back({"publish", options.unsignedRelease ? "--key and --unsigned together: sign, or do not"
                                                                : "no key: --key PRIVATE.pem to sign the release, or --unsigned to publish it unsigned"});
@@ -115,7 +156,7 @@ bool PublishInputsProblems(const ReleaseRoot& root, const std::string& descripti
             return false;
         }
     }
-    return true;
+    return ReleaseFolderProblems(releaseDir, problems);
 }
 
 // One publish at a time: two at once would read the same serials and write their files over each other.
@@ -150,12 +191,21 @@ bool EntryText(const Entry& e, const std::string& folder, const std::string& whe
     std::string name, bytes;
     ToCp949(e.name, name);
     const std::string path = folder + "/" + name;
-    if (!IsRegularFile(path) || !ReadFile(path, bytes)) {
+    // Found under its UTF-8 name too (what every Linux tool writes): it then gets its code page 949 name, the
+    // one the updater asks for, as a link to the same bytes.
+    const std::string asWritten = folder + "/" + e.name;
+    const std::string source = !IsRegularFile(path) && name != e.name && IsRegularFile(asWritten) ? asWritten : path;
+    if (!IsRegularFile(source) || !ReadFile(source, bytes)) {
         problems.push_back({where, "\"" + e.name + "\": no such file " + folder + "/" + e.name});
         return false;
     }
-    if (!root.Holds(path)) {
+    if (!root.Holds(source)) {
         problems.push_back({where, "\"" + e.name + "\": a link that leads out of the release folder"});
+        return false;
+    }
+    // A database cut to nothing is the classic tired mistake: placed, it stops the product.
+    if (bytes.empty() && !e.mayBeEmpty) {
+        problems.push_back({where, "\"" + e.name + "\": the file is empty (0 bytes); if that is meant, flag it \"empty\""});
         return false;
     }
     // A copy gzip makes at least a tenth smaller goes beside it, for a server that serves it to whoever
@@ -165,6 +215,7 @@ bool EntryText(const Entry& e, const std::string& folder, const std::string& whe
     const bool worth = Gzip(bytes, gz) && gz.size() * 10 <= bytes.size() * 9;
     writes.beside.emplace_back(path + ".gz", worth ? gz : std::string());
     writes.beside.emplace_back(path + ".blocks", bytes.size() >= core::kMinMappedFileSize ? BlockMap(bytes) : std::string());
+    if (source != path) writes.byHash.emplace_back(path, source);
     const core::Sha256Digest d = Sha256(bytes);
     const std::string digest = "sha256:" + core::HexLower(d.data(), d.size());
     // The same bytes under the name made of their digest, which a cache may keep for good.
@@ -173,7 +224,7 @@ bool EntryText(const Entry& e, const std::string& folder, const std::string& whe
     if (worth) writes.byHash.emplace_back(hashed + ".gz", path + ".gz");
     if (bytes.size() >= core::kMinMappedFileSize) writes.byHash.emplace_back(hashed + ".blocks", path + ".blocks");
     writes.byHashFolders.insert(Folder(hashed));
-    writes.listed[InodeOf(path)] = core::HexLower(d.data(), d.size());
+    writes.listed[InodeOf(source)] = core::HexLower(d.data(), d.size());
     writes.named.insert(core::HexLower(d.data(), d.size()));
     // A version given is published as it stands; without one, unchanged bytes keep theirs and changed bytes
     // get one of their own. The file is due on a customer's machine exactly when its version text changes,
@@ -214,12 +265,45 @@ bool NextSerial(const std::string& target, const PublishOptions& options, std::i
     return true;
 }
 
+// A staged section's rollout ID: the one it gives, else the one the replaced file carried (widening a stage
+// keeps the machines already in it), else a new one: the serial of this release.
+std::string RolloutId(const Section& s, const std::string& target, std::uint64_t serial) {
+    if (!s.rolloutId.empty()) return s.rolloutId;
+    std::string old;
+    core::Rollout replaced;
+    if (ReadFile(target, old) && core::FindRollout(old, replaced) == core::RolloutLine::Present) return replaced.id;
+    return std::to_string(serial);
+}
+
 // Signing and numbering, the same for every section of one publish.
 struct Signer {
     EVP_PKEY* key;  // none: unsigned
     core::P256Point point;
     std::string expires;
+    std::vector<std::string> ranked;  // the KEYIDs of --rank, oldest first
 };
+
+// Whether every updater that took the release at target (its bytes old) takes one that signer signs: the
+// same key, or one ranked after it. false, with why, otherwise.
+bool GenerationHolds(const std::string& old, const Signer& signer, const std::string& target, std::vector<Problem>& problems) {
+    core::SignatureLine sig;
+    if (!signer.key || core::FindSignatureLine(old, sig) != core::SignatureStatus::Present) return true;
+    const std::string mine = KeyId(signer.point);
+    if (sig.keyId == mine) return true;
+    const int rank = RankOf(mine, signer.ranked), before = RankOf(sig.keyId, signer.ranked);
+    if (signer.ranked.empty()) {
+        problems.push_back({target, "the release it replaces is signed with " + sig.keyId + ", this publish signs with " + mine +
+                                        ": give the updater's public keys in their order (--rank PUBLIC.pem, oldest first) so publish can check every updater takes it"});
+    } else if (rank == core::kNotBuiltIn) {
+        problems.push_back({target, "the signing key " + mine + " is none of the keys given with --rank: no updater built with them takes it"});
+    } else if (rank < before) {
+        problems.push_back({target, "the signing key " + mine + " ranks before " + sig.keyId +
+                                        ", which signed the release it replaces: every updater that took that one refuses this"});
+    } else {
+        return true;
+    }
+    return false;
+}
 
 // A section's version-info file, made into writes; false, with the problems, when it cannot be.
 bool SectionFile(const Section& s, const std::string& releaseDir, const std::string& descriptionPath, const ReleaseRoot& root,
@@ -236,6 +320,8 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
     std::map<std::u16string, Listed> previous;
     std::uint64_t next = 0;
     if (!NextSerial(target, options, now, previous, next, problems)) return false;
+    std::string old;
+    if (ReadFile(target, old) && !GenerationHolds(old, signer, target, problems)) return false;
     std::string text;
     if (!s.site.empty()) text += "SITE=" + site + "\r\n";
     if (!s.subDir.empty()) text += "SUBDIR=" + subDir + "\r\n";
@@ -248,6 +334,7 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
     text += "#serial " + std::to_string(next) + "\r\n#file " + s.versionFile + "\r\n#expires " + signer.expires + "\r\n";
     for (const std::string& mirror : s.mirrors) text += "#mirror " + mirror + "\r\n";
     text += "#by-hash\r\n";
+    if (s.staged) text += "#rollout " + core::FormatRolloutPercent(s.stage) + " " + RolloutId(s, target, next) + "\r\n";
     // An edge may serve the replaced list for a while yet: the names it gives stay.
     for (const auto& p : previous) {
         if (p.second.digest.compare(0, 7, "sha256:") == 0) writes.named.insert(p.second.digest.substr(7));
@@ -262,6 +349,32 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
     }
     writes.files.emplace_back(target, text);
     return all;
+}
+
+// The standard version-info files this publish does not describe, signed by another key than its own: signed
+// again as they stand, so that both files of a release carry one key (a leaked key then signs nothing any
+// more), once every updater that took them takes the new signature.
+void ResignOthers(const std::string& releaseDir, const std::vector<Section>& sections, const Signer& signer, Writes& writes,
+                  std::vector<Problem>& problems) {
+    if (!signer.key) return;
+    for (const std::string& file : StandardVersionFiles()) {
+        const bool described = std::any_of(sections.begin(), sections.end(), [&](const Section& s) { return s.versionFile == file; });
+        const std::string path = releaseDir + "/" + file;
+        std::string bytes;
+        core::SignatureLine sig;
+        if (described || !ReadFile(path, bytes) || core::FindSignatureLine(bytes, sig) != core::SignatureStatus::Present ||
+            sig.keyId == KeyId(signer.point) || !GenerationHolds(bytes, signer, path, problems)) {
+            continue;
+        }
+        const std::string text = bytes.substr(0, sig.signedLength);
+        core::P256Signature signature;
+        if (!Sign(signer.key, text, signature)) {
+            problems.push_back({path, "signing it again with the new key failed"});
+            continue;
+        }
+        writes.files.emplace_back(path, text + "#signature " + KeyId(signer.point) + " " +
+                                            core::EncodeBase64(std::string(signature.begin(), signature.end())) + "\r\n");
+    }
 }
 
 // The by-hash names the version-info files this publish leaves as they are name: they share a folder
@@ -334,12 +447,12 @@ bool WriteAll(const Writes& writes, std::vector<std::string>& written, std::vect
 bool Publish(const std::string& releaseDir, const std::string& descriptionPath, const PublishOptions& options,
              std::vector<std::string>& written, std::vector<Problem>& problems, std::vector<std::string>* removed) {
     const ReleaseRoot root(releaseDir);
-    if (!PublishInputsProblems(root, descriptionPath, options, problems)) return false;
+    if (!PublishInputsProblems(root, releaseDir, descriptionPath, options, problems)) return false;
     const std::int64_t now = options.now ? options.now : static_cast<std::int64_t>(std::time(nullptr));
     std::vector<Section> sections;
     if (!ParseDescription(descriptionPath, sections, problems)) return false;
     PKey key(nullptr, &EVP_PKEY_free);
-    Signer signer{nullptr, {}, core::FormatUtcTime(now + options.expiresDays * 86400LL)};
+    Signer signer{nullptr, {}, core::FormatUtcTime(now + options.expiresDays * 86400LL), {}};
     if (!options.privatePath.empty()) {
         std::string error;
         key = LoadKey(options.privatePath, true, error);
@@ -349,11 +462,22 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
         }
         signer.key = key.get();
     }
+    for (const std::string& path : options.rankedKeys) {
+        std::string error;
+        const PKey ranked = LoadKey(path, false, error);
+        core::P256Point point;
+        if (!ranked || !PublicPoint(ranked.get(), point)) {
+            problems.push_back({path, error.empty() ? "no usable key" : error});
+            return false;
+        }
+        signer.ranked.push_back(KeyId(point));
+    }
     const PublishLock lock(releaseDir);
     if (!lock.Held(releaseDir, problems)) return false;
     // Every file is made before any is written: a refusal changes nothing on disk.
     Writes writes;
     for (const Section& s : sections) SectionFile(s, releaseDir, descriptionPath, root, options, now, signer, writes, problems);
+    ResignOthers(releaseDir, sections, signer, writes, problems);
     NamedByOtherLists(releaseDir, sections, writes.named);
     if (!problems.empty() || !WriteAll(writes, written, problems)) return false;
     std::vector<std::string> gone;

@@ -31,6 +31,9 @@ struct PublishOptions {
     int expiresDays = 30;
     std::uint64_t serial = 0;      // --serial N: the serial to use (needed where the file replaced cannot be read)
     std::int64_t now = 0;          // the publication time, seconds since 1970 UTC; 0: the clock
+    // The updater's public keys in their build order, oldest first (--rank): needed to sign with another key
+    // than the one that signed a release replaced, so that publish can check every updater takes it.
+    std::vector<std::string> rankedKeys;
 };
 
 // publish: writes each version-info file the description names into the release folder (its own path, an

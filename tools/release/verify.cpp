@@ -14,9 +14,10 @@ namespace release_tool {
 
 namespace {
 
-// The signature of the file's bytes (path, lines long) against keys: text becomes what it signs.
+// The signature of the file's bytes (path, lines long) against keys: text becomes what it signs, keyId
+// the KEYID that signed it.
 void SignatureProblems(const std::string& bytes, const std::string& path, int lines, const std::vector<PKey>& keys, std::string& text,
-                       std::vector<Problem>& problems) {
+                       std::string& keyId, std::vector<Problem>& problems) {
     core::SignatureLine sig;
     const core::SignatureStatus status = core::FindSignatureLine(bytes, sig);
     const std::string where = path + ":" + std::to_string(lines);
@@ -29,6 +30,7 @@ void SignatureProblems(const std::string& bytes, const std::string& path, int li
         return;
     }
     text = bytes.substr(0, sig.signedLength);
+    keyId = sig.keyId;
     EVP_PKEY* signer = nullptr;
     for (const PKey& k : keys) {
         core::P256Point point;
@@ -55,11 +57,17 @@ void OwnLinesProblems(const std::string& text, const std::string& file, const st
     } else if (expires <= static_cast<std::int64_t>(std::time(nullptr))) {
         problems.push_back({path, "expired at " + core::FormatUtcTime(expires) + ": the updater refuses it"});
     }
+    core::Rollout rollout;
+    if (core::FindRollout(text, rollout) == core::RolloutLine::Malformed) {
+        problems.push_back({path, "a \"#rollout PERCENT ID\" line that is not one (or more than one): the updater refuses it"});
+    }
 }
 
-// One serial, no lower than the previous release's (when its folder is given).
-void SerialProblems(const std::string& text, const std::string& file, const std::string& path, const std::string& previousDir,
-                    std::vector<Problem>& problems) {
+// One serial, and against the previous release (when its folder is given) the key generations as every
+// updater that took it applies them: keys ranks them as the updater's build does, oldest first; without
+// keys, the serials alone.
+void GenerationProblems(const std::string& text, const std::string& keyId, const std::vector<std::string>& keyIds, const std::string& file,
+                        const std::string& path, const std::string& previousDir, std::vector<Problem>& problems) {
     std::uint64_t serial = 0;
     if (!core::FindSerial(text, serial)) {
         problems.push_back({path, "not exactly one valid \"#serial N\" line"});
@@ -68,13 +76,26 @@ void SerialProblems(const std::string& text, const std::string& file, const std:
     if (previousDir.empty()) return;
     std::string old, why;
     std::map<std::u16string, Listed> ignored;
-    std::uint64_t oldSerial = 0;
+    core::KeptRelease kept;
     if (!ReadFile(previousDir + "/" + file, old)) {
         problems.push_back({previousDir + "/" + file, "the previous release is missing: nothing to compare the serial with"});
-    } else if (!ReadExisting(old, ignored, oldSerial, why)) {
+        return;
+    }
+    if (!ReadExisting(old, ignored, kept.serial, why)) {
         problems.push_back({previousDir + "/" + file, "the previous release cannot be read: " + why});
-    } else if (serial < oldSerial) {
-        problems.push_back({path, "serial " + std::to_string(serial) + " is lower than the previous release's " + std::to_string(oldSerial) +
+        return;
+    }
+    core::SignatureLine oldSig;
+    const bool oldSigned = core::FindSignatureLine(old, oldSig) == core::SignatureStatus::Present;
+    const int rank = keyIds.empty() ? 0 : RankOf(keyId, keyIds);
+    kept.rank = keyIds.empty() || !oldSigned ? 0 : RankOf(oldSig.keyId, keyIds);
+    bool keep = false;
+    if (rank == core::kNotBuiltIn || core::GenerationAccepts(rank, serial, kept, keep)) return;
+    if (rank < kept.rank) {
+        problems.push_back({path, "signed with " + keyId + ", a key ranked before " + oldSig.keyId +
+                                      ", which signed the previous release: every updater that took that one refuses this (the keys rank in the order given, oldest first)"});
+    } else {
+        problems.push_back({path, "serial " + std::to_string(serial) + " is lower than the previous release's " + std::to_string(kept.serial) +
                                       ": the updater refuses it as a rollback"});
     }
 }
@@ -179,11 +200,17 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
         return false;
     }
     std::vector<PKey> keys;
+    std::vector<std::string> keyIds;  // in the order given: the updater's ranks
     for (const std::string& path : publicKeyPaths) {
         std::string error;
         PKey k = LoadKey(path, false, error);
-        if (!k) problems.push_back({path, error});
-        else keys.push_back(std::move(k));
+        core::P256Point point;
+        if (!k || !PublicPoint(k.get(), point)) {
+            problems.push_back({path, error.empty() ? "no usable key" : error});
+            continue;
+        }
+        keyIds.push_back(KeyId(point));
+        keys.push_back(std::move(k));
     }
     for (const std::string& file : versionFiles) {
         std::string bytes;
@@ -196,12 +223,12 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
             problems.push_back({path, "larger than 1 MiB or more than " + std::to_string(core::kMaxVersionInfoEntries) +
                                           " files: the updater cannot read it"});
         }
-        std::string text = bytes;
+        std::string text = bytes, keyId;
         int lines = 0;
         core::ForEachLine(bytes.data(), bytes.size(), [&](const std::string&) { ++lines; });
-        if (!keys.empty()) SignatureProblems(bytes, path, lines, keys, text, problems);
+        if (!keys.empty()) SignatureProblems(bytes, path, lines, keys, text, keyId, problems);
         OwnLinesProblems(text, file, path, problems);
-        SerialProblems(text, file, path, previousDir, problems);
+        GenerationProblems(text, keyId, keyIds, file, path, previousDir, problems);
         const std::string subDir = SettingProblems(text, path, problems);
         EntryProblems(text, FilesFolder(releaseDir, file, subDir), path, root, problems);
     }
