@@ -9,7 +9,7 @@ trap_failures
 build=${BUILD_DIR:-$root/build}/win
 "$root/scripts/bootstrap.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(windows_target).cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 >/dev/null
+  -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 -DUPDATER_SLOW_SERVER_S=15 >/dev/null
 cmake --build "$build" -j "$(nproc)" --target updater_dialog_tests updater_offline_tests BrinsoUpdator standin >/dev/null
 env_dir=$build/faults-wine
 "$root/scripts/wine-env.sh" up "$env_dir" >/dev/null

@@ -58,7 +58,7 @@ for p in Marrowtide.exe MarRtime.exe Tessvane.exe Quillmere.exe MarwDel.exe; do 
 cp "$regprobe" "$out/marrowtide/MarwShell.dll"
 
 cat > "$out.description" <<EOF
-# The sample release: which files each version-info file lists (see README, "Publishing a release").
+# The sample release: which files each version-info file lists (see docs/vendor-guide.md, "Publishing a release").
 [update/db/DBUpdate.ver]
 site=$host
 subdir=$db_folder/

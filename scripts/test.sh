@@ -22,7 +22,7 @@ target=$(windows_target)
 note_windows_target
 echo "== windows build (BrinsoUpdator.exe and its tests for $target, loopback hosts)"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$target.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 \
+  -DCMAKE_BUILD_TYPE=Release -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 -DUPDATER_SLOW_SERVER_S=15 \
   -DUPDATER_RELEASE_TOOL="$build/native/tools/release/marrowtide-release" >/dev/null
 cmake --build "$build/win" -j "$jobs"
 if [ "$target" != i686-w64-mingw32 ]; then
@@ -30,7 +30,7 @@ if [ "$target" != i686-w64-mingw32 ]; then
   # routine's calling convention is the 32-bit build's alone).
   echo "== the shipped 32-bit BrinsoUpdator.exe and its tests (built, not run: this machine cannot run them)"
   cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 \
+    -DUPDATER_SERVER_HOST=127.0.0.2 -DUPDATER_STATS_HOST=127.0.0.3 -DUPDATER_HEALTH_WINDOW_S=2 -DUPDATER_SLOW_SERVER_S=15 \
     -DUPDATER_RELEASE_TOOL="$build/native/tools/release/marrowtide-release" >/dev/null
   cmake --build "$build/win32" -j "$jobs"
   i686-w64-mingw32-objdump -f "$build/win32/src/BrinsoUpdator.exe" | grep -q 'file format pei-i386' ||

@@ -58,7 +58,7 @@ std::string DescribeDownloadFailure(const DownloadOutcome& o, const std::string&
         return "the file would not fit: only " + std::to_string(o.expected) +
                " bytes may be written before the download folder's volume is left with less than 1 GiB or a tenth of it free";
     case DownloadFailure::TooSlow:
-        return "the server sent fewer than 4096 bytes in 60 s (" + std::to_string(o.bytes) +
+        return "the server sent fewer than 4096 bytes in " + std::to_string(o.floorWindowMs / 1000) + " s (" + std::to_string(o.bytes) +
                " bytes arrived): too slow, given up";
     case DownloadFailure::NotWholeInTime:
         return "the file did not arrive whole within " + std::to_string(o.expected / 1000) + " s (" +

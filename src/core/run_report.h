@@ -26,7 +26,7 @@ enum class DownloadFailure {
     LongerThanListed,     // more bytes than the entry's size (expected = the size); reading stopped there
     ShorterThanListed,    // fewer bytes than the entry's size (decoded of expected)
     VolumeFull,           // it would leave the download folder's volume too little room (expected = the bound)
-    TooSlow,              // fewer than 4096 bytes arrived in 60 s (bytes)
+    TooSlow,              // fewer than 4096 bytes arrived in the floor's window, 60 s (bytes)
     NotWholeInTime,       // not whole within the time it was given (expected = the milliseconds, bytes)
     NoHash,               // the platform cannot compute SHA-256
     TooManyRedirects,
@@ -54,6 +54,7 @@ struct DownloadOutcome {
     std::uint64_t rangeFrom = 0;   // the byte the request asked the rest from (kept by an earlier attempt); 0: all
     bool resumed = false;          // the answer was that rest (206): decoded counts the kept bytes too
     std::uint64_t kept = 0;        // bytes kept after a failure for a later attempt to resume from
+    std::uint32_t floorWindowMs = 60000;  // the floor's window: 4096 bytes in any this many ms
 };
 
 // What follows a failed download: the same host asked again once the wait a 503 or 429 asked for has

@@ -106,6 +106,25 @@ bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest) {
     return hash.Finish(digest);
 }
 
+bool HmacSha256(const void* key, std::size_t keySize, const void* data, std::size_t size, core::Sha256Digest& mac) {
+    const Bcrypt& api = Api();
+    if (!api.complete) return false;
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!Ok(api.OpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG))) return false;
+    const UniqueHandle<CngAlgorithmTraits> alg(opened);
+    DWORD objectSize = 0, got = 0;
+    if (!Ok(api.GetProperty(alg.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got, 0))) return false;
+    std::vector<unsigned char> object(objectSize);
+    BCRYPT_HASH_HANDLE made = nullptr;
+    if (!Ok(api.CreateHash(alg.get(), &made, object.data(), objectSize, static_cast<PUCHAR>(const_cast<void*>(key)),
+                           static_cast<ULONG>(keySize), 0))) {
+        return false;
+    }
+    const UniqueHandle<CngHashTraits> hash(made);
+    return Ok(api.HashData(hash.get(), static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0)) &&
+           Ok(api.FinishHash(hash.get(), mac.data(), static_cast<ULONG>(mac.size()), 0));
+}
+
 bool VerifyP256(const core::P256Point& point, const core::Sha256Digest& digest, const core::P256Signature& signature) {
     const Bcrypt& api = Api();
     if (!api.complete) return false;

@@ -73,6 +73,8 @@ private:
 };
 
 bool Sha256(const void* data, std::size_t size, core::Sha256Digest& digest);
+// HMAC-SHA256 of data keyed with key; false when any step failed.
+bool HmacSha256(const void* key, std::size_t keySize, const void* data, std::size_t size, core::Sha256Digest& mac);
 
 // Whether signature (r || s) is an ECDSA P-256 signature of digest by the public key point (X || Y).
 bool VerifyP256(const core::P256Point& point, const core::Sha256Digest& digest, const core::P256Signature& signature);

@@ -123,7 +123,7 @@ bool ReadPaced(CHttpFile& file, const DownloadRequest& request, IDownloadProgres
     CSteadyPause pause(kChunkPauseMs);
     const bool show = request.showProgress && progress;
     // A trickle never holds the run: each read returns what has arrived, and the body must keep moving.
-    core::ProgressFloor floor(core::kFloorBytes, core::kFloorWindowMs, requestedAt);
+    core::ProgressFloor floor(core::kFloorBytes, kSlowServerMs, requestedAt);
     for (;;) {
         // Only what has arrived: a read of a whole chunk would wait for all of it, and a stop would wait
         // with it.
@@ -139,7 +139,10 @@ bool ReadPaced(CHttpFile& file, const DownloadRequest& request, IDownloadProgres
             o.expected = request.wholeWithinMs;
             return Fail(o, DownloadFailure::NotWholeInTime);
         }
-        if (!floor.Holds(o.bytes, now)) return Fail(o, DownloadFailure::TooSlow);
+        if (!floor.Holds(o.bytes, now)) {
+            o.floorWindowMs = kSlowServerMs;
+            return Fail(o, DownloadFailure::TooSlow);
+        }
         if (progress) progress->Moved(o.bytes, floor.DueMs());
         if (show) progress->Received(core::DownloadPercent(static_cast<double>(done + o.bytes), total));
         if (!pause.Pause(stop)) return Fail(o, DownloadFailure::Stopped);
@@ -459,9 +462,9 @@ void SettleKeptPart(const DownloadRequest& request, core::DownloadOutcome& o, CK
 void SetWindowsTimeouts(HINTERNET handle) {
     // Wine's own waits are longer, and a server that goes silent must never hold the run (and the
     // stopped product) for longer than this.
-    const DWORD timeouts[][2] = {{INTERNET_OPTION_CONNECT_TIMEOUT, 60000},
-                                 {INTERNET_OPTION_SEND_TIMEOUT, 30000},
-                                 {INTERNET_OPTION_RECEIVE_TIMEOUT, 30000}};
+    const DWORD timeouts[][2] = {{INTERNET_OPTION_CONNECT_TIMEOUT, kSlowServerMs},
+                                 {INTERNET_OPTION_SEND_TIMEOUT, kSlowServerMs / 2},
+                                 {INTERNET_OPTION_RECEIVE_TIMEOUT, kSlowServerMs / 2}};
     for (const auto& t : timeouts) {
         DWORD value = t[1];
         ::InternetSetOptionW(handle, t[0], &value, sizeof value);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
 #include "core/block_map.h"
 #include "core/release.h"
 #include "core/run_report.h"
@@ -16,6 +17,11 @@
 extern const char kRequestHeaders[];
 constexpr DWORD kRequestHeadersLength = 290;
 constexpr UINT kDownloadChunk = 4096;
+// How long a slow server is given, chosen when the program is built (UPDATER_SLOW_SERVER_S, 60 s): the
+// floor's window (4096 bytes in any such span), the span in which a version-info file, a block map or a
+// request for ranges must arrive whole, and the platform's connect time-out; the send and receive
+// time-outs are half of it. Test builds shorten it, so rows that wait for it cost seconds, not minutes.
+constexpr DWORD kSlowServerMs = UPDATER_SLOW_SERVER_S * 1000u;
 
 // The framework's verb index of GET, the only verb the updater sends.
 constexpr int kVerbGet = 1;

@@ -9,7 +9,7 @@
 namespace {
 
 // A block map and a request for ranges arrive whole within a minute, as the version-info files do.
-constexpr DWORD kSmallFetchWithinMs = 60000;
+constexpr DWORD kSmallFetchWithinMs = kSlowServerMs;
 constexpr DWORD kCopyPiece = 64 * 1024;
 
 // A new file of the map's size at path, holding each block found in old where the map puts it; false too

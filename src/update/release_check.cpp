@@ -89,8 +89,15 @@ std::int64_t UtcNow() {
 
 namespace {
 
+// What a signed file that passed its checks leaves to be done once it is taken.
+struct Checked {
+    std::size_t signedLength = 0;
+    bool keep = false;  // its serial and KEYID replace the kept ones
+    std::string keyId;
+};
+
 VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
-                                const ReleaseKeys& keys, ReleaseVerdict& v) {
+                                const ReleaseKeys& keys, ReleaseVerdict& v, Checked& c) {
     std::string& detail = v.detail;
     if (keys.count == 0) return VersionInfoProblem::None;
     core::SignatureLine line;
@@ -120,17 +127,38 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
         return VersionInfoProblem::Expired;
     }
     if (!core::EveryEntryHasDigestAndSize(signedText)) return VersionInfoProblem::EntryWithoutDigest;
-    // A release taken back here is not taken again, whatever key signed it; nothing of it is kept.
-    v.takenBack = HoldingBack(name, serial);
-    if (v.takenBack != 0) return VersionInfoProblem::None;
-    bool keep = false;
     const core::KeptRelease kept = KeptReleaseOf(name, keys, v.keptSerialUnreadable);
-    if (!core::GenerationAccepts(rank, serial, kept, keep)) {
+    if (!core::GenerationAccepts(rank, serial, kept, c.keep)) {
         // An older release served again, or one signed by a key a later one has replaced.
         return rank < kept.rank ? VersionInfoProblem::RetiredKey : VersionInfoProblem::Rollback;
     }
-    if (keep) KeepRelease(name, serial, line.keyId);
+    c.signedLength = line.signedLength;
+    c.keyId = line.keyId;
     return VersionInfoProblem::None;
+}
+
+// This machine's share of rollout id, from its secret (made when it has none that fits); false when no
+// secret can be had or kept.
+bool MachineShare(const std::string& id, RolloutDraw& draw) {
+    constexpr wchar_t kSecretValue[] = L"RolloutSecret";
+    CRegistryKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, ProductKeyPath(), KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
+    unsigned char secret[32];
+    DWORD type = 0, size = sizeof secret;
+    const LONG read = ::RegQueryValueExW(key.get(), kSecretValue, nullptr, &type, secret, &size);
+    if (read != ERROR_SUCCESS || type != REG_BINARY || size != sizeof secret) {
+        // Another type or size (a value someone set by hand, or one cut short) is made anew.
+        draw.secretReplaced = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
+        draw.secretMade = true;
+        if (!CngRandom(secret, sizeof secret) ||
+            ::RegSetValueExW(key.get(), kSecretValue, 0, REG_BINARY, secret, sizeof secret) != ERROR_SUCCESS) {
+            return false;
+        }
+    }
+    core::Sha256Digest mac;
+    if (!HmacSha256(secret, sizeof secret, id.data(), id.size(), mac)) return false;
+    draw.share = core::RolloutShare(mac);
+    return true;
 }
 
 }  // namespace
@@ -138,11 +166,31 @@ VersionInfoProblem CheckRelease(const std::string& bytes, const CString& name, c
 ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
                                  const ReleaseKeys& keys) {
     ReleaseVerdict v;
-    v.problem = CheckRelease(bytes, name, path, now, keys, v);
-    // Without keys nothing is checked, but a serial the file gives still names the release a machine took back.
-    if (keys.count == 0) {
-        if (!core::FindSerial(bytes, v.serial)) v.serial = 0;
-        if (v.serial != 0) v.takenBack = HoldingBack(name, v.serial);
+    Checked c;
+    v.problem = CheckRelease(bytes, name, path, now, keys, v, c);
+    if (v.problem != VersionInfoProblem::None) return v;
+    // Without keys nothing is checked, but what the file says of its serial and its stage still holds.
+    const std::string text = keys.count ? bytes.substr(0, c.signedLength) : bytes;
+    if (keys.count == 0 && !core::FindSerial(text, v.serial)) v.serial = 0;
+    // A release taken back here is not taken again, whatever key signed it; nothing of it is kept.
+    if (v.serial != 0 && (v.takenBack = HoldingBack(name, v.serial)) != 0) return v;
+    // Nor is a staged one whose stage this machine's share lies outside (a full stage needs no share).
+    core::Rollout rollout;
+    const core::RolloutLine staged = core::FindRollout(text, rollout);
+    if (staged == core::RolloutLine::Malformed) {
+        v.problem = VersionInfoProblem::BadRollout;
+        return v;
     }
+    if (staged == core::RolloutLine::Present) {
+        v.rollout.staged = true;
+        v.rollout.stage = rollout.stage;
+        v.rollout.id = rollout.id;
+        v.rollout.drawn = rollout.stage >= 10000 || MachineShare(rollout.id, v.rollout);
+        if (rollout.stage < 10000 && (!v.rollout.drawn || !core::TakesRollout(v.rollout.share, rollout.stage))) {
+            v.rollout.heldBack = true;
+            return v;
+        }
+    }
+    if (c.keep) KeepRelease(name, v.serial, c.keyId);
     return v;
 }

@@ -28,14 +28,18 @@ std::string ReleaseKeysText(const ReleaseKeys& keys);
 // as string values "<file>" and "<file>.keyid" under the product key's "Releases" (a serial that cannot be
 // read counts as none, and the verdict says so). They are then replaced when the key is later or the
 // serial higher. Where the platform has no CNG, nothing can be trusted.
-// A file that may be used is still not taken when its serial is at most that of a release taken back on this
-// machine ("<file>.taken-back" under "Releases"; serial read without a signature check in a build without keys).
+// A file that may be used is still not taken (held back: not a failure, nothing of it kept) when its serial is
+// at most that of a release taken back on this machine ("<file>.taken-back" under "Releases"), or when it is
+// staged ("#rollout") and this machine's share lies outside the stage. The share comes from the machine's
+// secret, the product key's REG_BINARY "RolloutSecret" (32 random bytes, made when missing, never sent). In a
+// build without keys the serial and the stage are read without a signature check.
 struct ReleaseVerdict {
     VersionInfoProblem problem = VersionInfoProblem::None;
     std::string detail;                 // what the log quotes with the problem
     bool keptSerialUnreadable = false;  // what was kept for the file is no serial (another type, not a number)
     std::uint64_t serial = 0;           // its serial; 0 when it has none
     std::uint64_t takenBack = 0;        // when not 0, the serial taken back that holds this one back
+    RolloutDraw rollout;
 };
 ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
                                  const ReleaseKeys& keys);

@@ -48,6 +48,19 @@ enum class VersionInfoProblem {
     NoExpiry,            // no valid "#expires" line (or more than one)
     Expired,             // its expiry has passed (detail: when, and what the clock said)
     NoCrypto,            // the system cannot verify (no CNG)
+    BadRollout,          // a "#rollout" line that is not one, or more than one
+};
+
+// A staged release ("#rollout PERCENT ID") as this machine drew it.
+struct RolloutDraw {
+    bool staged = false;
+    unsigned stage = 0;           // hundredths of a per cent
+    std::string id;
+    bool drawn = false;           // share is this machine's (false: no secret could be had; or a full stage)
+    unsigned share = 0;           // hundredths of a per cent
+    bool secretMade = false;      // the machine's secret was made in this check
+    bool secretReplaced = false;  // and a value of another type or size stood in its place
+    bool heldBack = false;        // outside the stage: nothing of it is taken
 };
 
 // Why a pass ended as it did.
@@ -91,6 +104,8 @@ public:
     virtual void VersionInfoUnusable(UpdatePass, VersionInfoProblem, const std::string& /*detail*/, const std::string& /*host*/,
                                      bool /*nextHost*/) {}
     virtual void KeptSerialUnreadable(UpdatePass, const CString& /*file*/) {}  // taken as none
+    // The DB release is signed only by keys this build does not carry: the program pass runs all the same.
+    virtual void MissedKeyRoll() {}
     virtual void EntryChecked(UpdatePass, const CString& /*name*/, const CString& /*version*/, EntryVerdict) {}
     virtual void FilesDue(UpdatePass, std::size_t /*count*/) {}  // the version-info file was read
     virtual void FileStarted(UpdatePass, const CString& /*name*/, long /*index*/, long /*count*/) {}
@@ -120,6 +135,8 @@ public:
     virtual void TakingBack(const std::string& /*releases*/, std::size_t /*count*/, const std::string& /*why*/) {}
     // The release of file with serial is remembered as taken back (0): it is not taken again.
     virtual void RememberedTakenBack(const CString& /*file*/, std::uint64_t /*serial*/, RunError) {}
+    // A staged version-info file as this machine drew it: taken, or held back (nothing of it taken).
+    virtual void RolloutDrawn(UpdatePass, const CString& /*file*/, const RolloutDraw&) {}
     // A version-info file of serial is not taken: the release of serial takenBack was taken back here.
     virtual void ReleaseHeldBack(UpdatePass, const CString& /*file*/, std::uint64_t /*serial*/, std::uint64_t /*takenBack*/) {}
     virtual void Placing(const CString& /*name*/) {}
@@ -145,6 +162,7 @@ public:
     void ProgramNotEnded(const CString& p) override { Each(&IRunEvents::ProgramNotEnded, p); }
     void PassStarted(UpdatePass p) override { Each(&IRunEvents::PassStarted, p); }
     void KeptSerialUnreadable(UpdatePass p, const CString& f) override { Each(&IRunEvents::KeptSerialUnreadable, p, f); }
+    void MissedKeyRoll() override { Each(&IRunEvents::MissedKeyRoll); }
     void VersionInfoUnusable(UpdatePass p, VersionInfoProblem v, const std::string& d, const std::string& h, bool n) override {
         Each(&IRunEvents::VersionInfoUnusable, p, v, d, h, n);
     }
@@ -169,6 +187,7 @@ public:
     void HealthWindowNeverEnded(const std::string& r, bool t) override { Each(&IRunEvents::HealthWindowNeverEnded, r, t); }
     void TakingBack(const std::string& r, std::size_t n, const std::string& w) override { Each(&IRunEvents::TakingBack, r, n, w); }
     void RememberedTakenBack(const CString& f, std::uint64_t s, RunError e) override { Each(&IRunEvents::RememberedTakenBack, f, s, e); }
+    void RolloutDrawn(UpdatePass p, const CString& f, const RolloutDraw& d) override { Each(&IRunEvents::RolloutDrawn, p, f, d); }
     void ReleaseHeldBack(UpdatePass p, const CString& f, std::uint64_t s, std::uint64_t t) override {
         Each(&IRunEvents::ReleaseHeldBack, p, f, s, t);
     }

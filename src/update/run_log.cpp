@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "core/product.h"
+#include "core/release.h"
 #include "core/version_info.h"
 #include "framework/file.h"
 #include "framework/win_text.h"
@@ -32,6 +33,7 @@ const char* ProblemText(VersionInfoProblem p) {
     case VersionInfoProblem::NoExpiry: return "it does not hold exactly one valid \"#expires\" line";
     case VersionInfoProblem::Expired: return "it has expired: an old release, held back or served from a cache";
     case VersionInfoProblem::NoCrypto: return "this system cannot verify signatures (no CNG)";
+    case VersionInfoProblem::BadRollout: return "its \"#rollout\" line is not one (or there is more than one)";
     }
     return "unknown problem";
 }
@@ -172,6 +174,11 @@ void CRunLog::KeptSerialUnreadable(UpdatePass pass, const CString& file) {
                     " is not a serial (another type of value, or not a number): taken as none");
 }
 
+void CRunLog::MissedKeyRoll() {
+    Write(false, "the DB release is signed with a key this program does not carry (a key roll it missed): the program pass "
+                 "runs all the same, as it may bring the updater that carries the key");
+}
+
 void CRunLog::EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) {
     Write(IsRefusal(verdict),
           std::string(PassName(pass)) + ": " + Quoted(name) + " version " + Quoted(version) + " " + VerdictText(verdict));
@@ -286,6 +293,23 @@ void CRunLog::RememberedTakenBack(const CString& file, std::uint64_t serial, Run
         Write(true, "could not remember that " + release + " was taken back (" + ErrorText(error) + "): it may be taken again");
     } else {
         Write(false, "remembered that " + release + " was taken back: it and every lower serial are not taken again");
+    }
+}
+
+void CRunLog::RolloutDrawn(UpdatePass pass, const CString& file, const RolloutDraw& d) {
+    const std::string pass_ = std::string(PassName(pass)) + ": ";
+    if (d.secretMade) {
+        Write(false, pass_ + (d.secretReplaced ? "the rollout secret (\"RolloutSecret\") was not 32 bytes of REG_BINARY: made anew"
+                                               : "this machine's rollout secret (\"RolloutSecret\") made"));
+    }
+    const std::string stage = Quoted(file) + " is staged for " + core::FormatRolloutPercent(d.stage) + " % of machines (rollout " + d.id + ")";
+    if (!d.drawn && d.heldBack) {
+        Write(true, pass_ + stage + ", and this machine has no rollout secret it can keep: held back");
+    } else if (!d.drawn) {
+        Write(false, pass_ + stage + ": taken");
+    } else {
+        Write(false, pass_ + stage + ": this machine's share is " + core::FormatRolloutPercent(d.share) + " %, " +
+                         (d.heldBack ? "outside it: held back, nothing of it is taken" : "within it: taken"));
     }
 }
 

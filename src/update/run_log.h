@@ -35,6 +35,7 @@ public:
                              bool nextHost) override;
     void CameAfterWaits(const std::string& url, std::int64_t waited, unsigned long tookMs) override;
     void KeptSerialUnreadable(UpdatePass pass, const CString& file) override;
+    void MissedKeyRoll() override;
     void EntryChecked(UpdatePass pass, const CString& name, const CString& version, EntryVerdict verdict) override;
     void FilesDue(UpdatePass pass, std::size_t count) override;
     void DownloadStarted(const std::string& url) override;
@@ -48,6 +49,7 @@ public:
     void HealthWindowNeverEnded(const std::string& releases, bool takenBack) override;
     void TakingBack(const std::string& releases, std::size_t count, const std::string& why) override;
     void RememberedTakenBack(const CString& file, std::uint64_t serial, RunError error) override;
+    void RolloutDrawn(UpdatePass pass, const CString& file, const RolloutDraw& draw) override;
     void ReleaseHeldBack(UpdatePass pass, const CString& file, std::uint64_t serial, std::uint64_t takenBack) override;
     void ProgramSetAside(const CString& aside) override;
     void RegistrationStarted(const CString& path, RunError error) override;

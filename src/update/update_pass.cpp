@@ -20,8 +20,8 @@
 #include "update/version_info_file.h"
 
 namespace {
-// A version-info file arrives whole within a minute.
-constexpr DWORD kSmallFetchWithinMs = 60000;
+// A version-info file arrives whole within a minute (the build's span for a slow server).
+constexpr DWORD kSmallFetchWithinMs = kSlowServerMs;
 }  // namespace
 
 BOOL CUpdateRun::UpdateDBFiles() {
@@ -55,6 +55,7 @@ BOOL CUpdateRun::UpdateProgramFiles() {
 BOOL CUpdateRun::RunUpdatePass(const PassSettings& s) {
     m_pass = s.pass;
     RunError error = 0;
+    m_refusals = {};
     const PassEnd end = PassSteps(s, error);
     m_events->PassEnded(s.pass, m_stop.Raised() ? PassEnd::Stopped : end, error);
     return end == PassEnd::Done || end == PassEnd::Current;
@@ -228,13 +229,14 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
         problem = verdict.problem;
         detail = verdict.detail;
         m_release = core::JournalRelease{name.str(), verdict.serial};
-        // A release taken back here is held back, not failed: nothing of it is due, and the run goes on.
-        if (problem == VersionInfoProblem::None && verdict.takenBack != 0) {
-            m_events->ReleaseHeldBack(m_pass, name, verdict.serial, verdict.takenBack);
-            return TRUE;
-        }
+        if (problem == VersionInfoProblem::None && verdict.rollout.staged) m_events->RolloutDrawn(m_pass, name, verdict.rollout);
+        // A release taken back here, or staged outside this machine's share, is held back, not failed:
+        // nothing of it is due, and the run goes on.
+        if (problem == VersionInfoProblem::None && verdict.takenBack != 0) m_events->ReleaseHeldBack(m_pass, name, verdict.serial, verdict.takenBack);
+        if (problem == VersionInfoProblem::None && (verdict.takenBack != 0 || verdict.rollout.heldBack)) return TRUE;
     }
     if (problem != VersionInfoProblem::None) {
+        ++(problem == VersionInfoProblem::UnknownKey ? m_refusals.forKey : m_refusals.otherwise);
         m_events->VersionInfoUnusable(m_pass, problem, detail, m_versionInfoHost.str(), m_versionInfoHostLeft);
         return FALSE;
     }

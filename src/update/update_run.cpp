@@ -67,7 +67,13 @@ RunOutcome CUpdateRun::Run() {
     } const shellObjectsGo{*this};
     if (!m_stop.Raised()) {
         outcome = RunOutcome::Failed;
-        if (UpdateDBFiles() && !m_stop.Raised() && UpdateProgramFiles() && !m_stop.Raised()) {
+        const bool db = UpdateDBFiles();
+        // A DB release whose every copy that arrived is signed by a key this build does not carry is a key roll
+        // it missed: the program pass still runs, as it may bring the updater that carries the key (the run has
+        // failed all the same).
+        const bool missedKeyRoll = !db && m_refusals.onlyForKey();
+        if (missedKeyRoll && !m_stop.Raised()) m_events->MissedKeyRoll();
+        if ((db || missedKeyRoll) && !m_stop.Raised() && UpdateProgramFiles() && db && !m_stop.Raised()) {
             CreateShellEntries();
             outcome = RunOutcome::Updated;
         }

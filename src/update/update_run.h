@@ -111,6 +111,11 @@ private:
     CWatchedDownloads m_downloads{m_events, m_stop};
     CPreviousCopies m_previous{*m_events, m_stop};
     bool m_placing = false;  // a pass is between its first replacement and its last version record
+    // The version-info files the current pass refused: for a key the build does not carry, for anything else.
+    struct Refusals {
+        int forKey = 0, otherwise = 0;
+        bool onlyForKey() const { return forKey > 0 && otherwise == 0; }
+    } m_refusals;
     UpdatePass m_pass = UpdatePass::Db;  // the pass being run, for what is told
     std::atomic<bool> m_ended{false};    // Run has told its end: a later stop is no news
     // The shell's folders and link writer, made once per run (ahead, in a pause) on the run's thread.

@@ -55,6 +55,7 @@ CWatchedDownloads::Fetched CWatchedDownloads::Run(DownloadRequest request, const
         outcome.failure = core::Overdue(::GetTickCount(), relay->DueMs(), request.wholeWithinMs ? &wholeDueMs : nullptr, left);
         outcome.bytes = relay->Bytes();
         outcome.expected = request.wholeWithinMs;
+        outcome.floorWindowMs = kSlowServerMs;
         waitMs = left;
         return outcome.failure != core::DownloadFailure::None;
     };

@@ -23,7 +23,7 @@ class CDownloadProgressRelay : public IDownloadProgress {
 public:
     // Made as its download starts: the floor counts from now.
     explicit CDownloadProgressRelay(std::shared_ptr<IRunEvents> events)
-        : m_events(std::move(events)), m_dueMs(::GetTickCount() + core::kFloorWindowMs) {}
+        : m_events(std::move(events)), m_dueMs(::GetTickCount() + kSlowServerMs) {}
     void BodyStarted() override { m_events->DownloadBodyStarted(); }
     void Received(int percent) override { m_events->DownloadProgress(percent); }
     void Moved(std::uint64_t bytes, DWORD dueMs) override {

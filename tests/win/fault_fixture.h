@@ -365,6 +365,22 @@ inline std::function<void(TestHttpServer&)> ServeSigned(const std::string& dbVer
     };
 }
 
+// The signed DB release of serial (its files at version serial, or the version given), b.gdb's bytes as given,
+// more lines signed with it; and the program release.
+inline std::function<void(TestHttpServer&)> ServeDbRelease(int serial, const std::string& gdb, const std::string& more = "",
+                                                           int version = 0) {
+    std::map<std::string, std::string> files = kListed;
+    files["b.gdb"] = gdb;
+    std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
+    for (const auto& f : files) text += f.first + "=" + std::to_string(version ? version : serial) + ",0,0,0," + EntryChecks(f.second) + "\r\n";
+    const std::string list = Signed(text + "#serial " + std::to_string(serial) + "\r\n" + ReleaseLines("update/db/DBUpdate.ver") + more, 0);
+    return [list, files](TestHttpServer& s) {
+        s.Serve("/update/db/DBUpdate.ver", Ok(list));
+        for (const auto& f : files) s.Serve("/db/" + f.first, Ok(f.second));
+        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
+    };
+}
+
 // The serial kept for a version-info file ("<none>" for none).
 inline std::wstring StoredSerial(const wchar_t* file) {
     std::wstring v;

@@ -2,6 +2,11 @@
 // same invariants: nothing lost, nothing planted.
 #include "fault_fixture.h"
 
+#include <algorithm>
+
+#include "core/release.h"
+#include "framework/cng.h"
+
 namespace fault_matrix {
 namespace {
 
@@ -18,6 +23,41 @@ TEST_F(FaultTest, SignedReleases) {
     const auto unreadable = [this] {
         EXPECT_EQ(m_targets, std::vector<std::string>{"/update/db/DBUpdate.ver"});
         EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+    };
+    // Refused for its key alone (a key roll this build missed): nothing of it is asked for, but the program
+    // release is.
+    const auto refusedForKey = [this] {
+        EXPECT_EQ(m_targets, (std::vector<std::string>{"/update/db/DBUpdate.ver", "/marrowtide/MarrowtideWeb.ver"}));
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+        EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"1");
+    };
+    // Three key generations: this build carries "one" and "two"; the DB release is signed with the key after
+    // them, and the program release (signed with "two") ships the updater that carries it, which then takes
+    // the DB release.
+    std::string next;
+    EXPECT_TRUE(ReadFileBytes(NextUpdatorExePath(), next));
+    const std::string nextDb = Signed(DbVerWithDigests(), 2);
+    const std::string shipsNext = Signed("BrinsoUpdator.exe=2,0,0,0," + EntryChecks(next) + "\r\n#serial 2\r\n" +
+                                             ReleaseLines("marrowtide/MarrowtideWeb.ver"), 1);
+    const auto serveRoll = [nextDb, shipsNext, next](TestHttpServer& s) {
+        ServeSigned(nextDb, kListed.at("a.dll"), shipsNext)(s);
+        s.Serve("/marrowtide/BrinsoUpdator.exe", Ok(next));
+    };
+    // The first run (this build) takes the program release only; the case's run is the updater it placed.
+    Case threeGenerations{"a machine that missed a key roll: its program release brings the next updater, which takes the DB release",
+                          serveRoll, nullptr, true, [] {
+                              for (const char* name : {"a.dll", "b.gdb", "c.adb"}) EXPECT_EQ(RecordedVersion(Utf16(name).c_str()), L"2") << name;
+                              EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"2");
+                              EXPECT_TRUE(LogHolds("(release keys " + TestKeyId(1) + " " + TestKeyId(2) + ")")) << "the next updater ran";
+                          }};
+    threeGenerations.prepare = [this, next, serveRoll]() -> std::shared_ptr<void> {
+        const std::wstring installed = InstallFolder() + L"\\BrinsoUpdator.exe";
+        if (!RunBefore(serveRoll) || ReadAll(installed) != next || RecordedVersion(L"a.dll") != L"1" ||
+            !LogHolds("the program pass runs all the same")) {
+            return nullptr;
+        }
+        m_exe = installed;
+        return Undo([this] { m_exe = SignedUpdatorExePath(); });
     };
     const auto storedSerial = [](const wchar_t* serial) {
         return [serial] {
@@ -129,7 +169,7 @@ TEST_F(FaultTest, SignedReleases) {
                   EXPECT_TRUE(LogHolds("run ended: the product is up to date"));
               },
               true, serverMirror({{"/update/db//a.dll", Ok(kListed.at("a.dll"))}})},
-             "fewer than 4096 bytes in 60 s ("),
+             "fewer than 4096 bytes in " + std::to_string(UPDATER_SLOW_SERVER_S) + " s ("),
         // A listed file the site fails to deliver comes from the release's mirror, same path; the run is whole.
         Logs({"a 500 at the site, the file from the mirror", siteAnswers(HttpAnswer::Status(500, "Internal Server Error", "down")),
               nullptr, true, fromTheMirror, true,
@@ -206,12 +246,13 @@ TEST_F(FaultTest, SignedReleases) {
               siteAnswers(HttpAnswer::Status(503, "Service Unavailable", "busy").With("Retry-After: 120")), nullptr, true,
               fromTheMirror, true, mirror(Ok(kListed.at("a.dll")))},
              "HTTP 503 instead of 200 OK; asking the next mirror"),
-        // Given up by its watch while the platform holds it (a byte every 25 s), the site's download ends by
-        // itself 15 s later, while the mirror's (20 s long) is being written: it drops only its own file.
+        // Given up by its watch while the platform holds it (a byte every 5/12 of the slow-server span, 25 s as
+        // shipped: within the receive time-out), the site's download ends by itself when its next byte comes,
+        // while the mirror's (20 s long) is being written: it drops only its own file.
         [&] {
             HttpAnswer slow = Ok(kListed.at("a.dll")), slower = slow;
             slow.piece = 1;
-            slow.delayPerKiB = 25000;
+            slow.delayPerKiB = UPDATER_SLOW_SERVER_S * 1000 * 5 / 12;
             slower.delayPerKiB = 1000;
             return Logs({"the site's download given up by its watch, the mirror's written while it ends", siteAnswers(slow), nullptr,
                          true, fromTheMirror, true, mirror(slower)},
@@ -257,8 +298,10 @@ TEST_F(FaultTest, SignedReleases) {
              "the file's SHA-256 is not the one the version-info file lists"),
         Logs({"one changed byte in the signed part", ServeSigned(changedSigned), nullptr, true, unreadable},
              "its signature does not match its contents"),
-        Logs({"a signature by an unknown key", ServeSigned(Signed(DbVerWithDigests(), 2)), nullptr, true, unreadable},
+        Logs({"a signature by an unknown key: the program pass runs all the same", ServeSigned(Signed(DbVerWithDigests(), 2)), nullptr, true,
+              refusedForKey},
              "signed with a key this program does not carry"),
+        Logs(threeGenerations, "the program pass runs all the same, as it may bring the updater that carries the key"),
         Logs({"no signature line", ServeSigned(DbVerWithDigests()), nullptr, true, unreadable}, "it is not signed"),
         {"a line after the signature line", ServeSigned(good + "x.dll=2\r\n"), nullptr, true, unreadable},
         Logs({"no kept KEYID, the oldest key with a lower serial (rollback)", ServeSigned(good), nullptr, true,
@@ -457,6 +500,107 @@ TEST_F(FaultTest, UpdatesItself) {
               },
               true, installed([program] { return CreateDirectoryW((program + L".~new").c_str(), nullptr) != FALSE; })},
              "could not place BrinsoUpdator.exe as " + Utf8(program)),
+    });
+}
+
+// A machine's rollout secret, and its share of a rollout with it, drawn as the updater draws it.
+const unsigned char kSecret[32] = {7, 1, 8, 2, 8, 1, 8, 2, 8, 4, 5, 9, 0, 4, 5, 2, 3, 5, 3, 6, 0, 2, 8, 7, 4, 7, 1, 3, 5, 2, 6, 6};
+const wchar_t kSecretValue[] = L"RolloutSecret";
+
+unsigned ShareOf(const unsigned char* secret, const std::string& id) {
+    core::Sha256Digest mac{};
+    EXPECT_TRUE(HmacSha256(secret, 32, id.data(), id.size(), mac));
+    return core::RolloutShare(mac);
+}
+
+std::function<std::shared_ptr<void>()> WithSecret(DWORD type, const void* bytes, DWORD size) {
+    return [type, bytes, size]() -> std::shared_ptr<void> {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, product::kProductKeyPathW, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) return nullptr;
+        const LONG set = RegSetValueExW(key, kSecretValue, 0, type, static_cast<const BYTE*>(bytes), size);
+        RegCloseKey(key);
+        return set == ERROR_SUCCESS ? Undo([] {}) : nullptr;
+    };
+}
+
+// The secret the product key holds now: 32 bytes of REG_BINARY, or nothing.
+bool StoredSecret(unsigned char (&secret)[32]) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, product::kProductKeyPathW, 0, KEY_READ, &key) != 0) return false;
+    DWORD type = 0, size = sizeof secret;
+    const LONG read = RegQueryValueExW(key, kSecretValue, nullptr, &type, secret, &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS && type == REG_BINARY && size == sizeof secret;
+}
+
+// Whole runs of the vendor's release operations: staged releases (with a secret whose share decides the
+// stages given), a halt, a revert.
+TEST_F(FaultTest, ReleaseOperations) {
+    m_exe = SignedUpdatorExePath();
+    const unsigned share = ShareOf(kSecret, "canary");
+    const auto staged = [](unsigned stage, const char* id = "canary") {
+        return ServeDbRelease(5, kListed.at("b.gdb"), "#rollout " + core::FormatRolloutPercent(stage) + " " + id + "\r\n");
+    };
+    const auto inside = staged(std::min(share + 1, 10000u)), outside = staged(share);
+    const auto secret = WithSecret(REG_BINARY, kSecret, sizeof kSecret);
+    const auto taken = [] {
+        for (const auto& l : kListed) EXPECT_EQ(RecordedVersion(Utf16(l.first).c_str()), L"5") << l.first;
+        EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"5");
+    };
+    // Held back: nothing of it asked for, placed, recorded or kept; the program pass still runs.
+    const auto heldBack = [this] {
+        for (const std::string& t : m_targets) EXPECT_NE(t.rfind("/db/", 0), 0u) << t;
+        EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+        EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"<none>") << "its serial not kept";
+        EXPECT_EQ(StoredSerial(L"MarrowtideWeb.ver"), L"1") << "the program release taken";
+    };
+    const auto secretMade = [taken] {
+        unsigned char made[32];
+        ASSERT_TRUE(StoredSecret(made)) << "a secret of 32 bytes of REG_BINARY kept";
+        EXPECT_NE(std::string(made, made + 32), std::string(kSecret, kSecret + 32));
+        // Taken exactly when the new secret's share lies within the half staged.
+        if (ShareOf(made, "canary") < 5000) taken();
+        else EXPECT_EQ(RecordedVersion(L"a.dll"), L"1");
+    };
+    const std::string wrongType = "not a secret";
+    Case widened{"held back, then widened with the same ID: taken", inside, nullptr, true, taken};
+    widened.prepare = [this, secret, outside]() -> std::shared_ptr<void> {
+        auto undo = secret();
+        return undo && RunBefore(outside) && StoredSerial(L"DBUpdate.ver") == L"<none>" ? undo : nullptr;
+    };
+    const std::string shareText = core::FormatRolloutPercent(share) + " %";
+    // A revert: the bad release's files replaced by the previous bytes under a higher serial, the previous
+    // version texts with them (as the tool publishes a revert).
+    Case revert{"a revert brings back the previous bytes", ServeDbRelease(7, kListed.at("b.gdb"), "", 5), nullptr, true, [] {
+                    EXPECT_TRUE(ReadAll(InstallFolder() + L"\\gdb\\b.gdb") == kListed.at("b.gdb"));
+                    for (const auto& l : kListed) EXPECT_EQ(RecordedVersion(Utf16(l.first).c_str()), L"5") << l.first;
+                    EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"7");
+                }};
+    revert.prepare = [this]() -> std::shared_ptr<void> {
+        return RunBefore(ServeDbRelease(5, kListed.at("b.gdb"))) && RunBefore(ServeDbRelease(6, "the bad build of b")) &&
+                       ReadAll(InstallFolder() + L"\\gdb\\b.gdb") == "the bad build of b"
+                   ? Undo([] {})
+                   : nullptr;
+    };
+    RunAll({
+        Logs({"a machine inside the stage takes it", inside, nullptr, true, taken, true, secret},
+             "this machine's share is " + shareText + ", within it: taken"),
+        Logs({"a machine outside the stage takes none of it and keeps no serial", outside, nullptr, true, heldBack, true, secret},
+             "this machine's share is " + shareText + ", outside it: held back"),
+        widened,
+        Logs({"a halt (rollout 0)", staged(0), nullptr, true, heldBack, true, secret}, "is staged for 0 % of machines (rollout canary)"),
+        Logs({"a machine without a secret gets one", staged(5000), nullptr, true, secretMade}, "this machine's rollout secret (\"RolloutSecret\") made"),
+        Logs({"a secret of another type is made anew", staged(5000), nullptr, true, secretMade, true,
+              WithSecret(REG_SZ, wrongType.c_str(), static_cast<DWORD>(wrongType.size() + 1))},
+             "was not 32 bytes of REG_BINARY: made anew"),
+        revert,
+        Logs({"a rollout line that is none: the file is refused", staged(0, "a/b"), nullptr, true,
+              [this] {
+                  for (const std::string& t : m_targets) EXPECT_NE(t.rfind("/db/", 0), 0u) << t;
+                  EXPECT_EQ(StoredSerial(L"DBUpdate.ver"), L"<none>");
+              },
+              true, secret},
+             "its \"#rollout\" line is not one"),
     });
 }
 

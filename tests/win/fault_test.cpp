@@ -506,11 +506,14 @@ TEST_F(FaultTest, HostileServers) {
     };
     for (Case& c : cases) {
         c.monitor = true;
-        c.endsWithinMs = 45000;  // the 30 s receive time-out, the pauses of the run, a few seconds
+        c.endsWithinMs = UPDATER_SLOW_SERVER_S * 500 + 15000;  // the receive time-out, the pauses of the run, a few seconds
     }
     cases.back().endsWithinMs = 15000;  // as fast as with a working statistics server
-    // Trickles: each byte comes well within the receive time-out, so only the floor (4096 bytes in any
-    // 60 s) and the version-info file's minute end them: within about a minute and a half, monitor started.
+    // Trickles: each byte comes well within the receive time-out (half the build's span for a slow server,
+    // 60 s as shipped), so only the floor (4096 bytes in any such span) and the version-info file's span end
+    // them: within about one and a half spans, monitor started.
+    const DWORD pace = UPDATER_SLOW_SERVER_S * 1000 / 15;  // 4 s as shipped
+    const std::string span = std::to_string(UPDATER_SLOW_SERVER_S) + " s";
     const auto trickle = [](std::string body, size_t piece, DWORD pauseMs) {
         HttpAnswer a = Ok(std::move(body));
         a.piece = piece;
@@ -518,22 +521,22 @@ TEST_F(FaultTest, HostileServers) {
         return a;
     };
     const std::string padded = DbVer() + ";" + std::string(16 * 1024, 'x') + "\r\n";
-    HttpAnswer headTrickle = trickle(kListed.at("a.dll"), 1, 4000);
+    HttpAnswer headTrickle = trickle(kListed.at("a.dll"), 1, pace);
     headTrickle.pacedHead = true;  // the platform waits inside the request, each byte within its time-out
-    for (Case c : {Logs({"a listed file that trickles one byte every 4 s", WithFile("a.dll", trickle(kListed.at("a.dll"), 1, 4000)),
+    for (Case c : {Logs({"a listed file that trickles one byte every span/15", WithFile("a.dll", trickle(kListed.at("a.dll"), 1, pace)),
                          nullptr, true, kept},
-                        "fewer than 4096 bytes in 60 s"),
-                   Logs({"a listed file whose headers trickle one byte every 4 s", WithFile("a.dll", headTrickle), nullptr, true,
+                        "fewer than 4096 bytes in " + span),
+                   Logs({"a listed file whose headers trickle one byte every span/15", WithFile("a.dll", headTrickle), nullptr, true,
                          kept},
-                        "fewer than 4096 bytes in 60 s (0 bytes arrived)"),
-                   Logs({"a version-info file that trickles one byte every 4 s", WithDbVer(trickle(DbVer(), 1, 4000)), nullptr,
+                        "fewer than 4096 bytes in " + span + " (0 bytes arrived)"),
+                   Logs({"a version-info file that trickles one byte every span/15", WithDbVer(trickle(DbVer(), 1, pace)), nullptr,
                          true, nothingAskedAfterTheList},
-                        "did not arrive whole within 60 s"),
-                   Logs({"a version-info file that takes longer than a minute (1 KiB every 5 s)",
-                         WithDbVer(trickle(padded, 1024, 5000)), nullptr, true, nothingAskedAfterTheList},
-                        "did not arrive whole within 60 s")}) {
+                        "did not arrive whole within " + span),
+                   Logs({"a version-info file that takes longer than its span (1 KiB every span/15)",
+                         WithDbVer(trickle(padded, 1024, pace)), nullptr, true, nothingAskedAfterTheList},
+                        "did not arrive whole within " + span)}) {
         c.monitor = true;
-        c.endsWithinMs = 90000;
+        c.endsWithinMs = UPDATER_SLOW_SERVER_S * 1500 + 10000;
         cases.push_back(c);
     }
     RunAll(cases);

@@ -59,20 +59,6 @@ TEST_F(FaultTest, CutPlacements) {
     RunAll(cases);
 }
 
-// The signed DB release of serial (its files at version serial), b.gdb's bytes as given.
-std::function<void(TestHttpServer&)> ServeDbRelease(int serial, const std::string& gdb) {
-    std::map<std::string, std::string> files = kListed;
-    files["b.gdb"] = gdb;
-    std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
-    for (const auto& f : files) text += f.first + "=" + std::to_string(serial) + ",0,0,0," + EntryChecks(f.second) + "\r\n";
-    const std::string list = Signed(text + "#serial " + std::to_string(serial) + "\r\n" + ReleaseLines("update/db/DBUpdate.ver"), 0);
-    return [list, files](TestHttpServer& s) {
-        s.Serve("/update/db/DBUpdate.ver", Ok(list));
-        for (const auto& f : files) s.Serve("/db/" + f.first, Ok(f.second));
-        s.Serve("/marrowtide/MarrowtideWeb.ver", Ok(kProgramRelease));
-    };
-}
-
 const std::string kBadDb = "bad db: the monitor cannot load it";
 const std::wstring kPrevious = L"\\BrinsoUpdator.previous";
 

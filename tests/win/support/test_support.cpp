@@ -89,6 +89,7 @@ HostFault::~HostFault() {
 
 std::wstring UpdatorExePath() { return UnixToWindows(UPDATOR_EXE_UNIX); }
 std::wstring SignedUpdatorExePath() { return UnixToWindows(SIGNED_UPDATOR_EXE_UNIX); }
+std::wstring NextUpdatorExePath() { return UnixToWindows(NEXT_UPDATOR_EXE_UNIX); }
 
 namespace {
 

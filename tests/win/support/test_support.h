@@ -17,6 +17,7 @@ namespace testing_support {
 
 std::wstring UpdatorExePath();  // the built BrinsoUpdator.exe, as a Windows path
 std::wstring SignedUpdatorExePath();  // the same program built with the test release keys "one" and "two"
+std::wstring NextUpdatorExePath();    // and with the keys of the next generation, "two" and "unknown"
 
 // Signed releases: "sha256:" and the digest of bytes, as a file entry gives it; text with the signature line
 // of a test key appended (0 "one" and 1 "two", built into the signed program; 2 "unknown", not).
