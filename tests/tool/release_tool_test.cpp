@@ -411,6 +411,20 @@ TEST_F(ReleaseToolTest, SerialsVersionTextsAndSigning) {
         << Joined(problems);
     EXPECT_EQ(Read(program), published) << "changed on disk";
 
+    // The expiry as the updater reads it: a release is expired at the very second its expiry names.
+    release_tool::PublishOptions dated;
+    dated.privatePath = (m_dir / "key.pem").string();
+    dated.now = t;
+    dated.expiresDays = 1;
+    Describe("");
+    problems.clear();
+    ASSERT_TRUE(Publish(problems, dated)) << Joined(problems);
+    for (const std::int64_t at : {t + 86399, t + 86400}) {
+        problems.clear();
+        release_tool::Verify(m_release.string(), {"update/db/DBUpdate.ver"}, {(m_dir / "key.pub").string()}, "", problems, false, at);
+        EXPECT_EQ(Joined(problems).find("DBUpdate.ver: expired at 2027-01-03T03:04:05Z") != std::string::npos, at == t + 86400)
+            << at << Joined(problems);
+    }
     // verify, too, says what it cannot check, and what it has nothing to compare with.
     const std::vector<std::string> noKeys;
     problems.clear();

@@ -55,10 +55,10 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
 // one serial no lower than that of the same file in previousDir (when given), every name acceptable and in
 // code page 949, every listed file present with its digest and size.
 // Without public keys, only when unsignedRelease says so: a check that cannot check signatures is never
-// silent either.
+// silent either. now: the clock the expiry is checked against, seconds since 1970 UTC (0: the system's).
 bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
-            std::vector<Problem>& problems, bool unsignedRelease = false);
+            std::vector<Problem>& problems, bool unsignedRelease = false, std::int64_t now = 0);
 
 // The block map of a file's bytes (core/block_map.h), its strong hashes OpenSSL's SHA-256.
 std::string BlockMap(const std::string& bytes);

@@ -44,7 +44,8 @@ void SignatureProblems(const std::string& bytes, const std::string& path, int li
 }
 
 // Its own path and its expiry, as the updater checks them.
-void OwnLinesProblems(const std::string& text, const std::string& file, const std::string& path, std::vector<Problem>& problems) {
+void OwnLinesProblems(const std::string& text, const std::string& file, const std::string& path, std::int64_t now,
+                      std::vector<Problem>& problems) {
     std::string own;
     std::int64_t expires = 0;
     if (!core::FindFileLine(text, own)) {
@@ -54,7 +55,7 @@ void OwnLinesProblems(const std::string& text, const std::string& file, const st
     }
     if (!core::FindExpiry(text, expires)) {
         problems.push_back({path, "not exactly one valid \"#expires YYYY-MM-DDThh:mm:ssZ\" line: the updater refuses it"});
-    } else if (expires <= static_cast<std::int64_t>(std::time(nullptr))) {
+    } else if (expires <= now) {  // as the updater: expired at the very second
         problems.push_back({path, "expired at " + core::FormatUtcTime(expires) + ": the updater refuses it"});
     }
     core::Rollout rollout;
@@ -191,7 +192,7 @@ void EntryProblems(const std::string& text, const std::string& folder, const std
 
 bool Verify(const std::string& releaseDir, const std::vector<std::string>& versionFiles,
             const std::vector<std::string>& publicKeyPaths, const std::string& previousDir,
-            std::vector<Problem>& problems, bool unsignedRelease) {
+            std::vector<Problem>& problems, bool unsignedRelease, std::int64_t now) {
     const size_t before = problems.size();
     const ReleaseRoot root(releaseDir);
     if (publicKeyPaths.empty() == !unsignedRelease) {
@@ -227,7 +228,7 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
         int lines = 0;
         core::ForEachLine(bytes.data(), bytes.size(), [&](const std::string&) { ++lines; });
         if (!keys.empty()) SignatureProblems(bytes, path, lines, keys, text, keyId, problems);
-        OwnLinesProblems(text, file, path, problems);
+        OwnLinesProblems(text, file, path, now ? now : static_cast<std::int64_t>(std::time(nullptr)), problems);
         GenerationProblems(text, keyId, keyIds, file, path, previousDir, problems);
         const std::string subDir = SettingProblems(text, path, problems);
         EntryProblems(text, FilesFolder(releaseDir, file, subDir), path, root, problems);
