@@ -148,7 +148,7 @@ run() {  # run N EXPECTED-REQUESTS: one start of the updater, screenshots, what 
   done
   kill -0 $app 2>/dev/null && not_as_expected "$n" "the dialog was still open after 120 s"
   wait $app || true
-  echo "dialog closed after $((SECONDS - start)) s; screenshots: $build/run$n-shot*.png ($shots)"
+  echo "the updater ended after $((SECONDS - start)) s (its health check watches the monitor after the dialog closes); screenshots: $build/run$n-shot*.png ($shots)"
   after=$(program_pids)
   echo "-- product programs stopped: $(comm -23 <(echo "$before") <(echo "$after") | grep -c . || true) of $(echo "$before" | grep -c . || true) running before"
   echo "-- requests to the update server:"
