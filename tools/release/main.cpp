@@ -44,6 +44,62 @@ int Report(const std::vector<release_tool::Problem>& problems) {
     return problems.empty() ? 0 : 1;
 }
 
+// The options of publish and verify, from argv[first] on; "" when they are well formed, else what is wrong.
+struct Options {
+    std::vector<std::string> keys, files;
+    std::string previous;
+    release_tool::PublishOptions publish;
+};
+std::string ParseOptions(bool publish, int first, int argc, char** argv, Options& o) {
+    for (int i = first; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--unsigned") {
+            o.publish.unsignedRelease = true;
+            continue;
+        }
+        const bool known = option == "--key" || (!publish && (option == "--previous" || option == "--file")) ||
+                           (publish && (option == "--expires-days" || option == "--serial" || option == "--rank"));
+        if (!known) return "unknown option \"" + option + "\" for " + (publish ? "publish" : "verify");
+        if (i + 1 == argc) return option + " needs a value";
+        const char* value = argv[++i];
+        unsigned long long number = 0;
+        if (option == "--key") o.keys.push_back(value);
+        else if (option == "--rank") o.publish.rankedKeys.push_back(value);
+        else if (option == "--previous") o.previous = value;
+        else if (option == "--file") o.files.push_back(value);
+        else if (option == "--expires-days") {
+            if (!Number(value, 1, 3650, number)) return "--expires-days takes a number of days from 1 to 3650";
+            o.publish.expiresDays = static_cast<int>(number);
+        } else if (!Number(value, 1, 9223372036854775807ULL, number)) {
+            return "--serial takes a number from 1 to 9223372036854775807";
+        } else {
+            o.publish.serial = number;
+        }
+    }
+    return "";
+}
+
+int Publish(const char* releaseDir, const char* description, Options& o) {
+    if (o.keys.size() > 1) return Usage("publish signs with one --key");
+    o.publish.privatePath = o.keys.empty() ? "" : o.keys[0];
+    std::vector<std::string> written, removed;
+    std::vector<release_tool::Problem> problems;
+    const bool ok = release_tool::Publish(releaseDir, description, o.publish, written, problems, &removed);
+    for (const std::string& w : written) std::printf("written: %s\n", w.c_str());
+    for (const std::string& r : removed) std::printf("removed: %s\n", r.c_str());
+    return ok ? 0 : Report(problems);
+}
+
+int Verify(const char* releaseDir, Options& o) {
+    if (o.files.empty()) o.files = release_tool::StandardVersionFiles();
+    std::vector<release_tool::Problem> problems;
+    if (release_tool::Verify(releaseDir, o.files, o.keys, o.previous, problems, o.publish.unsignedRelease)) {
+        std::printf("%s: every check holds%s\n", releaseDir, o.keys.empty() ? " (an unsigned release: no signature checked)" : "");
+        return 0;
+    }
+    return Report(problems);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,10 +109,10 @@ int main(int argc, char** argv) {
         Usage("", stdout);
         return 0;
     }
-    std::vector<release_tool::Problem> problems;
     if (command == "keygen" || command == "pubkey") {
         if (argc != 3) return Usage(command + " takes the private key's file, and nothing else");
         std::string pem, keyId;
+        std::vector<release_tool::Problem> problems;
         const bool ok = command == "keygen" ? release_tool::Keygen(argv[2], pem, keyId, problems)
                                             : release_tool::PublicKeyOf(argv[2], pem, keyId, problems);
         if (!ok) return Report(problems);
@@ -64,50 +120,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command != "publish" && command != "verify") return Usage("unknown command \"" + command + "\"");
-    const int first = command == "publish" ? 4 : 3;
-    if (argc < first) return Usage(command == "publish" ? "publish takes RELEASE-DIR and DESCRIPTION" : "verify takes RELEASE-DIR");
-    std::vector<std::string> keys, files;
-    std::string previous;
-    release_tool::PublishOptions options;
-    for (int i = first; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool publish = command == "publish";
-        if (option == "--unsigned") {
-            options.unsignedRelease = true;
-            continue;
-        }
-        const bool known = option == "--key" || (!publish && (option == "--previous" || option == "--file")) ||
-                           (publish && (option == "--expires-days" || option == "--serial" || option == "--rank"));
-        if (!known) return Usage("unknown option \"" + option + "\" for " + command);
-        if (i + 1 == argc) return Usage(option + " needs a value");
-        const char* value = argv[++i];
-        unsigned long long number = 0;
-        if (option == "--key") keys.push_back(value);
-        else if (option == "--rank") options.rankedKeys.push_back(value);
-        else if (option == "--previous") previous = value;
-        else if (option == "--file") files.push_back(value);
-        else if (option == "--expires-days") {
-            if (!Number(value, 1, 3650, number)) return Usage("--expires-days takes a number of days from 1 to 3650");
-            options.expiresDays = static_cast<int>(number);
-        } else if (!Number(value, 1, 9223372036854775807ULL, number)) {
-            return Usage("--serial takes a number from 1 to 9223372036854775807");
-        } else {
-            options.serial = number;
-        }
-    }
-    if (command == "publish") {
-        if (keys.size() > 1) return Usage("publish signs with one --key");
-        options.privatePath = keys.empty() ? "" : keys[0];
-        std::vector<std::string> written, removed;
-        const bool ok = release_tool::Publish(argv[2], argv[3], options, written, problems, &removed);
-        for (const std::string& w : written) std::printf("written: %s\n", w.c_str());
-        for (const std::string& r : removed) std::printf("removed: %s\n", r.c_str());
-        return ok ? 0 : Report(problems);
-    }
-    if (files.empty()) files = release_tool::StandardVersionFiles();
-    if (release_tool::Verify(argv[2], files, keys, previous, problems, options.unsignedRelease)) {
-        std::printf("%s: every check holds%s\n", argv[2], keys.empty() ? " (an unsigned release: no signature checked)" : "");
-        return 0;
-    }
-    return Report(problems);
+    const bool publish = command == "publish";
+    const int first = publish ? 4 : 3;
+    if (argc < first) return Usage(publish ? "publish takes RELEASE-DIR and DESCRIPTION" : "verify takes RELEASE-DIR");
+    Options options;
+    if (const std::string wrong = ParseOptions(publish, first, argc, argv, options); !wrong.empty()) return Usage(wrong);
+    return publish ? Publish(argv[2], argv[3], options) : Verify(argv[2], options);
 }
