@@ -78,6 +78,16 @@ int GivePassphrase(char* buffer, int size, int /*rwflag*/, void* user) {
 
 }  // namespace
 
+PKey LoadKeyAndPoint(const std::string& path, bool wantPrivate, core::P256Point& point, std::vector<Problem>& problems) {
+    std::string error;
+    PKey key = LoadKey(path, wantPrivate, error);
+    if (!key || !PublicPoint(key.get(), point)) {
+        problems.push_back({path, error.empty() ? "no usable key" : error});
+        return PKey(nullptr, &EVP_PKEY_free);
+    }
+    return key;
+}
+
 PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error) {
     PKey none(nullptr, &EVP_PKEY_free);
     const CFile f{std::fopen(path.c_str(), "r")};

@@ -2,10 +2,12 @@
 // The tool's cryptography and text conversion, on OpenSSL's libcrypto and the C library's iconv.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <openssl/evp.h>
 
 #include "core/release.h"
+#include "release_tool.h"
 
 namespace release_tool {
 
@@ -14,6 +16,8 @@ using PKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 // A key from a PEM file: a private key (PKCS#8 or SEC 1), or a public key (SubjectPublicKeyInfo) with
 // wantPrivate false. Empty unless it is a P-256 key; why goes to error.
 PKey LoadKey(const std::string& path, bool wantPrivate, std::string& error);
+// The same, with its public point; a key that cannot be had is told as a problem of its path.
+PKey LoadKeyAndPoint(const std::string& path, bool wantPrivate, core::P256Point& point, std::vector<Problem>& problems);
 // A new P-256 key pair.
 PKey NewKey();
 // The public point X || Y.

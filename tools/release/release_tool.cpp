@@ -71,13 +71,9 @@ bool Keygen(const std::string& privatePath, std::string& publicPem, std::string&
 }
 
 bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems) {
-    std::string error;
-    const PKey key = LoadKey(privatePath, true, error);
     core::P256Point point;
-    if (!key || !PublicPoint(key.get(), point)) {
-        problems.push_back({privatePath, error.empty() ? "no usable key" : error});
-        return false;
-    }
+    const PKey key = LoadKeyAndPoint(privatePath, true, point, problems);
+    if (!key) return false;
     publicPem = PublicPem(key.get());
     keyId = KeyId(point);
     return true;
@@ -290,13 +286,16 @@ bool GenerationHolds(const std::string& old, const Signer& signer, const std::st
     if (!signer.key || core::FindSignatureLine(old, sig) != core::SignatureStatus::Present) return true;
     const std::string mine = KeyId(signer.point);
     if (sig.keyId == mine) return true;
-    const int rank = RankOf(mine, signer.ranked), before = RankOf(sig.keyId, signer.ranked);
+    const int rank = RankOf(mine, signer.ranked);
+    core::KeptRelease kept;  // the replaced release, as an updater that took it keeps it (the new serial is higher)
+    kept.rank = RankOf(sig.keyId, signer.ranked);
+    bool keep = false;
     if (signer.ranked.empty()) {
         problems.push_back({target, "the release it replaces is signed with " + sig.keyId + ", this publish signs with " + mine +
                                         ": give the updater's public keys in their order (--rank PUBLIC.pem, oldest first) so publish can check every updater takes it"});
     } else if (rank == core::kNotBuiltIn) {
         problems.push_back({target, "the signing key " + mine + " is none of the keys given with --rank: no updater built with them takes it"});
-    } else if (rank < before) {
+    } else if (!core::GenerationAccepts(rank, kept.serial + 1, kept, keep)) {
         problems.push_back({target, "the signing key " + mine + " ranks before " + sig.keyId +
                                         ", which signed the release it replaces: every updater that took that one refuses this"});
     } else {
@@ -454,22 +453,13 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
     PKey key(nullptr, &EVP_PKEY_free);
     Signer signer{nullptr, {}, core::FormatUtcTime(now + options.expiresDays * 86400LL), {}};
     if (!options.privatePath.empty()) {
-        std::string error;
-        key = LoadKey(options.privatePath, true, error);
-        if (!key || !PublicPoint(key.get(), signer.point)) {
-            problems.push_back({options.privatePath, error.empty() ? "no usable key" : error});
-            return false;
-        }
+        key = LoadKeyAndPoint(options.privatePath, true, signer.point, problems);
+        if (!key) return false;
         signer.key = key.get();
     }
     for (const std::string& path : options.rankedKeys) {
-        std::string error;
-        const PKey ranked = LoadKey(path, false, error);
         core::P256Point point;
-        if (!ranked || !PublicPoint(ranked.get(), point)) {
-            problems.push_back({path, error.empty() ? "no usable key" : error});
-            return false;
-        }
+        if (!LoadKeyAndPoint(path, false, point, problems)) return false;
         signer.ranked.push_back(KeyId(point));
     }
     const PublishLock lock(releaseDir);

@@ -203,13 +203,9 @@ bool Verify(const std::string& releaseDir, const std::vector<std::string>& versi
     std::vector<PKey> keys;
     std::vector<std::string> keyIds;  // in the order given: the updater's ranks
     for (const std::string& path : publicKeyPaths) {
-        std::string error;
-        PKey k = LoadKey(path, false, error);
         core::P256Point point;
-        if (!k || !PublicPoint(k.get(), point)) {
-            problems.push_back({path, error.empty() ? "no usable key" : error});
-            continue;
-        }
+        PKey k = LoadKeyAndPoint(path, false, point, problems);
+        if (!k) continue;
         keyIds.push_back(KeyId(point));
         keys.push_back(std::move(k));
     }
