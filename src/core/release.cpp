@@ -42,6 +42,7 @@ const char kSerialPrefix[] = "#serial ";
 const char kFilePrefix[] = "#file ";
 const char kExpiresPrefix[] = "#expires ";
 const char kRolloutPrefix[] = "#rollout ";
+const char kLogIndexPrefix[] = "#log-index ";
 
 // The rest of the text's one line that begins with prefix: false when there is none or more than one.
 bool FindOneLine(const std::string& text, const char* prefix, std::string& rest) {
@@ -55,10 +56,6 @@ bool FindOneLine(const std::string& text, const char* prefix, std::string& rest)
     return lines == 1;
 }
 
-// A decimal number without sign or leading zeros ("0" itself aside).
-bool ParseCanonicalDecimal(const std::string& text, std::uint64_t& value) {
-    return !text.empty() && (text[0] != '0' || text.size() == 1) && ParseDecimal(text, value);
-}
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -156,6 +153,15 @@ bool FindFileLine(const std::string& text, std::string& path) {
     }
     path = rest;
     return true;
+}
+
+bool ParseCanonicalDecimal(const std::string& text, std::uint64_t& value) {
+    return !text.empty() && (text[0] != '0' || text.size() == 1) && ParseDecimal(text, value);
+}
+
+bool FindLogIndex(const std::string& text, std::uint64_t& index) {
+    std::string rest;
+    return FindOneLine(text, kLogIndexPrefix, rest) && ParseCanonicalDecimal(rest, index);
 }
 
 bool FindExpiry(const std::string& text, std::int64_t& expires) {

@@ -52,6 +52,11 @@ bool EveryEntryHasDigestAndSize(const std::string& text);
 // the line is missing, given twice or malformed.
 bool FindFileLine(const std::string& text, std::string& path);
 bool FindExpiry(const std::string& text, std::int64_t& expires);
+// The file's place in the vendor's log, from its one "#log-index N" line (N decimal, no sign or leading
+// zeros); false when missing, given twice or malformed.
+bool FindLogIndex(const std::string& text, std::uint64_t& index);
+// A decimal number without sign or leading zeros ("0" itself aside), as the log's sizes are written.
+bool ParseCanonicalDecimal(const std::string& text, std::uint64_t& value);
 
 // A staged release: "#rollout PERCENT ID", PERCENT 0 to 100 with at most two decimals, ID 1 to 32 of
 // A-Z a-z 0-9 . _ -. The stage is kept in hundredths of a per cent (0 to 10000).

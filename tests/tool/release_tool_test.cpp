@@ -37,7 +37,7 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     std::int64_t expires = 0;
     ASSERT_TRUE(core::FindExpiry(first, expires));
     EXPECT_NEAR(static_cast<double>(expires - std::time(nullptr)), 30 * 86400.0, 60.0);
-    EXPECT_EQ(first.find("\r\n#by-hash\r\n#signature " + m_keyId + " "), first.find("\r\n", first.find("#expires ")));
+    EXPECT_EQ(first.find("\r\n#by-hash\r\n#log-index 0\r\n#signature " + m_keyId + " "), first.find("\r\n", first.find("#expires ")));
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#file marrowtide/MarrowtideWeb.ver\r\n"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Marrowtide.exe=5.0,0,0,0,sha256:"), std::string::npos);
     EXPECT_NE(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("Shell.dll="), std::string::npos);
@@ -111,7 +111,7 @@ TEST_F(ReleaseToolTest, PublishWritesSignedFilesInCodePage949AndVersionsFollowTh
     // Mirrors, in the order given, signed with the rest.
     Describe("mirror=m1.example\nmirror=127.0.0.9\n");
     ASSERT_TRUE(Publish(problems)) << Joined(problems);
-    EXPECT_NE(DbVer().find("\r\n#mirror m1.example\r\n#mirror 127.0.0.9\r\n#by-hash\r\n#signature "), std::string::npos) << DbVer();
+    EXPECT_NE(DbVer().find("\r\n#mirror m1.example\r\n#mirror 127.0.0.9\r\n#by-hash\r\n#log-index "), std::string::npos) << DbVer();
     EXPECT_TRUE(Verify().empty()) << Joined(Verify());
     EXPECT_EQ(Read(m_release / "marrowtide/MarrowtideWeb.ver").find("#mirror"), std::string::npos) << "a section's own";
     // Knowingly without a key: the same lines, no signature.

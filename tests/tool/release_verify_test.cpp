@@ -43,9 +43,9 @@ TEST_F(ReleaseToolTest, VerifyCatchesWhatTheUpdaterWouldRefuse) {
          },
          "key.pub", ""},
         {"an unsigned file", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature "))); }, "key.pub",
-         "DBUpdate.ver:7: no signature line at the end"},
+         "DBUpdate.ver:8: no signature line at the end"},
         {"a malformed signature line", [&] { Write(ver, Read(ver).substr(0, Read(ver).find("#signature ")) + "#signature x y\r\n"); },
-         "key.pub", "DBUpdate.ver:8: a malformed signature line"},
+         "key.pub", "DBUpdate.ver:9: a malformed signature line"},
         {"no serial line", [&] { Write(ver, Replaced(Read(ver), "#serial ", "#serials ")); }, "key.pub",
          "not exactly one valid \"#serial N\" line"},
         {"an entry without a digest and size", [&] { Write(ver, "z.dat=1\r\n" + Read(ver)); }, "key.pub",
@@ -201,7 +201,12 @@ TEST_F(ReleaseToolTest, KeyRollsAreCheckedAsTheUpdaterRanksTheKeys) {
     core::SignatureLine before, after;
     ASSERT_EQ(core::FindSignatureLine(program, before), core::SignatureStatus::Present);
     ASSERT_EQ(core::FindSignatureLine(resigned, after), core::SignatureStatus::Present);
-    EXPECT_EQ(resigned.substr(0, after.signedLength), program.substr(0, before.signedLength));
+    // ... but for its place in the log: signed again, it is another entry.
+    const auto withoutIndex = [](std::string text) { return text.erase(text.find("#log-index ")); };
+    EXPECT_EQ(withoutIndex(resigned.substr(0, after.signedLength)), withoutIndex(program.substr(0, before.signedLength)));
+    std::uint64_t oldIndex = 0, newIndex = 0;
+    ASSERT_TRUE(core::FindLogIndex(program, oldIndex) && core::FindLogIndex(resigned, newIndex));
+    EXPECT_GT(newIndex, oldIndex);
     EXPECT_NE(after.keyId, before.keyId);
     EXPECT_EQ(core::FindSignatureLine(DbVer(), before), core::SignatureStatus::Present);
     EXPECT_EQ(before.keyId, after.keyId) << "one key signs both files";

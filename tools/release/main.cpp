@@ -2,7 +2,9 @@
 //   marrowtide-release keygen PRIVATE.pem
 //   marrowtide-release pubkey PRIVATE.pem
 //   marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned) [--rank PUBLIC.pem]...
-//                              [--expires-days N] [--serial N]
+//                              [--expires-days N] [--serial N] [--log-origin ORIGIN]
+//   marrowtide-release audit RELEASE-DIR [--key PUBLIC.pem]...
+//   marrowtide-release witness RELEASE-DIR --key WITNESS-PRIVATE.pem --name NAME --log-key PUBLIC.pem --state FILE
 //   marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned) [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "log.h"
 #include "release_tool.h"
 
 namespace {
@@ -21,9 +24,11 @@ int Usage(const std::string& wrong, FILE* out = stderr) {
                  "usage: marrowtide-release keygen PRIVATE.pem\n"
                  "       marrowtide-release pubkey PRIVATE.pem\n"
                  "       marrowtide-release publish RELEASE-DIR DESCRIPTION (--key PRIVATE.pem | --unsigned)\n"
-                 "                                  [--rank PUBLIC.pem]... [--expires-days N] [--serial N]\n"
+                 "                                  [--rank PUBLIC.pem]... [--expires-days N] [--serial N] [--log-origin ORIGIN]\n"
                  "       marrowtide-release verify RELEASE-DIR (--key PUBLIC.pem... | --unsigned)\n"
                  "                                 [--previous OLD-RELEASE-DIR] [--file VERSION-FILE]...\n"
+                 "       marrowtide-release audit RELEASE-DIR [--key PUBLIC.pem]...\n"
+                 "       marrowtide-release witness RELEASE-DIR --key WITNESS-PRIVATE.pem --name NAME --log-key PUBLIC.pem --state FILE\n"
                  "       marrowtide-release --help\n"
                  "--key and --rank repeat, once per file: verify's keys and publish's --rank keys are the updater's keys\n"
                  "in the order it is built with them (UPDATER_RELEASE_KEYS), oldest first.\n");
@@ -58,7 +63,7 @@ std::string ParseOptions(bool publish, int first, int argc, char** argv, Options
             continue;
         }
         const bool known = option == "--key" || (!publish && (option == "--previous" || option == "--file")) ||
-                           (publish && (option == "--expires-days" || option == "--serial" || option == "--rank"));
+                           (publish && (option == "--expires-days" || option == "--serial" || option == "--rank" || option == "--log-origin"));
         if (!known) return "unknown option \"" + option + "\" for " + (publish ? "publish" : "verify");
         if (i + 1 == argc) return option + " needs a value";
         const char* value = argv[++i];
@@ -67,6 +72,7 @@ std::string ParseOptions(bool publish, int first, int argc, char** argv, Options
         else if (option == "--rank") o.publish.rankedKeys.push_back(value);
         else if (option == "--previous") o.previous = value;
         else if (option == "--file") o.files.push_back(value);
+        else if (option == "--log-origin") o.publish.logOrigin = value;
         else if (option == "--expires-days") {
             if (!Number(value, 1, 3650, number)) return "--expires-days takes a number of days from 1 to 3650";
             o.publish.expiresDays = static_cast<int>(number);
@@ -100,6 +106,39 @@ int Verify(const char* releaseDir, Options& o) {
     return Report(problems);
 }
 
+int Audit(int argc, char** argv) {
+    std::vector<std::string> keys;
+    for (int i = 3; i < argc; ++i) {
+        if (std::string(argv[i]) != "--key" || i + 1 == argc) return Usage("audit takes RELEASE-DIR and --key PUBLIC.pem, as often as there are keys");
+        keys.push_back(argv[++i]);
+    }
+    std::vector<std::string> lines;
+    std::vector<release_tool::Problem> problems;
+    const bool ok = release_tool::Audit(argv[2], keys, lines, problems);
+    for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+    return ok ? 0 : Report(problems);
+}
+
+int Witness(int argc, char** argv) {
+    release_tool::WitnessOptions o;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        std::string* value = option == "--key" ? &o.privatePath : option == "--name" ? &o.name : option == "--log-key" ? &o.logKeyPath
+                           : option == "--state" ? &o.statePath : nullptr;
+        if (!value) return Usage("unknown option \"" + option + "\" for witness");
+        *value = argv[i + 1];
+    }
+    if (argc % 2 == 0 || o.privatePath.empty() || o.name.empty() || o.logKeyPath.empty() || o.statePath.empty() ||
+        o.name.find_first_of(" +") != std::string::npos) {
+        return Usage("witness takes RELEASE-DIR, --key, --name (no blank or \"+\"), --log-key and --state, each once");
+    }
+    std::string said;
+    std::vector<release_tool::Problem> problems;
+    if (!release_tool::Witness(argv[2], o, said, problems)) return Report(problems);
+    std::printf("%s\n", said.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +158,9 @@ int main(int argc, char** argv) {
         std::printf("%sKEYID %s\n", pem.c_str(), keyId.c_str());
         return 0;
     }
+    if ((command == "audit" || command == "witness") && argc < 3) return Usage(command + " takes RELEASE-DIR");
+    if (command == "audit") return Audit(argc, argv);
+    if (command == "witness") return Witness(argc, argv);
     if (command != "publish" && command != "verify") return Usage("unknown command \"" + command + "\"");
     const bool publish = command == "publish";
     const int first = publish ? 4 : 3;

@@ -22,6 +22,7 @@
 #include "core/version_info.h"
 #include "crypto.h"
 #include "description.h"
+#include "log.h"
 
 namespace release_tool {
 
@@ -47,6 +48,8 @@ std::string BlockMap(const std::string& bytes) {
 }
 
 std::string Describe(const Problem& p) { return p.where + ": " + p.what; }
+
+const char* DefaultLogOrigin() { return UPDATER_DEFAULT_LOG_ORIGIN; }
 
 const std::vector<std::string>& StandardVersionFiles() {
     static const std::vector<std::string> files = {"update/db/DBUpdate.ver", "marrowtide/MarrowtideWeb.ver"};
@@ -94,7 +97,21 @@ struct Writes {
     std::set<std::string> byHashFolders;  // of this publish's listed files
     std::set<std::string> named;          // by-hash names (hex) the new or the replaced lists name: kept
     std::map<ino_t, std::string> listed;  // each listed file's inode: the by-hash name of its bytes
+    Log log;                               // the folder's log, which each signed file joins
+    std::vector<std::string> logEntries;   // the entries of the files signed
+    std::vector<std::pair<std::string, std::string>> logFiles;  // the log's tiles and checkpoint, grown
 };
+
+// The text of a file about to be signed, its place in the log (the next one) named in it; joined to the
+// log once signed.
+std::string WithLogIndex(std::string text, const Writes& writes) {
+    const std::size_t at = text.find("#log-index ");
+    if (at != std::string::npos && (at == 0 || text[at - 1] == '\n')) text.erase(at, text.find('\n', at) + 1 - at);
+    return text + "#log-index " + std::to_string(writes.log.entries.size() + writes.logEntries.size()) + "\r\n";
+}
+void JoinLog(const std::string& path, const std::string& bytes, Writes& writes) {
+    writes.logEntries.push_back(core::tlog::EntryText(path, Sha256(bytes)));
+}
 
 // Where publish would leak a secret or not know how to sign: false, with the problem.
 // A private key anywhere in the release folder (a copy of a signing key left there is published with it);
@@ -339,12 +356,14 @@ bool SectionFile(const Section& s, const std::string& releaseDir, const std::str
         if (p.second.digest.compare(0, 7, "sha256:") == 0) writes.named.insert(p.second.digest.substr(7));
     }
     if (signer.key) {
+        text = WithLogIndex(text, writes);
         core::P256Signature sig;
         if (!Sign(signer.key, text, sig)) {
             problems.push_back({options.privatePath, "signing failed"});
             return false;
         }
         text += "#signature " + KeyId(signer.point) + " " + core::EncodeBase64(std::string(sig.begin(), sig.end())) + "\r\n";
+        JoinLog(s.versionFile, text, writes);
     }
     writes.files.emplace_back(target, text);
     return all;
@@ -365,7 +384,7 @@ void ResignOthers(const std::string& releaseDir, const std::vector<Section>& sec
             sig.keyId == KeyId(signer.point) || !GenerationHolds(bytes, signer, path, problems)) {
             continue;
         }
-        const std::string text = bytes.substr(0, sig.signedLength);
+        const std::string text = WithLogIndex(bytes.substr(0, sig.signedLength), writes);
         core::P256Signature signature;
         if (!Sign(signer.key, text, signature)) {
             problems.push_back({path, "signing it again with the new key failed"});
@@ -373,6 +392,7 @@ void ResignOthers(const std::string& releaseDir, const std::vector<Section>& sec
         }
         writes.files.emplace_back(path, text + "#signature " + KeyId(signer.point) + " " +
                                             core::EncodeBase64(std::string(signature.begin(), signature.end())) + "\r\n");
+        JoinLog(file, writes.files.back().second, writes);
     }
 }
 
@@ -415,6 +435,18 @@ void RemoveUnnamed(const Writes& writes, std::vector<std::string>& removed) {
     }
 }
 
+// The folder's log, read, when it is whole, continues the checkpoint kept beside the key and has the
+// origin publish signs under.
+bool LogContinues(const std::string& releaseDir, const PublishOptions& options, Log& log, std::vector<Problem>& problems) {
+    if (!ReadLog(releaseDir, log, problems) || !ContinuesKept(log, KeptCheckpointPath(options.privatePath), problems)) return false;
+    if (!log.checkpoint.origin.empty() && log.checkpoint.origin != options.logOrigin) {
+        problems.push_back({releaseDir + "/log/checkpoint", "the log's origin is " + log.checkpoint.origin + ", not " + options.logOrigin +
+                                                                 " (--log-origin): updaters are built with one origin"});
+        return false;
+    }
+    return true;
+}
+
 // The compressed copies and block maps first (an unchanged one is left as it is: a new time would be a new
 // ETag for every cache), then the by-hash names; the lists that name the new bytes come after them.
 bool WriteAll(const Writes& writes, std::vector<std::string>& written, std::vector<Problem>& problems) {
@@ -428,6 +460,15 @@ bool WriteAll(const Writes& writes, std::vector<std::string>& written, std::vect
     for (const auto& h : writes.byHash) {
         if (!MakeByHashName(h.first, h.second)) {
             problems.push_back({h.first, "could not be written"});
+            return false;
+        }
+    }
+    // The log that holds the new lists before the lists: an updater never finds one that is not in it yet.
+    for (const auto& l : writes.logFiles) {
+        std::error_code error;
+        std::filesystem::create_directories(Folder(l.first), error);
+        if (!WriteAtomically(l.first, l.second)) {
+            problems.push_back({l.first, "could not be written"});
             return false;
         }
     }
@@ -466,10 +507,24 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
     if (!lock.Held(releaseDir, problems)) return false;
     // Every file is made before any is written: a refusal changes nothing on disk.
     Writes writes;
+    // A signed release joins the folder's log, which must be whole and continue the last one this key signed.
+    if (signer.key && !LogContinues(releaseDir, options, writes.log, problems)) return false;
     for (const Section& s : sections) SectionFile(s, releaseDir, descriptionPath, root, options, now, signer, writes, problems);
     ResignOthers(releaseDir, sections, signer, writes, problems);
     NamedByOtherLists(releaseDir, sections, writes.named);
-    if (!problems.empty() || !WriteAll(writes, written, problems)) return false;
+    if (!problems.empty()) return false;
+    if (signer.key) {
+        writes.logFiles = GrowLog(releaseDir, writes.log, writes.logEntries, options.logOrigin, signer.key, signer.point);
+        if (writes.logFiles.empty()) {
+            problems.push_back({options.privatePath, "signing the log's checkpoint failed"});
+            return false;
+        }
+    }
+    if (!WriteAll(writes, written, problems)) return false;
+    if (signer.key && !WriteAtomically(KeptCheckpointPath(options.privatePath), core::tlog::FormatCheckpoint(writes.log.checkpoint))) {
+        problems.push_back({KeptCheckpointPath(options.privatePath), "could not be written: the next publish cannot check the log continues this one"});
+        return false;
+    }
     std::vector<std::string> gone;
     RemoveUnnamed(writes, removed ? *removed : gone);
     return true;

@@ -23,6 +23,9 @@ bool Keygen(const std::string& privatePath, std::string& publicPem, std::string&
 // pubkey: the public key (PEM) and KEYID of a private key, for the updater's build.
 bool PublicKeyOf(const std::string& privatePath, std::string& publicPem, std::string& keyId, std::vector<Problem>& problems);
 
+// The log origin the tool was built with: UPDATER_LOG_ORIGIN, else UPDATER_SERVER_HOST followed by "/log".
+const char* DefaultLogOrigin();
+
 // How publish signs and numbers: signing is never silent, so a release is signed with privatePath or
 // published unsigned only when unsignedRelease says so.
 struct PublishOptions {
@@ -34,6 +37,9 @@ struct PublishOptions {
     // The updater's public keys in their build order, oldest first (--rank): needed to sign with another key
     // than the one that signed a release replaced, so that publish can check every updater takes it.
     std::vector<std::string> rankedKeys;
+    // The log's origin, its checkpoint's first line and its signature's key name: the updater's
+    // UPDATER_LOG_ORIGIN (--log-origin; by default the update server's host followed by "/log").
+    std::string logOrigin = DefaultLogOrigin();
 };
 
 // publish: writes each version-info file the description names into the release folder (its own path, an
