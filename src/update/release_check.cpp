@@ -164,7 +164,7 @@ bool MachineShare(const std::string& id, RolloutDraw& draw) {
 }  // namespace
 
 ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
-                                 const ReleaseKeys& keys) {
+                                 const ReleaseKeys& keys, const InLogCheck& inLog) {
     ReleaseVerdict v;
     Checked c;
     v.problem = CheckRelease(bytes, name, path, now, keys, v, c);
@@ -191,6 +191,8 @@ ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, 
             return v;
         }
     }
+    // Only a release the vendor's log shows to everyone moves what this machine keeps.
+    if (keys.count && inLog && (v.problem = inLog(v.detail)) != VersionInfoProblem::None) return v;
     if (c.keep) KeepRelease(name, v.serial, c.keyId);
     return v;
 }

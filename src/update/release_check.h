@@ -3,6 +3,7 @@
 // when the program carries the vendor's release keys.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/release.h"
@@ -41,8 +42,10 @@ struct ReleaseVerdict {
     std::uint64_t takenBack = 0;        // when not 0, the serial taken back that holds this one back
     RolloutDraw rollout;
 };
+// inLog, when given, is asked last (a file it refuses keeps nothing): whether the file stands in the vendor's log.
+using InLogCheck = std::function<VersionInfoProblem(std::string& detail)>;
 ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, const std::string& path, std::int64_t now,
-                                 const ReleaseKeys& keys);
+                                 const ReleaseKeys& keys, const InLogCheck& inLog = nullptr);
 // The release of serial taken back on this machine: it is not taken again (ERROR_SUCCESS: remembered).
 long RememberTakenBack(const CString& name, std::uint64_t serial);
 // The system's clock as seconds since 1970-01-01 UTC.

@@ -49,6 +49,13 @@ enum class VersionInfoProblem {
     Expired,             // its expiry has passed (detail: when, and what the clock said)
     NoCrypto,            // the system cannot verify (no CNG)
     BadRollout,          // a "#rollout" line that is not one, or more than one
+    // With the vendor's log built in (detail: what was found):
+    NotInLog,            // no place named, or the log's entry there is another file's
+    LogUnreadable,       // its checkpoint missing, malformed, of another origin or not signed by a release key
+    TooFewWitnesses,     // fewer witnesses cosigned the checkpoint than the program needs
+    OlderCheckpoint,     // a smaller log than the one this machine saw before
+    LogFork,             // another log than the one this machine saw before: same size and another root, or no growth of it
+    BadLogTiles,         // a tile missing, cut short or not giving the checkpoint's root
 };
 
 // A staged release ("#rollout PERCENT ID") as this machine drew it.

@@ -34,6 +34,12 @@ const char* ProblemText(VersionInfoProblem p) {
     case VersionInfoProblem::Expired: return "it has expired: an old release, held back or served from a cache";
     case VersionInfoProblem::NoCrypto: return "this system cannot verify signatures (no CNG)";
     case VersionInfoProblem::BadRollout: return "its \"#rollout\" line is not one (or there is more than one)";
+    case VersionInfoProblem::NotInLog: return "it is not in the vendor's log";
+    case VersionInfoProblem::LogUnreadable: return "the vendor's log cannot be trusted";
+    case VersionInfoProblem::TooFewWitnesses: return "too few witnesses cosigned the vendor's log";
+    case VersionInfoProblem::OlderCheckpoint: return "the vendor's log is older than the one this machine saw before";
+    case VersionInfoProblem::LogFork: return "the vendor's log is not the one this machine saw before (a fork)";
+    case VersionInfoProblem::BadLogTiles: return "the vendor's log's tiles are damaged";
     }
     return "unknown problem";
 }

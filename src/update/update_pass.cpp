@@ -9,14 +9,21 @@
 #include "core/platform.h"
 #include "core/product.h"
 #include "core/text.h"
+#include "core/tlog.h"
 #include "core/version_info.h"
+#include "framework/file.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
 #include "host/install_dir.h"
 #include "host/registry_key.h"
 #include "update/placement.h"
+#include "update/log_check.h"
 #include "update/release_check.h"
 #include "update/update_run.h"
+
+#include "core/tlog.h"
+#include "framework/file.h"
+#include "update/log_check.h"
 #include "update/version_info_file.h"
 
 namespace {
@@ -187,6 +194,22 @@ PassEnd CUpdateRun::FetchVersionInfo(const PassSettings& s, const CString& local
     }
 }
 
+bool CUpdateRun::FetchLogFile(const std::string& inLog, bool fresh, std::string& bytes) {
+    // Bounded as a version-info file is; only the checkpoint changes under its name, so only it is fresh.
+    DownloadChecks checks;
+    checks.nMaxBytes = core::tlog::kMaxTileBytes;
+    checks.nWholeWithinMs = kSmallFetchWithinMs;
+    checks.bFresh = fresh;
+    const CString own = OwnFilesFolder();
+    if (own.IsEmpty()) return false;
+    const CString local = own + "\\log.part";
+    CFileFetch fetch = FileFetch();
+    const bool ok = fetch.FromHosts(false, {m_versionInfoHost}, ListedPaths{CString("/log/" + inLog), CString()}, local, checks).ok &&
+                    ReadWhole(Wide(local.str()), core::tlog::kMaxTileBytes, bytes);
+    ::DeleteFileW(Wide(local.str()).c_str());
+    return ok;
+}
+
 CString CUpdateRun::KeptPartsFolder(const PassSettings& s, const CUpdateFileArray& list) {
     const CString folder = m_strInstallPath + "\\" + product::kKeptPartsFolder;
     const CString own = folder + "\\" + s.partsFolder;
@@ -224,7 +247,18 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
     std::string asked = m_strVersionInfoObject.str(), detail;
     if (!asked.empty() && asked[0] == '/') asked.erase(0, 1);
     if (problem == VersionInfoProblem::None) {
-        const ReleaseVerdict verdict = AcceptVersionInfo(bytes, name, asked, UtcNow(), BuiltInReleaseKeys());
+        const LogSettings log = BuiltInLog();
+        InLogCheck inLog;
+        if (*log.origin) {
+            inLog = [&](std::string& why) {
+                const LogVerdict v = CheckInLog(bytes, asked, log, BuiltInReleaseKeys(), [this](const std::string& inLogPath, bool fresh, std::string& got) {
+                    return FetchLogFile(inLogPath, fresh, got);
+                });
+                why = v.detail;
+                return v.problem;
+            };
+        }
+        const ReleaseVerdict verdict = AcceptVersionInfo(bytes, name, asked, UtcNow(), BuiltInReleaseKeys(), inLog);
         if (verdict.keptSerialUnreadable) m_events->KeptSerialUnreadable(m_pass, name);
         problem = verdict.problem;
         detail = verdict.detail;

@@ -104,6 +104,8 @@ private:
     // The pass's version-info file, from the first of its hosts whose file can be used, read into list (Done);
     // served: that host.
     PassEnd FetchVersionInfo(const PassSettings& settings, const CString& local, CUpdateFileArray& list, CString& served);
+    // A file of the vendor's log ("checkpoint", "tile/...") from the host that served the version-info file.
+    bool FetchLogFile(const std::string& inLog, bool fresh, std::string& bytes);
     CFileFetch FileFetch() { return CFileFetch(m_downloads, *m_events, m_stop, OwnFilesFolder()); }
 
     std::shared_ptr<IRunEvents> m_events;

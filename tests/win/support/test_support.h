@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ std::string EntryChecks(const std::string& bytes);
 std::string ReleaseLines(const std::string& path, const std::string& expires = "2099-12-31T23:59:59Z");
 std::string Signed(const std::string& text, int key);
 std::string TestKeyId(int key);
+// The program built with the release keys "one" and "two" and the log of origin kTestLogOrigin, which the
+// witness "unknown" must have cosigned.
+std::wstring LoggedUpdatorExePath();
+constexpr char kTestLogOrigin[] = "127.0.0.2/log";
+// A version-info file's entry in the vendor's log.
+std::string LogEntry(const std::string& path, const std::string& bytes);
+// The log of these entries as the publishing tool writes it: each file under "/log/" as the server serves
+// it, and its bytes. Its checkpoint is signed with the test key key under origin and cosigned by witnesses.
+std::map<std::string, std::string> LogFiles(const std::vector<std::string>& entries, int key, const std::vector<int>& witnesses,
+                                            const std::string& origin = kTestLogOrigin);
 std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
 
 std::string Utf8(const std::wstring& s);
