@@ -79,5 +79,5 @@ MarwDel.exe
 MarwShell.dll | register
 EOF
 sign=(--unsigned)
-if [ -n "$key" ]; then sign=(--key "$key"); fi
+if [ -n "$key" ]; then sign=(--key "$key" --log-origin "$host/log"); fi
 "$tool" publish "$out" "$out.description" "${sign[@]}" >/dev/null

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "core/release.h"
+#include "core/tlog.h"
 #include "core/version_info.h"
 #include "res/resource.h"
 #include "support/http_server.h"
@@ -143,6 +144,8 @@ protected:
         InstallRunningProduct();
     }
 
+    std::wstring m_exe = SignedUpdatorExePath();
+
     void InstallRunningProduct() {
         for (const wchar_t* p : kRunning) {
             ASSERT_TRUE(PlaceStandIn(InstallFolder(), p));
@@ -156,7 +159,7 @@ protected:
     // Starts the updater and watches its dialog until the process ends. onPoll may act (press stop).
     Watch RunAndWatch(const wchar_t* shotPrefix, const std::function<bool(HWND)>& onPoll = nullptr) {
         Watch w;
-        m_app = ChildProcess(SignedUpdatorExePath(), L"");  // built with the key the release is signed with
+        m_app = ChildProcess(m_exe, L"");  // built with the key the release is signed with
         HWND dlg = WaitForTopWindow(m_app.pid(), L"BrinsoUpdator", 15000);
         EXPECT_NE(dlg, nullptr);
         bool shotStatus = false, shotDownload = false;
@@ -277,6 +280,24 @@ TEST_F(E2eTest, FirstRunPlacesEverythingTheSecondFindsItCurrent) {
 // The main database (1.25 MiB, with its gzip copy and its block map beside it) installed in an older form:
 // only the blocks it lacks are asked for, several ranges in one request, and nginx answers them in one
 // multipart/byteranges body of the file itself.
+// The program built with the vendor's log takes the release the tool logged and the witness cosigned: the
+// tool's OpenSSL signatures and tiles are the updater's CNG and proofs' too.
+TEST_F(E2eTest, TheProgramBuiltWithTheLogTakesTheReleaseTheWitnessCosigned) {
+    InstallRunningProduct();
+    m_exe = LoggedUpdatorExePath();
+    const size_t logBefore = AccessLog().size();
+    ExpectEverythingPlaced(RunAndWatch(L"e2e-logged"), m_programs);
+    core::tlog::Note note;
+    core::tlog::Checkpoint checkpoint;
+    ASSERT_TRUE(core::tlog::ParseNote(ReadAll(Release(L"log\\checkpoint")), note) && core::tlog::ParseCheckpoint(note.text, checkpoint));
+    EXPECT_EQ(checkpoint.origin, kTestLogOrigin);
+    std::wstring kept;
+    EXPECT_TRUE(ReadHklmString((std::wstring(product::kProductKeyPathW) + L"\\" + product::kReleasesSubKeyW).c_str(), L"log.size", kept));
+    EXPECT_EQ(kept, std::to_wstring(checkpoint.size)) << "the checkpoint accepted is kept";
+    const auto log = AccessLog();
+    EXPECT_EQ(std::count(log.begin() + static_cast<std::ptrdiff_t>(logBefore), log.end(), "/log/checkpoint"), 2) << "once for each version-info file";
+}
+
 TEST_F(E2eTest, AnOlderDatabaseComesByBlocksSeveralRangesInOneRequest) {
     const std::string published = ReadAll(Release(L"엔진DB\\MarwMain.gdb"));
     ASSERT_GE(published.size(), 1u << 20);

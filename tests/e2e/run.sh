@@ -18,6 +18,12 @@ rm -rf "$e2e/release"
 "$root/scripts/make-release.sh" "$e2e/release" 127.0.0.2 "$build/tests/standin.exe" "$build/tests/regprobe.dll" \
   "$tool" "$build/test-keys/one.pem"
 "$tool" verify "$e2e/release" --key "$build/test-keys/one.pub" >/dev/null
+# The release's log, audited by the vendor and cosigned by a witness (the test key "unknown"), as the
+# updater built with the log (BrinsoUpdatorLogged) needs it.
+"$tool" audit "$e2e/release" --key "$build/test-keys/one.pub" >/dev/null
+rm -f "$e2e/witness-state"
+"$tool" witness "$e2e/release" --key "$build/test-keys/unknown.pem" --name witness.example/e2e \
+  --log-key "$build/test-keys/one.pub" --state "$e2e/witness-state" >/dev/null
 # Through the caching tier, a second release follows the first: the main database changes a little (it
 # has a gzip copy and a block map) and so does a program, each replaced by a new file as a vendor does, and
 # publish runs again over a copy of the first (which keeps its by-hash names, one inode with the files).
