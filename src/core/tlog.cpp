@@ -280,6 +280,23 @@ bool TileReader::ProofHashes(const std::vector<Range>& nodes, std::vector<Hash>&
     return true;
 }
 
+ProofOutcome GrowsFrom(TileReader& reader, Hasher& hasher, std::uint64_t oldSize, const Hash& oldRoot, std::uint64_t size, const Hash& root) {
+    std::vector<Hash> proof;
+    if (!reader.ProofHashes(ConsistencyProof(oldSize, size), proof)) return ProofOutcome::BadTiles;
+    return ConsistencyHolds(hasher, oldSize, size, oldRoot, root, proof) ? ProofOutcome::Holds : ProofOutcome::Fails;
+}
+
+ProofOutcome Includes(TileReader& reader, Hasher& hasher, std::uint64_t index, const Hash& leaf, std::uint64_t size, const Hash& root) {
+    // The tiles' own leaf at index must give the root: else the tiles are wrong, whatever the leaf.
+    Hash stored, computed;
+    std::vector<Hash> proof;
+    if (!reader.RangeHash(index, index + 1, stored) || !reader.ProofHashes(InclusionProof(index, size), proof) ||
+        !RootFromInclusion(hasher, index, size, stored, proof, computed) || computed != root) {
+        return ProofOutcome::BadTiles;
+    }
+    return stored == leaf && hasher.ok() ? ProofOutcome::Holds : ProofOutcome::Fails;
+}
+
 bool ParseCheckpoint(const std::string& text, Checkpoint& checkpoint) {
     std::vector<std::string> lines;
     std::size_t at = 0;

@@ -122,6 +122,13 @@ private:
     unsigned m_tiles = 0;
 };
 
+// A client's checks of a checkpoint of size leaves with root, each proof read from its tiles:
+// that it grows from the tree of oldSize leaves with oldRoot (0 < oldSize < size), and that leaf stands at
+// index. BadTiles: the tiles could not be had, or do not give the checkpoint's root.
+enum class ProofOutcome { Holds, Fails, BadTiles };
+ProofOutcome GrowsFrom(TileReader& reader, Hasher& hasher, std::uint64_t oldSize, const Hash& oldRoot, std::uint64_t size, const Hash& root);
+ProofOutcome Includes(TileReader& reader, Hasher& hasher, std::uint64_t index, const Hash& leaf, std::uint64_t size, const Hash& root);
+
 // A checkpoint's text: "ORIGIN\nSIZE\nROOT\n", then lines it may carry beyond (kept, not read).
 struct Checkpoint {
     std::string origin;

@@ -45,10 +45,6 @@ void KeepCheckpoint(const tlog::Checkpoint& c) {
     key.SetKeyValue(product::kReleasesSubKey, core::EncodeBase64(std::string(c.root.begin(), c.root.end())).c_str(), CString(kKeptRoot));
 }
 
-tlog::Hasher CngHasher() {
-    return tlog::Hasher([](const void* data, std::size_t size, tlog::Hash& digest) { return Sha256(data, size, digest); });
-}
-
 // How the note's signatures by these keys stand: verified (each key once), or one of them failed.
 struct Signers {
     std::set<std::size_t> verified;
@@ -118,7 +114,9 @@ LogVerdict CheckInLog(const std::string& bytes, const std::string& path, const L
     tlog::Checkpoint c;
     LogVerdict v = ReadCheckpoint(log, keys, fetch, c);
     if (v.problem != VersionInfoProblem::None) return v;
-    tlog::Hasher hasher = CngHasher();
+    // A proof costs a few hundred hashes: SHA-256's algorithm is opened once for them.
+    CSha256Each each;
+    tlog::Hasher hasher([&each](const void* data, std::size_t size, tlog::Hash& digest) { return each.Hash(data, size, digest); });
     tlog::TileReader reader(hasher, [&](const tlog::TileId& t, std::string& tile) {
         // A partial tile a log has filled since may be gone: the full one holds the same hashes first.
         return fetch(tlog::TilePath(t), false, tile) || (t.width < tlog::kTileWidth && fetch(tlog::TilePath({t.level, t.index, tlog::kTileWidth, false}), false, tile));
@@ -128,23 +126,19 @@ LogVerdict CheckInLog(const std::string& bytes, const std::string& path, const L
     const std::string sizes = std::to_string(c.size) + " entries, " + std::to_string(kept.checkpoint.size) + " kept";
     if (kept.any && c.size < kept.checkpoint.size) return Refused(VersionInfoProblem::OlderCheckpoint, sizes);
     if (kept.any && c.size == kept.checkpoint.size && c.root != kept.checkpoint.root) return Refused(VersionInfoProblem::LogFork, sizes + ", another root");
-    std::vector<tlog::Hash> proof;
     if (kept.any && kept.checkpoint.size > 0 && c.size > kept.checkpoint.size) {
-        if (!reader.ProofHashes(tlog::ConsistencyProof(kept.checkpoint.size, c.size), proof)) return badTiles();
-        if (!tlog::ConsistencyHolds(hasher, kept.checkpoint.size, c.size, kept.checkpoint.root, c.root, proof)) {
-            return Refused(VersionInfoProblem::LogFork, sizes + ": it does not grow from the one kept");
-        }
+        const tlog::ProofOutcome grows = tlog::GrowsFrom(reader, hasher, kept.checkpoint.size, kept.checkpoint.root, c.size, c.root);
+        if (grows == tlog::ProofOutcome::BadTiles) return badTiles();
+        if (grows == tlog::ProofOutcome::Fails) return Refused(VersionInfoProblem::LogFork, sizes + ": it does not grow from the one kept");
     }
     // Accepted as the log's state whatever becomes of the file: a later run never takes an older one.
     if (!kept.any || c.size > kept.checkpoint.size) KeepCheckpoint(c);
     if (index >= c.size) return Refused(VersionInfoProblem::NotInLog, "its place " + std::to_string(index) + " lies beyond the log's " + std::to_string(c.size) + " entries");
-    tlog::Hash stored, root;
     core::Sha256Digest digest;
-    if (!reader.RangeHash(index, index + 1, stored) || !reader.ProofHashes(tlog::InclusionProof(index, c.size), proof)) return badTiles();
-    if (!tlog::RootFromInclusion(hasher, index, c.size, stored, proof, root) || root != c.root) return badTiles();
-    if (!Sha256(bytes.data(), bytes.size(), digest) || stored != hasher.Leaf(tlog::EntryText(path, digest)) || !hasher.ok()) {
-        return Refused(VersionInfoProblem::NotInLog, "the log's entry " + std::to_string(index) + " is another file's");
-    }
+    if (!each.Hash(bytes.data(), bytes.size(), digest)) return Refused(VersionInfoProblem::NoCrypto, std::string());
+    const tlog::ProofOutcome included = tlog::Includes(reader, hasher, index, hasher.Leaf(tlog::EntryText(path, digest)), c.size, c.root);
+    if (included == tlog::ProofOutcome::BadTiles) return badTiles();
+    if (included == tlog::ProofOutcome::Fails) return Refused(VersionInfoProblem::NotInLog, "the log's entry " + std::to_string(index) + " is another file's");
     v.index = index;
     v.size = c.size;
     return v;

@@ -225,11 +225,10 @@ bool Witness(const std::string& releaseDir, const WitnessOptions& o, std::string
         core::tlog::TileReader reader(hasher, [&](const TileId& t, std::string& bytes) {
             return ReadFile(LogPath(releaseDir, core::tlog::TilePath(t)), bytes);
         }, now.size);
-        std::vector<Hash> proof;
         const bool consistent = last.origin == now.origin && last.size <= now.size &&
                                 (last.size == now.size ? last.root == now.root
-                                                       : reader.ProofHashes(core::tlog::ConsistencyProof(last.size, now.size), proof) &&
-                                                             core::tlog::ConsistencyHolds(hasher, last.size, now.size, last.root, now.root, proof));
+                                                       : core::tlog::GrowsFrom(reader, hasher, last.size, last.root, now.size, now.root) ==
+                                                             core::tlog::ProofOutcome::Holds);
         if (!consistent) {
             problems.push_back({path, "not consistent with the checkpoint last cosigned (" + std::to_string(last.size) + " entries" +
                                           (reader.badTile().empty() ? "" : "; " + reader.badTile()) +
