@@ -195,10 +195,13 @@ PassEnd CUpdateRun::FetchVersionInfo(const PassSettings& s, const CString& local
 }
 
 bool CUpdateRun::FetchLogFile(const std::string& inLog, bool fresh, std::string& bytes) {
-    // Bounded as a version-info file is; only the checkpoint changes under its name, so only it is fresh.
+    // Bounded in size, and together within the check's span; only the checkpoint changes under its name, so
+    // only it is asked fresh.
+    const LONG left = static_cast<LONG>(m_logDeadline - ::GetTickCount());
+    if (left <= 0) return false;
     DownloadChecks checks;
     checks.nMaxBytes = core::tlog::kMaxTileBytes;
-    checks.nWholeWithinMs = kSmallFetchWithinMs;
+    checks.nWholeWithinMs = static_cast<DWORD>(left);
     checks.bFresh = fresh;
     const CString own = OwnFilesFolder();
     if (own.IsEmpty()) return false;
@@ -251,6 +254,9 @@ BOOL CUpdateRun::ReadVersionInfo(CString strPath, CUpdateFileArray* pList) {
         InLogCheck inLog;
         if (*log.origin) {
             inLog = [&](std::string& why) {
+                // The check as a whole has the span of one version-info file, however many tiles it asks
+                // for: a server that answers each of them slowly holds the product stopped no longer.
+                m_logDeadline = ::GetTickCount() + kSmallFetchWithinMs;
                 const LogVerdict v = CheckInLog(bytes, asked, log, BuiltInReleaseKeys(), [this](const std::string& inLogPath, bool fresh, std::string& got) {
                     return FetchLogFile(inLogPath, fresh, got);
                 });

@@ -106,6 +106,7 @@ private:
     PassEnd FetchVersionInfo(const PassSettings& settings, const CString& local, CUpdateFileArray& list, CString& served);
     // A file of the vendor's log ("checkpoint", "tile/...") from the host that served the version-info file.
     bool FetchLogFile(const std::string& inLog, bool fresh, std::string& bytes);
+    DWORD m_logDeadline = 0;  // GetTickCount by which the current log check's fetches must have ended
     CFileFetch FileFetch() { return CFileFetch(m_downloads, *m_events, m_stop, OwnFilesFolder()); }
 
     std::shared_ptr<IRunEvents> m_events;

@@ -4,6 +4,7 @@
 #include "fault_fixture.h"
 
 #include "core/tlog.h"
+#include "net/download.h"
 
 namespace fault_matrix {
 namespace {
@@ -85,6 +86,22 @@ TEST_F(FaultTest, TransparencyLog) {
     const auto grownLog = LogFiles(grown.entries, 0, {2});
     auto stale = grownLog;
     stale["/log/tile/0/000.p/10"] = log.at("/log/tile/0/000.p/2");
+    // A server trickling each tile, every one of them within a fetch's own bounds (a 300-entry log: leaf 0's
+    // proof needs two tiles, 3/4 and 1/2 of the slow-server span): the check of each file ends within one span.
+    LoggedRelease big = release;
+    for (int i = 2; i < 300; ++i) big.entries.push_back("update/other.ver " + std::to_string(i) + "\n");
+    const auto bigLog = LogFiles(big.entries, 0, {2});
+    const auto slowTiles = [serve = big.Serve(bigLog), bigLog](TestHttpServer& s) {
+        serve(s);
+        HttpAnswer full = Ok(bigLog.at("/log/tile/0/000")), partial = Ok(bigLog.at("/log/tile/0/001.p/44"));
+        // Small pieces, a pause after each but the last: a download given up hears of it within a pause.
+        full.piece = 256;
+        full.delayPerKiB = kSlowServerMs * 3 / 4 / 31;
+        partial.piece = 32;
+        partial.delayPerKiB = kSlowServerMs / 2 / 43;
+        s.Serve("/log/tile/0/000", full);
+        s.Serve("/log/tile/0/001.p/44", partial);
+    };
     RunAll({
         {"a release in the log is installed", release.Serve(log), nullptr, true, installed(2)},
         Logs({"a validly signed release not in the log is refused", release.Serve(notInLog), nullptr, true, refused},
@@ -103,6 +120,9 @@ TEST_F(FaultTest, TransparencyLog) {
         Logs({"a cache serves a tile of the older size under the new name: refused, and why", grown.Serve(stale), nullptr, true, refused, true,
               KeptCheckpoint(2, log.at("/log/checkpoint"))},
              "the vendor's log's tiles are damaged (tile/0/000.p/10 holds 64 bytes, 320 were due)"),
+        EndsWithin(2 * kSlowServerMs + 15000,
+                   Logs({"a server trickling the tiles holds each file's check one span", slowTiles, nullptr, true, refused},
+                        "the vendor's log's tiles are damaged (tile/0/001.p/44 could not be fetched)")),
     });
 }
 
