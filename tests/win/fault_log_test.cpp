@@ -11,16 +11,19 @@ namespace {
 
 const char kDbPath[] = "update/db/DBUpdate.ver", kProgramPath[] = "marrowtide/MarrowtideWeb.ver";
 
-// A release of both files in the log at 0 and 1, as the tool publishes it.
+// A release of both files in the log at first and first + 1 (other entries before them), as the tool
+// publishes it.
 struct LoggedRelease {
     std::string dbVer, programVer;
     std::vector<std::string> entries;
-    explicit LoggedRelease(const std::string& gdb = kListed.at("b.gdb")) {
+    explicit LoggedRelease(const std::string& gdb = kListed.at("b.gdb"), int first = 0) {
         std::string text = "SITE=127.0.0.2\r\nSUBDIR=db\r\n";
         for (const auto& l : kListed) text += l.first + "=5,0,0,0," + EntryChecks(l.first == "b.gdb" ? gdb : l.second) + "\r\n";
-        dbVer = Signed(text + "#serial 5\r\n" + ReleaseLines(kDbPath) + "#log-index 0\r\n", 0);
-        programVer = Signed("#serial 1\r\n" + ReleaseLines(kProgramPath) + "#log-index 1\r\n", 0);
-        entries = {LogEntry(kDbPath, dbVer), LogEntry(kProgramPath, programVer)};
+        dbVer = Signed(text + "#serial 5\r\n" + ReleaseLines(kDbPath) + "#log-index " + std::to_string(first) + "\r\n", 0);
+        programVer = Signed("#serial 1\r\n" + ReleaseLines(kProgramPath) + "#log-index " + std::to_string(first + 1) + "\r\n", 0);
+        for (int i = 0; i < first; ++i) entries.push_back("update/earlier.ver " + std::to_string(i) + "\n");
+        entries.push_back(LogEntry(kDbPath, dbVer));
+        entries.push_back(LogEntry(kProgramPath, programVer));
     }
     std::function<void(TestHttpServer&)> Serve(std::map<std::string, std::string> log, std::string gdb = kListed.at("b.gdb")) const {
         return [=](TestHttpServer& s) {
@@ -102,6 +105,8 @@ TEST_F(FaultTest, TransparencyLog) {
         s.Serve("/log/tile/0/000", full);
         s.Serve("/log/tile/0/001.p/44", partial);
     };
+    // A larger log whose first two entries are not those of the log kept: the release is in it, the log forked.
+    const LoggedRelease forked(kListed.at("b.gdb"), 2);
     RunAll({
         {"a release in the log is installed", release.Serve(log), nullptr, true, installed(2)},
         Logs({"a validly signed release not in the log is refused", release.Serve(notInLog), nullptr, true, refused},
@@ -117,6 +122,9 @@ TEST_F(FaultTest, TransparencyLog) {
         Logs({"damaged tiles are refused", release.Serve(damaged), nullptr, true, refused}, "the vendor's log's tiles are damaged (its tiles do not give the checkpoint's root)"),
         {"a log grown from the one kept: the consistency proof holds", grown.Serve(grownLog), nullptr, true, installed(10), true,
          KeptCheckpoint(2, log.at("/log/checkpoint"))},
+        Logs({"a larger log that does not grow from the one kept is a fork", forked.Serve(LogFiles(forked.entries, 0, {2})), nullptr, true,
+              refused, true, KeptCheckpoint(2, log.at("/log/checkpoint"))},
+             "(a fork) (4 entries, 2 kept: it does not grow from the one kept)"),
         Logs({"a cache serves a tile of the older size under the new name: refused, and why", grown.Serve(stale), nullptr, true, refused, true,
               KeptCheckpoint(2, log.at("/log/checkpoint"))},
              "the vendor's log's tiles are damaged (tile/0/000.p/10 holds 64 bytes, 320 were due)"),
