@@ -169,16 +169,6 @@ TEST(TransparencyLog, TilesAreNamedAndBoundedAsTlogTilesHasThem) {
     EXPECT_EQ(written, (std::vector<std::string>{"tile/0/000", "tile/entries/000", "tile/0/001", "tile/entries/001", "tile/0/002.p/1",
                                                  "tile/entries/002.p/1", "tile/1/000.p/2"}));
     EXPECT_TRUE(TilesOf(300, 300).empty());
-    // The proof for the newest of 2^20 leaves reads at most three tiles per level, each at most 8 KiB.
-    MemoryLog log(0);
-    log.leaves.assign(std::size_t{1} << 20, Hash{});
-    log.levels = StoredLevels(log.hasher, log.leaves);
-    TileReader reader(log.hasher, log.Source(), log.leaves.size());
-    std::vector<Hash> proof;
-    ASSERT_TRUE(reader.ProofHashes(InclusionProof(log.leaves.size() - 1, log.leaves.size()), proof));
-    ASSERT_TRUE(reader.ProofHashes(ConsistencyProof(log.leaves.size() - 1000, log.leaves.size()), proof));
-    EXPECT_LE(reader.tilesRead(), 9u);
-    EXPECT_LE(reader.bytesRead(), 9 * kMaxTileBytes);
 }
 
 TEST(TransparencyLog, AShortOrRaggedTileIsNamedNotUsed) {
