@@ -14,11 +14,11 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 trap_failures
 out=${1:?OUT} host=${2:?HOST} standin=${3:?STANDIN_EXE} regprobe=${4:?REGPROBE_DLL} tool=${5:?TOOL} key=${6:-}
-# Keep the version-info files being replaced (the tool reads them for versions and serials) and their
-# by-hash names (an edge may serve the replaced lists for a while yet).
+# Keep the version-info files being replaced (the tool reads them for versions and serials), their
+# by-hash names (an edge may serve the replaced lists for a while yet) and the log, which only grows.
 keep=$(mktemp -d)
 cp949() { printf '%s' "$1" | iconv -f UTF-8 -t CP949; }
-for f in update/db/DBUpdate.ver marrowtide/MarrowtideWeb.ver "$(cp949 엔진DB)/by-hash" update/db/by-hash marrowtide/by-hash; do
+for f in update/db/DBUpdate.ver marrowtide/MarrowtideWeb.ver "$(cp949 엔진DB)/by-hash" update/db/by-hash marrowtide/by-hash log; do
   if [ -e "$out/$f" ]; then mkdir -p "$keep/$(dirname "$f")" && cp -a "$out/$f" "$keep/$f"; fi
 done
 rm -rf "$out"
@@ -79,5 +79,10 @@ MarwDel.exe
 MarwShell.dll | register
 EOF
 sign=(--unsigned)
-if [ -n "$key" ]; then sign=(--key "$key" --log-origin "$host/log"); fi
+if [ -n "$key" ]; then
+  sign=(--key "$key" --log-origin "$host/log")
+  # A sample made anew begins a log of its own: the key's record of the last log it signed (which publish
+  # refuses to fork) belongs to the sample it made before.
+  [ -d "$out/log" ] || rm -f "$key.log-checkpoint"
+fi
 "$tool" publish "$out" "$out.description" "${sign[@]}" >/dev/null

@@ -436,11 +436,12 @@ void RemoveUnnamed(const Writes& writes, std::vector<std::string>& removed) {
 }
 
 // The folder's log, read, when it is whole, continues the checkpoint kept beside the key and has the
-// origin publish signs under.
-bool LogContinues(const std::string& releaseDir, const PublishOptions& options, Log& log, std::vector<Problem>& problems) {
+// origin publish signs under (origin: as given, else the log's own, else the built-in one).
+bool LogContinues(const std::string& releaseDir, const PublishOptions& options, Log& log, std::string& origin, std::vector<Problem>& problems) {
     if (!ReadLog(releaseDir, log, problems) || !ContinuesKept(log, KeptCheckpointPath(options.privatePath), problems)) return false;
-    if (!log.checkpoint.origin.empty() && log.checkpoint.origin != options.logOrigin) {
-        problems.push_back({releaseDir + "/log/checkpoint", "the log's origin is " + log.checkpoint.origin + ", not " + options.logOrigin +
+    origin = !options.logOrigin.empty() ? options.logOrigin : !log.checkpoint.origin.empty() ? log.checkpoint.origin : DefaultLogOrigin();
+    if (!log.checkpoint.origin.empty() && log.checkpoint.origin != origin) {
+        problems.push_back({releaseDir + "/log/checkpoint", "the log's origin is " + log.checkpoint.origin + ", not " + origin +
                                                                  " (--log-origin): updaters are built with one origin"});
         return false;
     }
@@ -508,13 +509,14 @@ bool Publish(const std::string& releaseDir, const std::string& descriptionPath, 
     // Every file is made before any is written: a refusal changes nothing on disk.
     Writes writes;
     // A signed release joins the folder's log, which must be whole and continue the last one this key signed.
-    if (signer.key && !LogContinues(releaseDir, options, writes.log, problems)) return false;
+    std::string origin;
+    if (signer.key && !LogContinues(releaseDir, options, writes.log, origin, problems)) return false;
     for (const Section& s : sections) SectionFile(s, releaseDir, descriptionPath, root, options, now, signer, writes, problems);
     ResignOthers(releaseDir, sections, signer, writes, problems);
     NamedByOtherLists(releaseDir, sections, writes.named);
     if (!problems.empty()) return false;
     if (signer.key) {
-        writes.logFiles = GrowLog(releaseDir, writes.log, writes.logEntries, options.logOrigin, signer.key, signer.point);
+        writes.logFiles = GrowLog(releaseDir, writes.log, writes.logEntries, origin, signer.key, signer.point);
         if (writes.logFiles.empty()) {
             problems.push_back({options.privatePath, "signing the log's checkpoint failed"});
             return false;

@@ -38,8 +38,9 @@ struct PublishOptions {
     // than the one that signed a release replaced, so that publish can check every updater takes it.
     std::vector<std::string> rankedKeys;
     // The log's origin, its checkpoint's first line and its signature's key name: the updater's
-    // UPDATER_LOG_ORIGIN (--log-origin; by default the update server's host followed by "/log").
-    std::string logOrigin = DefaultLogOrigin();
+    // UPDATER_LOG_ORIGIN (--log-origin). Empty: the origin of the folder's log, or for a folder without one
+    // DefaultLogOrigin().
+    std::string logOrigin;
 };
 
 // publish: writes each version-info file the description names into the release folder (its own path, an
