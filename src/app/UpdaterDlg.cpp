@@ -30,6 +30,8 @@ CUpdaterDlg::CUpdaterDlg(CWnd* parent) : CDialog(IDD_BRINSOUPDATOR_DIALOG, paren
 void CUpdaterDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_STATIC_STATUS, m_stStatus);
+    DDX_Control(pDX, IDC_STATIC_FILE, m_stFile);
+    DDX_Control(pDX, IDC_STATIC_COUNT, m_stCount);
     DDX_Control(pDX, IDC_BUTTON_STOP, m_btnStop);
     DDX_Control(pDX, IDC_PROGRESS_TOTAL, m_progTotal);
     DDX_Control(pDX, IDC_PROGRESS_FILE, m_progFile);
@@ -51,6 +53,7 @@ BOOL CUpdaterDlg::OnInitDialog() {
         }
     }
 
+    ApplyDpi(WindowDpi(m_hWnd));
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
@@ -94,6 +97,17 @@ BOOL CUpdaterDlg::OnInitDialog() {
     return TRUE;
 }
 
+void CUpdaterDlg::ApplyDpi(unsigned dpi) {
+    m_dpi = dpi;
+    m_btnStop.SetDpi(dpi);
+    // The banner drawn for the scale, never a stretched one; the control takes its size. The one it showed
+    // goes once the control lets go of it.
+    ScopedBitmap banner = LoadBanner(dpi);
+    if (!banner) return;
+    ::SendDlgItemMessageW(m_hWnd, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner.get()));
+    m_banner = std::move(banner);
+}
+
 BOOL CUpdaterDlg::PreTranslateMessage(MSG* msg) {
     // Enter and Escape never reach the dialog manager, so they can never end the dialog.
     if (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE) return TRUE;
@@ -111,11 +125,27 @@ BOOL CUpdaterDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
 HBRUSH CUpdaterDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) {
     if (nCtlColor == CTLCOLOR_EDIT || nCtlColor == CTLCOLOR_LISTBOX) return CDialog::OnCtlColor(dc, control, nCtlColor);
     ::SetBkMode(dc, TRANSPARENT);
-    return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    // White as designed; under a high-contrast theme, the theme's window and text colours.
+    if (!HighContrastOn()) return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    return ::GetSysColorBrush(COLOR_WINDOW);
 }
 
-bool CUpdaterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM, LRESULT& result) {
+bool CUpdaterDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        // A high-contrast theme turned on or off, or other system colours: everything drawn again.
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        return false;
+    case kWmDpiChanged: {
+        // Moved to a monitor of another DPI: the system's suggested place and size, and the parts drawn for it.
+        const RECT& r = *reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(m_hWnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        ApplyDpi(LOWORD(wParam));
+        result = 0;
+        return true;
+    }
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
         OnSysCommand(static_cast<UINT>(wParam));

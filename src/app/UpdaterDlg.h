@@ -7,6 +7,8 @@
 #include "app/RunView.h"
 #include "update/run_log.h"
 #include "update/update_run.h"
+#include "controls/Accessible.h"
+#include "controls/Banner.h"
 #include "controls/LabeledProgressCtrl.h"
 #include "controls/XPButton.h"
 #include "framework/dialog.h"
@@ -44,12 +46,14 @@ public:
 
     CString m_strInstallDir;    // fixed at dialog start: the folder Marrowtide inside Program Files
     ScopedHandle m_hThread;     // the worker; empty when none
-    CStatic m_stStatus;
+    CAccessibleStatic m_stStatus, m_stFile, m_stCount;
     CXPButton m_btnStop;
     CLabeledProgressCtrl m_progTotal;
     CLabeledProgressCtrl m_progFile;
     CString m_strStatus;
     HICON m_hIcon = nullptr;
+    unsigned m_dpi = 96;     // what the dialog is drawn for: its monitor's DPI
+    ScopedBitmap m_banner;   // the banner the banner control shows (it outlives the window)
 
     // Who hears of the run: the dialog's own view and the log in the install folder.
     const std::shared_ptr<CDialogRunView> m_view = std::make_shared<CDialogRunView>();
@@ -58,6 +62,8 @@ public:
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
+    // The self-drawn parts and the banner for dpi.
+    void ApplyDpi(unsigned dpi);
     BOOL OnInitDialog() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;

@@ -1,7 +1,10 @@
 #include "controls/LabeledProgressCtrl.h"
 
+#include <oleacc.h>
+
 #include <string>
 
+#include "controls/Accessible.h"
 #include "controls/OffscreenDC.h"
 #include "framework/handles.h"
 #include "framework/win_text.h"
@@ -44,9 +47,11 @@ core::ProgressPicture CLabeledProgressCtrl::Picture() const {
     s.captionColour = m_crCaption;
     RECT rc{};
     if (m_hWnd) ::GetClientRect(m_hWnd, &rc);
-    // Colours are resolved at each paint, so a change of the system colours shows at the next one.
-    return core::LayoutProgress(s, {rc.left, rc.top, rc.right, rc.bottom}, ::GetSysColor(COLOR_HIGHLIGHT),
-                                ::GetSysColor(COLOR_WINDOW));
+    // Colours are resolved at each paint, so a change of the system colours or of the theme shows at the
+    // next one.
+    const core::ProgressPicture p = core::LayoutProgress(s, {rc.left, rc.top, rc.right, rc.bottom}, ::GetSysColor(COLOR_HIGHLIGHT),
+                                                         ::GetSysColor(COLOR_WINDOW));
+    return HighContrastOn() ? core::InHighContrast(p, CurrentSystemColours()) : p;
 }
 
 LRESULT CLabeledProgressCtrl::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -64,6 +69,18 @@ LRESULT CLabeledProgressCtrl::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         return r;
     }
     case WM_GETTEXT: return OnGetText(wParam, lParam);
+    case WM_GETOBJECT:
+    case WM_ACCESSIBLEFACTS: {
+        // A progress bar named by the label before it, its value its percentage (whatever caption it shows).
+        LRESULT result = 0;
+        const auto facts = [this](AccessibleFacts& f) {
+            f.role = ROLE_SYSTEM_PROGRESSBAR;
+            if (const HWND label = ::GetWindow(m_hWnd, GW_HWNDPREV)) f.name = WindowTextOf(label);
+            f.hasValue = true;
+            f.value = Wide(core::ProgressPercentText(m_nPosition, m_nLower, m_nUpper));
+        };
+        return AccessibleMessage(m_hWnd, msg, wParam, lParam, facts, result) ? result : CProgressCtrl::WindowProc(msg, wParam, lParam);
+    }
     case PBM_SETRANGE:
         m_nLower = LOWORD(lParam);
         m_nUpper = HIWORD(lParam);

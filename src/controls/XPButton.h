@@ -11,6 +11,8 @@ public:
     CXPButton();
     ~CXPButton() override = default;
     void DrawItem(DRAWITEMSTRUCT* dis) override;
+    // Drawn for dpi from now on: every length of its 96-DPI drawing scaled (96 until told).
+    void SetDpi(unsigned dpi);
 
     // The drawing steps, on the surface a drawing uses.
     void FillGradient(HDC dc, const RECT& rc);
@@ -20,6 +22,7 @@ public:
     BOOL m_bLeaveArmed = FALSE;   // a tracking request is active
     BOOL m_bHasFocus = FALSE;     // of the drawing in progress
     BOOL m_bEmphasis = FALSE;     // focus, pressed or default state of the drawing in progress
+    bool m_bHighContrast = false; // a high-contrast theme is on for the drawing in progress
 
 protected:
     void PreSubclassWindow() override;
@@ -28,6 +31,7 @@ protected:
 private:
     void DrawCaption(HDC dc, RECT inner, UINT state, const std::wstring& caption);
 
+    unsigned m_dpi = 96;
     ScopedPen m_penOutline;
     ScopedPen m_hotPens[4], m_focusPens[4];  // left, right, top, bottom, as the layout's edge lines
 };

@@ -31,6 +31,13 @@ int ProgressFillWidth(int position, int lower, int upper, int clientWidth) {
     return Truncate(ProgressFraction(position, lower, upper) * clientWidth);
 }
 
+std::string ProgressPercentText(int position, int lower, int upper) {
+    if (lower >= upper) return std::string();
+    char text[24];
+    std::snprintf(text, sizeof text, "%d%%", Truncate(ProgressFraction(position, lower, upper) * 100.0));
+    return text;
+}
+
 ProgressPicture LayoutProgress(const ProgressState& s, const Rect& client, Colour systemHighlight, Colour systemWindow) {
     ProgressPicture p;
     if (s.lower >= s.upper) return p;
@@ -48,17 +55,32 @@ ProgressPicture LayoutProgress(const ProgressState& s, const Rect& client, Colou
     }
     p.caption = s.showCaption && !s.vertical;
     if (p.caption) {
-        if (!s.caption.empty()) {
-            p.text = s.caption;
-        } else {
-            char text[24];
-            std::snprintf(text, sizeof text, "%d%%", Truncate(f * 100.0));
-            p.text = text;
-        }
+        p.text = s.caption.empty() ? ProgressPercentText(s.position, s.lower, s.upper) : s.caption;
         p.textOverBar = s.captionColour == kDefaultColour ? p.backColour : s.captionColour;
         p.textOverTrack = s.captionColour == kDefaultColour ? p.barColour : s.captionColour;
     }
     return p;
+}
+
+ProgressPicture InHighContrast(ProgressPicture p, const SystemColours& c) {
+    p.barColour = c.highlight;
+    p.backColour = c.window;
+    p.textOverBar = c.highlightText;
+    p.textOverTrack = c.windowText;
+    return p;
+}
+
+int BannerScaleFor(unsigned dpi) {
+    int chosen = 100;
+    for (const int scale : {125, 150, 200, 300}) {
+        if (static_cast<unsigned long long>(dpi) * 100 >= static_cast<unsigned long long>(scale) * 96) chosen = scale;
+    }
+    return chosen;
+}
+
+int Scaled(int pixels, unsigned dpi) {
+    const long long scaled = (static_cast<long long>(pixels) * dpi + 48) / 96;
+    return pixels >= 1 && scaled < 1 ? 1 : static_cast<int>(scaled);
 }
 
 Colour GradientColour(int i, bool emphasis, bool mouseInside) {
@@ -77,15 +99,16 @@ RowSpan GradientRows(int top, int height) {
     return {top, height + 1};
 }
 
-void EdgeLines(const Rect& r, bool focusSet, EdgeLine (&lines)[4]) {
+void EdgeLines(const Rect& r, bool focusSet, EdgeLine (&lines)[4], unsigned dpi) {
     const Colour left = focusSet ? Rgb(153, 198, 252) : Rgb(250, 196, 88);
     const Colour top = focusSet ? Rgb(162, 201, 255) : Rgb(252, 210, 121);
     const Colour right = focusSet ? Rgb(162, 189, 252) : Rgb(251, 202, 106);
     const Colour bottom = focusSet ? Rgb(162, 201, 255) : Rgb(229, 151, 0);
-    lines[0] = {r.left, r.bottom - 3, r.left, r.top + 2, left, 3};
-    lines[1] = {r.right - 1, r.bottom - 3, r.right - 1, r.top + 2, right, 3};
-    lines[2] = {r.left + 2, r.top, r.right - 2, r.top, top, 2};
-    lines[3] = {r.left + 2, r.bottom, r.right - 2, r.bottom, bottom, 2};
+    const int one = Scaled(1, dpi), two = Scaled(2, dpi), three = Scaled(3, dpi);
+    lines[0] = {r.left, r.bottom - three, r.left, r.top + two, left, three};
+    lines[1] = {r.right - one, r.bottom - three, r.right - one, r.top + two, right, three};
+    lines[2] = {r.left + two, r.top, r.right - two, r.top, top, two};
+    lines[3] = {r.left + two, r.bottom, r.right - two, r.bottom, bottom, two};
 }
 
 }  // namespace core

@@ -22,6 +22,10 @@ double ProgressFraction(int position, int lower, int upper);
 // Filled width in whole pixels for a client width; 0 for an empty range (nothing is drawn for it).
 int ProgressFillWidth(int position, int lower, int upper, int clientWidth);
 
+// The percentage a bar stands at, as its caption shows it and a screen reader reads it ("29%"); empty for
+// an empty or inverted range.
+std::string ProgressPercentText(int position, int lower, int upper);
+
 struct ProgressState {
     int position = 0, lower = 0, upper = 100;
     bool vertical = false;
@@ -39,6 +43,21 @@ struct ProgressPicture {
 };
 // systemHighlight and systemWindow stand in for a default bar and background colour.
 ProgressPicture LayoutProgress(const ProgressState& s, const Rect& client, Colour systemHighlight, Colour systemWindow);
+
+// The system's colours a high-contrast theme chooses, which then stand in for every colour the program set.
+struct SystemColours {
+    Colour highlight = 0, highlightText = 0, window = 0, windowText = 0, buttonFace = 0, buttonText = 0;
+};
+// The picture of a bar under a high-contrast theme: the bar in the highlight colour under highlight text,
+// the track in the window colour under window text.
+ProgressPicture InHighContrast(ProgressPicture p, const SystemColours& c);
+
+// ---- scale ----
+
+// The banner drawn for a DPI: the largest of its scales (100, 125, 150, 200, 300 %) at or below dpi / 96.
+int BannerScaleFor(unsigned dpi);
+// A length of pixels at 96 DPI at dpi, rounded, at least 1 for a length of at least 1.
+int Scaled(int pixels, unsigned dpi);
 
 // ---- XP-style button ----
 
@@ -58,7 +77,8 @@ struct EdgeLine {
     int width;
 };
 // The four edge lines of the inner rectangle: the focus set (blue) when focused and the pointer is
-// outside, the hot set (orange) otherwise. Drawn only when focused or hot.
-void EdgeLines(const Rect& inner, bool focusSet, EdgeLine (&lines)[4]);
+// outside, the hot set (orange) otherwise. Drawn only when focused or hot. Their insets and widths are
+// those at 96 DPI scaled to dpi.
+void EdgeLines(const Rect& inner, bool focusSet, EdgeLine (&lines)[4], unsigned dpi = 96);
 
 }  // namespace core

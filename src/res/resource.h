@@ -2,7 +2,12 @@
 // Resource and control identifiers (shared by the program, its resource script and its tests).
 
 #define IDR_MAINFRAME             128
-#define IDB_BANNER                129
+// The banner at 100, 125, 150, 200 and 300 % (gzip-compressed BMPs).
+#define IDR_BANNER_100            130
+#define IDR_BANNER_125            131
+#define IDR_BANNER_150            132
+#define IDR_BANNER_200            133
+#define IDR_BANNER_300            134
 #define IDD_ABOUTBOX              100
 #define IDD_BRINSOUPDATOR_DIALOG  102
 #define IDS_ABOUTBOX              101
@@ -16,6 +21,7 @@
 #define IDC_PROGRESS_TOTAL        1074
 #define IDC_BUTTON_STOP           1075
 #define IDC_STATIC_COUNT          1076
+#define IDC_BANNER                1077
 
 #ifndef IDC_STATIC
 #define IDC_STATIC                (-1)

@@ -135,6 +135,41 @@ TEST(ButtonEdges, LinesOfTheInnerRectangle) {
     core::EdgeLines({2, 2, 44, 18}, false, l);
     EXPECT_EQ(l[0].colour, Rgb(250, 196, 88));
     EXPECT_EQ(l[3].colour, Rgb(229, 151, 0));
+    // At 192 DPI every inset and width doubles; at 144 they are rounded (1.5 to 2, 3 to 5).
+    core::EdgeLines({4, 4, 88, 36}, true, l, 192);
+    EXPECT_EQ((std::vector<int>{l[0].fromY, l[0].toY, l[0].width, l[1].fromX, l[2].fromX, l[2].width}), (std::vector<int>{30, 8, 6, 86, 8, 4}));
+    core::EdgeLines({3, 3, 66, 27}, true, l, 144);
+    EXPECT_EQ((std::vector<int>{l[0].width, l[1].fromX, l[2].width}), (std::vector<int>{5, 64, 3}));
+}
+
+TEST(Scale, BannersAndLengthsForEachDpi) {
+    const struct {
+        unsigned dpi;
+        int banner, ten, one;
+    } rows[] = {{96, 100, 10, 1}, {110, 100, 11, 1}, {120, 125, 13, 1}, {144, 150, 15, 2}, {168, 150, 18, 2},
+                {192, 200, 20, 2}, {240, 200, 25, 3}, {288, 300, 30, 3}, {480, 300, 50, 5}, {72, 100, 8, 1}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(core::BannerScaleFor(r.dpi), r.banner) << r.dpi;
+        EXPECT_EQ(core::Scaled(10, r.dpi), r.ten) << r.dpi;
+        EXPECT_EQ(core::Scaled(1, r.dpi), r.one) << r.dpi;
+    }
+    EXPECT_EQ(core::Scaled(0, 192), 0);
+}
+
+TEST(ProgressLayout, HighContrastTakesTheThemesColoursOverTheProgramsOwn) {
+    core::ProgressState s;
+    s.position = 50;
+    s.bar = Rgb(0, 128, 255);
+    s.back = Rgb(236, 236, 255);
+    const core::SystemColours theme{Rgb(0, 255, 255), Rgb(0, 0, 0), Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(0, 0, 0), Rgb(255, 255, 0)};
+    const core::ProgressPicture p = core::InHighContrast(core::LayoutProgress(s, {0, 0, 100, 10}, 0, 0), theme);
+    EXPECT_EQ(p.barColour, theme.highlight);
+    EXPECT_EQ(p.backColour, theme.window);
+    EXPECT_EQ(p.textOverBar, theme.highlightText);
+    EXPECT_EQ(p.textOverTrack, theme.windowText);
+    EXPECT_EQ(p.text, "50%");
+    EXPECT_EQ(core::ProgressPercentText(29, 0, 100), "28%") << "as the caption truncates it";
+    EXPECT_EQ(core::ProgressPercentText(5, 5, 5), "") << "an empty range reads as nothing";
 }
 
 }  // namespace

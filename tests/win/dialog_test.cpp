@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
+#include <memory>
+
+#include "controls/Banner.h"
+#include "framework/com_ptr.h"
 #include "res/resource.h"
 #include "support/http_server.h"
 #include "support/test_support.h"
@@ -247,3 +252,163 @@ TEST_F(DialogTest, AnyCommandLineGivesTheSameStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// What assistive technology reads of a control of another process, through MSAA (oleacc).
+struct Read {
+    long role = 0;
+    std::wstring name, value;
+    bool hasValue = false;
+    CComPtr<IAccessible> object;
+};
+Read ReadAccessible(HWND control) {
+    Read r;
+    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible, r.object.Receive())) || !r.object) return r;
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role{};
+    if (SUCCEEDED(r.object->get_accRole(self, &role)) && role.vt == VT_I4) r.role = role.lVal;
+    BSTR text = nullptr;
+    if (SUCCEEDED(r.object->get_accName(self, &text)) && text) r.name = text;
+    SysFreeString(text);
+    text = nullptr;
+    r.hasValue = r.object->get_accValue(self, &text) == S_OK && text;
+    if (r.hasValue) r.value = text;
+    SysFreeString(text);
+    return r;
+}
+
+}  // namespace
+
+// Each control answers as it reads on screen: the bars progress bars whose value is their percentage, read
+// live; the stop button a push button named "중지", which has the focus, and whose default action stops the
+// run as a click does; the lines static texts named by their text.
+TEST_F(DialogTest, ReadsToAScreenReaderAsItShows) {
+    const CComInitialization com(COINIT_APARTMENTTHREADED);
+    HWND dlg = StartUpdator();
+    ASSERT_NE(dlg, nullptr);
+    const struct {
+        int id;
+        long role;
+        const wchar_t* name;
+        const wchar_t* value;  // nullptr: none
+    } rows[] = {
+        {IDC_PROGRESS_FILE, ROLE_SYSTEM_PROGRESSBAR, L"다운로드 파일", L"100%"},
+        {IDC_PROGRESS_TOTAL, ROLE_SYSTEM_PROGRESSBAR, L"전체파일", L"100%"},
+        {IDC_BUTTON_STOP, ROLE_SYSTEM_PUSHBUTTON, L"중지", nullptr},
+        {IDC_STATIC_FILE, ROLE_SYSTEM_STATICTEXT, L"다운로드 파일", nullptr},
+        {IDC_STATIC_COUNT, ROLE_SYSTEM_STATICTEXT, L"0/0", nullptr},
+    };
+    for (const auto& r : rows) {
+        const Read read = ReadAccessible(GetDlgItem(dlg, r.id));
+        EXPECT_EQ(read.role, r.role) << r.id;
+        EXPECT_EQ(read.name, r.name) << r.id;
+        EXPECT_EQ(read.hasValue, r.value != nullptr) << r.id;
+        if (r.value) EXPECT_EQ(read.value, r.value) << r.id;
+    }
+    // Read as it changes, through the object a reader keeps.
+    const Read bar = ReadAccessible(GetDlgItem(dlg, IDC_PROGRESS_TOTAL));
+    ASSERT_TRUE(bar.object);
+    SendMessageW(GetDlgItem(dlg, IDC_PROGRESS_TOTAL), PBM_SETPOS, 42, 0);
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR value = nullptr;
+    ASSERT_EQ(bar.object->get_accValue(self, &value), S_OK);
+    EXPECT_STREQ(value, L"42%");
+    SysFreeString(value);
+    SetDlgItemTextW(dlg, IDC_STATIC_STATUS, L"다운로드 중");
+    EXPECT_EQ(ReadAccessible(GetDlgItem(dlg, IDC_STATIC_STATUS)).name, L"다운로드 중");
+    // The keyboard can stop the run where the mouse can: the focus is on the button from the start.
+    GUITHREADINFO gui{sizeof gui};
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(dlg, nullptr), &gui));
+    EXPECT_EQ(gui.hwndFocus, GetDlgItem(dlg, IDC_BUTTON_STOP));
+    // And so can a screen reader, by the button's default action.
+    const Read stop = ReadAccessible(GetDlgItem(dlg, IDC_BUTTON_STOP));
+    ASSERT_TRUE(stop.object);
+    BSTR action = nullptr;
+    ASSERT_EQ(stop.object->get_accDefaultAction(self, &action), S_OK);
+    EXPECT_STREQ(action, L"누르기");
+    SysFreeString(action);
+    EXPECT_EQ(stop.object->accDoDefaultAction(self), S_OK);
+    EXPECT_TRUE(ClosesWithin(5000)) << "the default action stops the run";
+}
+
+namespace {
+
+// The screen's DPI as Wine gives it to each process that starts from now on (HKCU\Control Panel\Desktop
+// "LogPixels"); what stood there before comes back as the result goes.
+std::shared_ptr<void> WithLogPixels(DWORD dpi) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) return nullptr;
+    DWORD before = 0, size = sizeof before, type = 0;
+    const bool had = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&before), &size) == 0 && type == REG_DWORD;
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    return std::shared_ptr<void>(key, [had, before](void* k) {
+        const HKEY opened = static_cast<HKEY>(k);
+        if (had) RegSetValueExW(opened, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before), sizeof before);
+        else RegDeleteValueW(opened, L"LogPixels");
+        RegCloseKey(opened);
+    });
+}
+
+// A pixel of a device-independent bitmap of 24 bits (rows bottom up), as a COLORREF.
+COLORREF DibPixel(HBITMAP bitmap, int x, int y) {
+    DIBSECTION dib{};
+    if (!GetObjectW(bitmap, sizeof dib, &dib) || !dib.dsBm.bmBits) return CLR_INVALID;
+    const auto* row = static_cast<const BYTE*>(dib.dsBm.bmBits) + static_cast<std::size_t>(dib.dsBm.bmHeight - 1 - y) * dib.dsBm.bmWidthBytes;
+    return RGB(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
+}
+
+}  // namespace
+
+// At 96, 144 and 192 DPI: the dialog grows with the DPI, its banner is the one drawn for the scale (its
+// pixels on screen the picture's own: never stretched) across the dialog's width, every control inside.
+TEST_F(DialogTest, LaidOutForTheDpiOfItsScreen) {
+    const HMODULE module = LoadLibraryExW(UpdatorExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    SIZE at96{};
+    for (const DWORD dpi : {96u, 144u, 192u}) {
+        SCOPED_TRACE(dpi);
+        const auto logPixels = WithLogPixels(dpi);
+        ASSERT_TRUE(logPixels);
+        HWND dlg = StartUpdator();
+        ASSERT_NE(dlg, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(dlg) != 0; }, 2000));
+        Sleep(300);  // let it paint
+        RECT rc, banner;
+        GetWindowRect(dlg, &rc);
+        GetWindowRect(GetDlgItem(dlg, IDC_BANNER), &banner);
+        const SIZE size{rc.right - rc.left, rc.bottom - rc.top};
+        if (dpi == 96) at96 = size;
+        const double least = dpi == 96 ? 1.0 : dpi == 144 ? 1.45 : 1.9;
+        EXPECT_GE(size.cx, at96.cx * least);
+        EXPECT_GE(size.cy, at96.cy * least);
+        const ScopedBitmap drawn = LoadBanner(dpi, module);
+        BITMAP bm{};
+        ASSERT_TRUE(drawn && GetObjectW(drawn.get(), sizeof bm, &bm));
+        EXPECT_EQ(bm.bmWidth, (425 * static_cast<int>(dpi) * 100 / 96 + 50) / 100) << "drawn for the scale itself";
+        EXPECT_EQ(banner.right - banner.left, bm.bmWidth);
+        EXPECT_EQ(banner.bottom - banner.top, bm.bmHeight);
+        EXPECT_GE(banner.right - banner.left, size.cx * 9 / 10) << "the banner across the dialog";
+        for (int id : {IDC_BANNER, IDC_STATIC_STATUS, IDC_STATIC_FILE, IDC_STATIC_COUNT, IDC_PROGRESS_FILE, IDC_PROGRESS_TOTAL, IDC_BUTTON_STOP}) {
+            RECT c, inside;
+            GetWindowRect(GetDlgItem(dlg, id), &c);
+            EXPECT_TRUE(IntersectRect(&inside, &c, &rc) && EqualRect(&inside, &c)) << "control " << id << " inside the dialog";
+        }
+        const ScreenCapture shot(rc);
+        EXPECT_TRUE(shot.SaveBmp(ScreenshotPath(L"dialog-" + std::to_wstring(dpi) + L"-dpi.bmp")));
+        int differing = 0;
+        for (int y = 0; y < bm.bmHeight; y += 7) {
+            for (int x = 0; x < bm.bmWidth; x += 5) {
+                differing += shot.At(banner.left - rc.left + x, banner.top - rc.top + y) != DibPixel(drawn.get(), x, y);
+            }
+        }
+        EXPECT_EQ(differing, 0) << "the banner on screen is the picture drawn for " << dpi << " DPI, pixel for pixel";
+        m_app.Terminate();
+    }
+    FreeLibrary(module);
+}
+

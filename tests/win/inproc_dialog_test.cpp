@@ -99,6 +99,48 @@ TEST(InProcessDialog, TheLogsLockHeldForGoodHoldsNeitherTheRunNorTheClose) {
     EXPECT_EQ(RecordedVersion(L"Update_Flag"), L"YES");
 }
 
+// Moved to a monitor of another DPI (Windows sends WM_DPICHANGED; Wine has one DPI, so the test sends it):
+// the dialog takes the place and size suggested, the banner drawn for the new scale and the button's.
+TEST(InProcessDialog, AnotherMonitorsDpiGetsItsOwnBannerAndTheSuggestedPlace) {
+    TestHttpServer server(UPDATER_SERVER_HOST);
+    ASSERT_TRUE(server.listening());
+    HttpAnswer stall;
+    stall.stall = true;
+    server.Serve("/update/db/DBUpdate.ver", stall);
+    CUpdaterDlg dlg(nullptr);
+    struct Seen {
+        SIZE banner96{}, banner192{}, banner120{};
+        RECT placed{};
+        unsigned dpi = 0;
+    } seen;
+    const RECT suggested{40, 30, 40 + 900, 30 + 500};
+    Clicker clicker{0, 300, [&] {
+                        const HWND dlgWnd = WaitForTopWindow(GetCurrentProcessId(), L"BrinsoUpdator", 1000);
+                        const auto bannerSize = [&] {
+                            RECT r;
+                            GetWindowRect(GetDlgItem(dlgWnd, IDC_BANNER), &r);
+                            return SIZE{r.right - r.left, r.bottom - r.top};
+                        };
+                        seen.banner96 = bannerSize();
+                        SendMessageW(dlgWnd, 0x02E0, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));  // WM_DPICHANGED
+                        seen.banner192 = bannerSize();
+                        GetWindowRect(dlgWnd, &seen.placed);
+                        seen.dpi = dlg.m_dpi;
+                        SendMessageW(dlgWnd, 0x02E0, MAKEWPARAM(120, 120), reinterpret_cast<LPARAM>(&suggested));
+                        seen.banner120 = bannerSize();
+                        return true;
+                    }};
+    RunWhileClicking(dlg, clicker);
+    ASSERT_NE(clicker.clickedAt, 0u);
+    EXPECT_EQ(seen.banner96.cx, 425);
+    EXPECT_EQ(seen.banner96.cy, 55);
+    EXPECT_EQ(seen.banner192.cx, 850);
+    EXPECT_EQ(seen.banner192.cy, 110);
+    EXPECT_EQ(seen.banner120.cx, 531) << "125 %: its own picture";
+    EXPECT_TRUE(EqualRect(&seen.placed, &suggested));
+    EXPECT_EQ(seen.dpi, 192u);
+}
+
 TEST(InProcessDialog, ARunThatGoesThroughEndsOnItsOwn) {
     TestHttpServer server(UPDATER_SERVER_HOST);
     ASSERT_TRUE(server.listening());

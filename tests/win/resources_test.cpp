@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/Banner.h"
 #include "res/resource.h"
 #include "support/test_support.h"
 
@@ -144,7 +145,7 @@ TEST_F(ResourcesTest, UpdateDialogTemplate) {
         {1076, L"Static", L"0/0", 200, 54, 42, 8, kChild | WS_GROUP | SS_RIGHT},
         {-1, L"Static", L"", 2, 104, 243, 1, WS_CHILD | WS_DISABLED | SS_ETCHEDHORZ},
         {-1, L"Static", L"Web Setup 1.0", 7, 122, 51, 8, kChild | WS_GROUP | SS_LEFT},
-        {-1, L"Static", L"#129", 2, 1, 243, 37, kChild | SS_BITMAP},
+        {IDC_BANNER, L"Static", L"", 2, 1, 243, 37, kChild | SS_BITMAP},  // its picture set for the dialog's DPI
     });
 }
 
@@ -184,12 +185,19 @@ TEST_F(ResourcesTest, StringsIconBannerAndVersion) {
     DeleteObject(info.hbmMask);
     DestroyIcon(icon);
 
-    HRSRC res = FindResourceW(m_module, MAKEINTRESOURCEW(IDB_BANNER), reinterpret_cast<LPCWSTR>(RT_BITMAP));
-    ASSERT_NE(res, nullptr);
-    const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(m_module, res)));
-    EXPECT_EQ(header->biWidth, 425);
-    EXPECT_EQ(header->biHeight, 55);
-    EXPECT_EQ(header->biBitCount, 24);
+    // The banner at each scale, gzip-compressed: a 24-bit BMP of 425 x 55 pixels times the scale.
+    const struct {
+        int id, scale;
+    } banners[] = {{IDR_BANNER_100, 100}, {IDR_BANNER_125, 125}, {IDR_BANNER_150, 150}, {IDR_BANNER_200, 200}, {IDR_BANNER_300, 300}};
+    for (const auto& b : banners) {
+        const ScopedBitmap banner = LoadBanner(b.scale * 96 / 100, m_module);
+        BITMAP bm{};
+        ASSERT_TRUE(banner && GetObjectW(banner.get(), sizeof bm, &bm)) << b.scale;
+        EXPECT_EQ(bm.bmWidth, (425 * b.scale + 50) / 100) << b.scale;
+        EXPECT_EQ(bm.bmHeight, (55 * b.scale + 50) / 100) << b.scale;
+        EXPECT_EQ(bm.bmBitsPixel, 24) << b.scale;
+        EXPECT_NE(FindResourceW(m_module, MAKEINTRESOURCEW(b.id), MAKEINTRESOURCEW(10)), nullptr) << b.scale;  // RT_RCDATA
+    }
 
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(UpdatorExePath().c_str(), &ignored);
@@ -222,8 +230,10 @@ TEST_F(ResourcesTest, ApplicationManifest) {
     for (const auto& s : systems) {
         EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + s.id + "\"/>"), std::string::npos) << s.system;
     }
-    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos) << "the banner is a fixed bitmap: no DPI awareness";
-    EXPECT_EQ(manifest.find("dpiAwareness"), std::string::npos);
+    // Drawn for its monitor's DPI: per-monitor v2 where there is one, else per-monitor, else the system's DPI.
+    EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>"), std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"),
+              std::string::npos);
 }
 
 }  // namespace
