@@ -54,6 +54,16 @@ core::ProgressPicture CLabeledProgressCtrl::Picture() const {
     return HighContrastOn() ? core::InHighContrast(p, CurrentSystemColours()) : p;
 }
 
+AccessibleFacts CLabeledProgressCtrl::Facts() const {
+    // A progress bar named by the label before it, its value its percentage (whatever caption it shows).
+    AccessibleFacts f;
+    f.role = ROLE_SYSTEM_PROGRESSBAR;
+    if (const HWND label = ::GetWindow(m_hWnd, GW_HWNDPREV)) f.name = WindowTextOf(label);
+    f.hasValue = true;
+    f.value = Wide(core::ProgressPercentText(m_nPosition, m_nLower, m_nUpper));
+    return f;
+}
+
 LRESULT CLabeledProgressCtrl::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_ERASEBKGND: return TRUE;
@@ -71,14 +81,8 @@ LRESULT CLabeledProgressCtrl::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_GETTEXT: return OnGetText(wParam, lParam);
     case WM_GETOBJECT:
     case WM_ACCESSIBLEFACTS: {
-        // A progress bar named by the label before it, its value its percentage (whatever caption it shows).
         LRESULT result = 0;
-        const auto facts = [this](AccessibleFacts& f) {
-            f.role = ROLE_SYSTEM_PROGRESSBAR;
-            if (const HWND label = ::GetWindow(m_hWnd, GW_HWNDPREV)) f.name = WindowTextOf(label);
-            f.hasValue = true;
-            f.value = Wide(core::ProgressPercentText(m_nPosition, m_nLower, m_nUpper));
-        };
+        const auto facts = [this](AccessibleFacts& f) { f = Facts(); };
         return AccessibleMessage(m_hWnd, msg, wParam, lParam, facts, result) ? result : CProgressCtrl::WindowProc(msg, wParam, lParam);
     }
     case PBM_SETRANGE:

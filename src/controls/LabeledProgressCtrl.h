@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "controls/Accessible.h"
 #include "core/control_layout.h"
 #include "framework/wnd.h"
 
@@ -20,6 +21,8 @@ public:
 
     // What a paint would draw now, in client coordinates.
     core::ProgressPicture Picture() const;
+    // What a screen reader reads of it now.
+    AccessibleFacts Facts() const;
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

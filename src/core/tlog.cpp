@@ -125,6 +125,29 @@ std::string TileBytes(const std::vector<std::vector<Hash>>& levels, const TileId
     return bytes;
 }
 
+std::string BundleBytes(const std::vector<std::string>& entries, const TileId& tile) {
+    std::string bytes;
+    for (std::uint64_t i = tile.index * kTileWidth; i < tile.index * kTileWidth + tile.width && i < entries.size(); ++i) {
+        const std::string& e = entries[i];
+        bytes += static_cast<char>((e.size() >> 8) & 0xFF);
+        bytes += static_cast<char>(e.size() & 0xFF);
+        bytes += e;
+    }
+    return bytes;
+}
+
+bool ParseBundle(const std::string& bytes, unsigned width, std::vector<std::string>& entries) {
+    std::size_t at = 0;
+    for (unsigned i = 0; i < width; ++i) {
+        if (at + 2 > bytes.size()) return false;
+        const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(bytes[at])) << 8) | static_cast<std::uint8_t>(bytes[at + 1]);
+        if (at + 2 + length > bytes.size()) return false;
+        entries.push_back(bytes.substr(at + 2, length));
+        at += 2 + length;
+    }
+    return at == bytes.size();
+}
+
 std::string TilePath(const TileId& tile) {
     std::string path = "tile/" + (tile.entries ? std::string("entries") : std::to_string(tile.level)) + "/" + TileNumber(tile.index);
     if (tile.width < kTileWidth) path += ".p/" + std::to_string(tile.width);

@@ -71,6 +71,11 @@ std::vector<std::vector<Hash>> StoredLevels(Hasher& hasher, const std::vector<Ha
 // A tile's bytes (its hashes one after another) from those levels; the entry bundles are made apart.
 std::string TileBytes(const std::vector<std::vector<Hash>>& levels, const TileId& tile);
 
+// An entry bundle: the tile's entries (of all the log's, in order), each a big-endian 16-bit length and its
+// bytes; and its entries read back (exactly width of them, nothing after), appended to entries.
+std::string BundleBytes(const std::vector<std::string>& entries, const TileId& tile);
+bool ParseBundle(const std::string& bytes, unsigned width, std::vector<std::string>& entries);
+
 // The leaves of RFC 6962 proof nodes, [lo, hi): an inclusion proof of leaf index in a tree of size leaves,
 // from the leaf upwards (index < size); a consistency proof of the tree of oldSize leaves with the tree of
 // size leaves (0 < oldSize < size).

@@ -15,8 +15,6 @@ namespace {
 constexpr char kKeptSize[] = "log.size";
 constexpr char kKeptRoot[] = "log.root";
 
-CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
-
 struct Kept {
     bool any = false;
     tlog::Checkpoint checkpoint;

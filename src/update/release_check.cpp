@@ -5,9 +5,9 @@
 #include "framework/win_text.h"
 #include "host/registry_key.h"
 
-namespace {
-
 CString ReleasesKeyPath() { return ProductKeyPath() + "\\" + product::kReleasesSubKey; }
+
+namespace {
 
 CString KeyIdValueName(const CString& name) { return name + ".keyid"; }
 CString TakenBackValueName(const CString& name) { return name + product::kTakenBackSuffix; }

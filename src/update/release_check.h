@@ -48,5 +48,7 @@ ReleaseVerdict AcceptVersionInfo(const std::string& bytes, const CString& name, 
                                  const ReleaseKeys& keys, const InLogCheck& inLog = nullptr);
 // The release of serial taken back on this machine: it is not taken again (ERROR_SUCCESS: remembered).
 long RememberTakenBack(const CString& name, std::uint64_t serial);
+// The product key's "Releases" subkey, where what is kept of accepted releases (and of the vendor's log) lies.
+CString ReleasesKeyPath();
 // The system's clock as seconds since 1970-01-01 UTC.
 std::int64_t UtcNow();

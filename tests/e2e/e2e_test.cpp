@@ -16,6 +16,7 @@
 #include "core/version_info.h"
 #include "res/resource.h"
 #include "support/http_server.h"
+#include "support/test_log.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

@@ -2,6 +2,7 @@
 // log's origin and one witness needed, against releases in the log and out of it, forks, older logs, too
 // few witnesses and damaged or stale tiles.
 #include "fault_fixture.h"
+#include "support/test_log.h"
 
 #include "core/tlog.h"
 #include "net/download.h"

@@ -21,30 +21,6 @@ std::string LogPath(const std::string& releaseDir, const std::string& inLog) { r
 
 std::uint32_t NoteKeyIdOf(const core::P256Point& point) { return core::tlog::NoteKeyId(Sha256(core::tlog::SpkiOf(point))); }
 
-// An entry bundle's entries: each a big-endian 16-bit length and its bytes.
-bool ParseBundle(const std::string& bytes, unsigned width, std::vector<std::string>& entries) {
-    std::size_t at = 0;
-    for (unsigned i = 0; i < width; ++i) {
-        if (at + 2 > bytes.size()) return false;
-        const std::size_t length = (static_cast<std::uint8_t>(bytes[at]) << 8) | static_cast<std::uint8_t>(bytes[at + 1]);
-        if (at + 2 + length > bytes.size()) return false;
-        entries.push_back(bytes.substr(at + 2, length));
-        at += 2 + length;
-    }
-    return at == bytes.size();
-}
-
-std::string Bundle(const std::vector<std::string>& entries, const TileId& tile) {
-    std::string bytes;
-    for (std::uint64_t i = tile.index * core::tlog::kTileWidth; i < tile.index * core::tlog::kTileWidth + tile.width; ++i) {
-        const std::string& e = entries[i];
-        bytes += static_cast<char>(e.size() >> 8);
-        bytes += static_cast<char>(e.size() & 0xFF);
-        bytes += e;
-    }
-    return bytes;
-}
-
 bool ReadCheckpointFile(const std::string& path, Note& note, Checkpoint& checkpoint) {
     std::string bytes;
     return ReadFile(path, bytes) && core::tlog::ParseNote(bytes, note) && core::tlog::ParseCheckpoint(note.text, checkpoint);
@@ -85,7 +61,7 @@ bool ReadLog(const std::string& releaseDir, Log& log, std::vector<Problem>& prob
     for (const TileId& t : core::tlog::TilesOf(size, 0)) {
         if (!t.entries) continue;
         std::string bytes;
-        if (!ReadFile(LogPath(releaseDir, core::tlog::TilePath(t)), bytes) || !ParseBundle(bytes, t.width, log.entries)) {
+        if (!ReadFile(LogPath(releaseDir, core::tlog::TilePath(t)), bytes) || !core::tlog::ParseBundle(bytes, t.width, log.entries)) {
             problems.push_back({LogPath(releaseDir, core::tlog::TilePath(t)), "missing, or not " + std::to_string(t.width) + " entries"});
             return false;
         }
@@ -133,7 +109,7 @@ std::vector<std::pair<std::string, std::string>> GrowLog(const std::string& rele
     const auto levels = core::tlog::StoredLevels(hasher, log.leaves);
     std::vector<std::pair<std::string, std::string>> writes;
     for (const TileId& t : core::tlog::TilesOf(log.entries.size(), before)) {
-        writes.emplace_back(LogPath(releaseDir, core::tlog::TilePath(t)), t.entries ? Bundle(log.entries, t) : core::tlog::TileBytes(levels, t));
+        writes.emplace_back(LogPath(releaseDir, core::tlog::TilePath(t)), t.entries ? core::tlog::BundleBytes(log.entries, t) : core::tlog::TileBytes(levels, t));
     }
     log.checkpoint = Checkpoint{origin, log.entries.size(), core::tlog::RootOf(hasher, log.leaves)};
     log.note = Note{core::tlog::FormatCheckpoint(log.checkpoint), {}};

@@ -14,7 +14,6 @@
 #include <sstream>
 
 #include "core/release.h"
-#include "core/tlog.h"
 #include "framework/cng.h"
 #include "test_release_keys.h"
 
@@ -121,9 +120,8 @@ std::string TestKeyId(int key) {
     return core::KeyIdFromPointDigest(pointDigest);
 }
 
-namespace {
+std::string TestKeyPoint(int key) { return HexToBytes(kTestReleaseKeys[key].point); }
 
-// ECDSA P-256 over SHA-256 of text with the test key key: r || s.
 std::string RawSignature(const std::string& text, int key) {
     const std::string d = HexToBytes(kTestReleaseKeys[key].d), point = HexToBytes(kTestReleaseKeys[key].point);
     std::string blob(sizeof(BCRYPT_ECCKEY_BLOB), '\0');
@@ -146,58 +144,11 @@ std::string RawSignature(const std::string& text, int key) {
     return signature;
 }
 
-}  // namespace
-
 std::string Signed(const std::string& text, int key) {
     return text + "#signature " + TestKeyId(key) + " " + core::EncodeBase64(RawSignature(text, key)) + "\r\n";
 }
 
 std::wstring LoggedUpdatorExePath() { return UnixToWindows(LOGGED_UPDATOR_EXE_UNIX); }
-
-std::string LogEntry(const std::string& path, const std::string& bytes) {
-    core::Sha256Digest d;
-    Sha256(bytes.data(), bytes.size(), d);
-    return core::tlog::EntryText(path, d);
-}
-
-std::map<std::string, std::string> LogFiles(const std::vector<std::string>& entries, int key, const std::vector<int>& witnesses,
-                                            const std::string& origin) {
-    core::tlog::Hasher hasher([](const void* data, std::size_t size, core::tlog::Hash& digest) { return Sha256(data, size, digest); });
-    std::vector<core::tlog::Hash> leaves;
-    for (const std::string& e : entries) leaves.push_back(hasher.Leaf(e));
-    const auto levels = core::tlog::StoredLevels(hasher, leaves);
-    std::map<std::string, std::string> files;
-    for (const core::tlog::TileId& t : core::tlog::TilesOf(entries.size(), 0)) {
-        std::string bytes;
-        if (t.entries) {
-            for (std::uint64_t i = t.index * 256; i < t.index * 256 + t.width; ++i) {
-                bytes += static_cast<char>(entries[i].size() >> 8);
-                bytes += static_cast<char>(entries[i].size() & 0xFF);
-                bytes += entries[i];
-            }
-        } else {
-            bytes = core::tlog::TileBytes(levels, t);
-        }
-        files["/log/" + core::tlog::TilePath(t)] = bytes;
-    }
-    const std::string text = core::tlog::FormatCheckpoint({origin, entries.size(), core::tlog::RootOf(hasher, leaves)});
-    std::string note = text + "\n";
-    std::vector<int> signers{key};
-    signers.insert(signers.end(), witnesses.begin(), witnesses.end());
-    for (std::size_t i = 0; i < signers.size(); ++i) {
-        const std::string point = HexToBytes(kTestReleaseKeys[signers[i]].point);
-        const std::string spki = core::tlog::SpkiOf(*reinterpret_cast<const core::P256Point*>(point.data()));
-        core::Sha256Digest d;
-        Sha256(spki.data(), spki.size(), d);
-        const std::string raw = RawSignature(text, signers[i]);
-        core::P256Signature sig;
-        std::copy(raw.begin(), raw.end(), sig.begin());
-        note += core::tlog::SignatureLineOf({i == 0 ? origin : "witness.example/" + std::to_string(signers[i]), core::tlog::NoteKeyId(d),
-                                             core::tlog::SignatureToDer(sig)});
-    }
-    files["/log/checkpoint"] = note;
-    return files;
-}
 
 std::wstring StandInExePath() { return UnixToWindows(STANDIN_EXE_UNIX); }
 

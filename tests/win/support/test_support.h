@@ -19,6 +19,7 @@ namespace testing_support {
 std::wstring UpdatorExePath();  // the built BrinsoUpdator.exe, as a Windows path
 std::wstring SignedUpdatorExePath();  // the same program built with the test release keys "one" and "two"
 std::wstring NextUpdatorExePath();    // and with the keys of the next generation, "two" and "unknown"
+std::wstring LoggedUpdatorExePath();  // with "one" and "two" and the log of origin kTestLogOrigin (support/test_log.h)
 
 // Signed releases: "sha256:" and the digest of bytes, as a file entry gives it; text with the signature line
 // of a test key appended (0 "one" and 1 "two", built into the signed program; 2 "unknown", not).
@@ -29,16 +30,9 @@ std::string EntryChecks(const std::string& bytes);
 std::string ReleaseLines(const std::string& path, const std::string& expires = "2099-12-31T23:59:59Z");
 std::string Signed(const std::string& text, int key);
 std::string TestKeyId(int key);
-// The program built with the release keys "one" and "two" and the log of origin kTestLogOrigin, which the
-// witness "unknown" must have cosigned.
-std::wstring LoggedUpdatorExePath();
-constexpr char kTestLogOrigin[] = "127.0.0.2/log";
-// A version-info file's entry in the vendor's log.
-std::string LogEntry(const std::string& path, const std::string& bytes);
-// The log of these entries as the publishing tool writes it: each file under "/log/" as the server serves
-// it, and its bytes. Its checkpoint is signed with the test key key under origin and cosigned by witnesses.
-std::map<std::string, std::string> LogFiles(const std::vector<std::string>& entries, int key, const std::vector<int>& witnesses,
-                                            const std::string& origin = kTestLogOrigin);
+// The test key key's point X || Y, and its ECDSA P-256 signature r || s over SHA-256 of text.
+std::string TestKeyPoint(int key);
+std::string RawSignature(const std::string& text, int key);
 std::wstring ScreenshotPath(const std::wstring& name);  // a file in the build tree's screenshot folder
 
 std::string Utf8(const std::wstring& s);
